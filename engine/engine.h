@@ -1,0 +1,135 @@
+// The simulation engine: one object holds the whole state of a run, and its
+// member functions are the operations of the chain.  The engine knows no
+// window toolkit: it reports through a MessageSink (failures, blocking until
+// the user has seen them) and a LogSink (progress lines).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "engine/sinks.h"
+#include "engine/random.h"
+
+namespace vesk {
+
+class Engine {
+public:
+    Engine(MessageSink& messages, LogSink& log);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // ---- parameters, written by the front-end before each run ----------
+    std::optional<std::string> inpwavname; // input WAV path; absent ends a run at once
+    std::optional<std::string> outwavname; // output WAV path
+    uint32_t fs = 0;          // output rate [Hz]; 0 = the input's rate
+    double fssim = 48000.0;   // simulated sampling rate fs-sim [Hz]
+    double aperture = 0.0;    // aperture [fraction of the fs-sim period, 0 .. 1]
+    uint32_t bitnr = 24;      // quantization word length [bits, 1 .. 24]
+    double fcloin = 0.0;      // input band filter, low corner [Hz]
+    double fchiin = 24000.0;  // input band filter, high corner [Hz]
+    double fcloout = 0.0;     // output band filter, low corner [Hz]
+    double fchiout = 24000.0; // output band filter, high corner [Hz]
+    double varispeedt = 1.0;  // vari-speed factor in time (> 0)
+    double varispeedf = 1.0;  // vari-speed factor in frequency (> 0)
+    int varispeedsh = 0;      // hold sample before vari-speed (0 or 1)
+    double jitteramp = 0.0;   // jitter amplitude [fraction of the fs-sim period, 0 .. 0.5]
+    // Raised by another thread (or a signal handler) to ask the run to stop;
+    // polled between stages and between channels.
+    std::atomic<int> stopflag{0};
+
+    // Seed for the jitter's random source.  Unset, each run seeds it from the
+    // calendar time; tests set it to make a run reproducible.
+    std::optional<uint32_t> fixed_seed;
+
+    // ---- taken from the input header -------------------------------------
+    uint32_t fsinp = 0;         // input rate [Hz]
+    uint32_t chnr = 0;          // channels
+    uint32_t bitnrinp = 0;      // bits per input sample (8, 16 or 24)
+    uint32_t inpchdatasize = 0; // sample bytes per channel
+
+    // ---- derived by process_wav -------------------------------------------
+    uint32_t sampnuminp = 0;    // input samples per channel
+    uint32_t sampnumout = 0;    // output samples per channel
+    uint32_t sampnump = 0;      // working array and transform length (power of two)
+    double dfmin = 0.0;         // bin spacing fs / sampnump [Hz]
+    uint32_t fssim_idx = 0;     // fs-sim [bins]; may exceed sampnump
+    uint32_t fcloin_idx = 0;    // filter corners [bins], each at most sampnump / 2
+    uint32_t fchiin_idx = 0;
+    uint32_t fcloout_idx = 0;
+    uint32_t fchiout_idx = 0;
+    uint32_t inpdatasize = 0;   // input sample bytes of all channels
+    uint32_t outchdatasize = 0; // output sample bytes per channel
+    uint32_t outdatasize = 0;   // output sample bytes of all channels
+    uint32_t bitnrout = 24;     // bits per output sample; always 24
+
+    // ---- working state of the channel pipeline ----------------------------
+    int timedomain = 1;         // 1 = the pair holds time samples, 0 = a spectrum
+    double* sigre = nullptr;    // current signal, real part (sampnump values)
+    double* sigim = nullptr;    // current signal, imaginary part
+    double* tmpre = nullptr;    // scratch pair; a stage that builds its result
+    double* tmpim = nullptr;    // there exchanges it with the current pair
+    const uint8_t* inpsampptr = nullptr; // current channel's next input sample
+    uint8_t* outsampptr = nullptr;       // current channel's next output sample
+    double outgain = 1.0;       // level gain found on channel 0, applied to the rest
+    double quantgain = 1.0;     // gain of the quantization stage, found on channel 0
+
+    // ---- buffers; a cached size of 0 means "not allocated" ---------------
+    uint8_t* wavinpbuf = nullptr;
+    uint64_t wavinpbuf_size = 0; // bytes
+    uint8_t* wavoutbuf = nullptr;
+    uint64_t wavoutbuf_size = 0; // bytes
+    double* sampbuf1_re = nullptr;
+    double* sampbuf1_im = nullptr;
+    double* sampbuf2_re = nullptr;
+    double* sampbuf2_im = nullptr;
+    uint64_t sampbuf_size = 0;  // elements of each of the four arrays
+
+    // ---- transform tables --------------------------------------------------
+    double* fft_coeff_re = nullptr; // cos(2 pi i / sampnump), i < sampnump
+    double* fft_coeff_im = nullptr; // sin(2 pi i / sampnump)
+    double* fft_tmpbuf_re = nullptr; // sampnump / 2 scratch values for the shuffle
+    double* fft_tmpbuf_im = nullptr;
+    uint32_t fft_tabsize = 0;        // sampnump the tables were built for; 0 = none
+
+    JitterRandom jitter_rng;
+
+    // ---- run driver ----------------------------------------------------------
+    int check_params();
+    int process_wav();
+    int alloc_buffers();
+    int free_buffers();
+    int read_wav_header(std::FILE* file, const char** reason, int* fmttag);
+    int write_wav_header(std::FILE* file);
+    void log_line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // ---- channel pipeline ----------------------------------------------------
+    int process_channel(int firstch);
+    double normalize_level(double x, uint32_t count);
+
+    // ---- spectral transform --------------------------------------------------
+    int fft_init();
+    int fft_free();
+    void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse);
+    void fft_interleave(uint32_t n, double* re, double* im, uint32_t offset);
+    int switch_domain();
+
+    // ---- interpolator, band filters, rate conversion -------------------------
+    int sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
+    int band_filter(const char* label, uint32_t lo, uint32_t hi);
+    int src_resample();
+
+private:
+    void message(const char* text);
+    int size_run();
+    void log_summary();
+    const char* missing_stage() const;
+
+    MessageSink& messages_;
+    LogSink& log_;
+};
+
+} // namespace vesk

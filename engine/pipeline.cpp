@@ -1,0 +1,60 @@
+// The channel pipeline: decode one channel, run the chain of stages in its
+// fixed order (each only when its parameters make it act), normalise and
+// encode as 24-bit samples.
+#include <cmath>
+
+#include "engine/engine.h"
+#include "engine/sample_codec.h"
+
+namespace vesk {
+
+int Engine::process_channel(int firstch)
+{
+    const uint32_t input_bytes = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
+    const uint64_t input_step = uint64_t{chnr} * input_bytes;
+    for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step) {
+        sigre[i] = decode_sample(inpsampptr, input_bytes);
+        sigim[i] = 0.0;
+    }
+    for (uint32_t i = sampnuminp; i < sampnump; ++i) {
+        sigre[i] = 0.0;
+        sigim[i] = 0.0;
+    }
+    timedomain = 1;
+    if (stopflag)
+        return 1;
+
+    const uint32_t half = sampnump / 2;
+    if (fs != fsinp) {
+        src_resample();
+        if (stopflag)
+            return 1;
+    }
+    // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
+    if (fcloin_idx != 0 || fchiin_idx < half - 1) {
+        band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
+        if (stopflag)
+            return 1;
+    }
+    if (fcloout_idx != 0 || fchiout_idx < half - 1) {
+        band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
+        if (stopflag)
+            return 1;
+    }
+    if (timedomain != 1)
+        switch_domain();
+
+    // Channel 0 sets the level; the others follow with the same gain so the
+    // balance between channels stays as recorded.
+    if (firstch)
+        outgain = normalize_level(-0.707106781, sampnumout);
+    else
+        normalize_level(outgain, sampnumout);
+
+    const uint64_t output_step = uint64_t{chnr} * 3;
+    for (uint32_t i = 0; i < sampnumout; ++i, outsampptr += output_step)
+        encode_sample24(sigre[i], outsampptr);
+    return 0;
+}
+
+} // namespace vesk

@@ -1,0 +1,264 @@
+// The run driver: one input WAV file in, one output WAV file out.
+#include <cmath>
+#include <ctime>
+
+#include "engine/engine.h"
+#include "engine/output_file.h"
+#include "wav/wav_header.h"
+
+namespace vesk {
+
+namespace {
+
+// Closes the input on every way out of a run.
+struct InputFile {
+    std::FILE* file = nullptr;
+    ~InputFile() { close(); }
+    void close()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+        file = nullptr;
+    }
+};
+
+constexpr double max_working_length = 1073741824.0; // 2^30: sampnump stays within 32 bits
+constexpr uint64_t max_wav_field = 0xFFFFFFFFu;
+
+// Smallest power of two >= m, for 1 <= m <= 2^30.
+uint64_t power_of_two_at_least(uint64_t m)
+{
+    uint64_t p = 1;
+    while (p < m)
+        p *= 2;
+    return p;
+}
+
+// A frequency in whole bins, truncated; results beyond 32 bits are clamped
+// rather than left to an undefined conversion.
+uint32_t to_bins(double hz, double dfmin)
+{
+    const double bins = std::trunc(hz / dfmin);
+    if (!(bins >= 0))
+        return 0;
+    if (bins >= 4294967295.0)
+        return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(bins);
+}
+
+} // namespace
+
+int Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
+{
+    wav::WavFormat format;
+    if (wav::read_wav_header(file, reason, fmttag, format) != 0)
+        return -1;
+    fsinp = format.fsinp;
+    chnr = format.chnr;
+    bitnrinp = format.bitnrinp;
+    inpchdatasize = format.inpchdatasize;
+    return 0;
+}
+
+int Engine::write_wav_header(std::FILE* file)
+{
+    return wav::write_wav_header(file, chnr, fs, bitnrout, outchdatasize * chnr);
+}
+
+// Sizes the working arrays and snaps fs-sim and the filter corners to whole
+// bins.  Lengths are computed in double and checked before they become
+// integers, so no value wraps.
+int Engine::size_run()
+{
+    const uint32_t bytes_per_sample = bitnrinp / 8;
+    sampnuminp = inpchdatasize / bytes_per_sample;
+    if (sampnuminp == 0)
+        log_line("wav-in: warning, no samples");
+    inpdatasize = static_cast<uint32_t>(uint64_t{inpchdatasize} * chnr); // the data chunk's own size
+    if (fs == 0)
+        fs = fsinp;
+    const double ratio = static_cast<double>(fs) / static_cast<double>(fsinp);
+    const double n = sampnuminp;
+
+    double out_length = n;
+    if (!(fs == fsinp && varispeedt == 1.0 && varispeedf == 1.0))
+        out_length = std::ceil((ratio * n) / (varispeedt * varispeedf));
+    if (out_length == 0)
+        log_line("wav-out: warning, no samples\n");
+    const double after_src = std::ceil(n * ratio);
+    const double after_varispeed_t = std::ceil(n * ratio / varispeedt);
+    const double after_varispeed_f = std::ceil(n * ratio / varispeedf);
+    double m = std::fmax(std::fmax(out_length, after_src), std::fmax(after_varispeed_t, after_varispeed_f));
+    // The rate conversion reads every input sample from the working arrays,
+    // and its taps reach 15 samples below index 0, which wraps to the top of
+    // the arrays: those must hold zeros, also when the rate is lowered.
+    if (fs != fsinp)
+        m = std::fmax(m, std::ceil((n + 15.0) / 2.0));
+    // NaN only reaches here when the factors were never checked; it counts
+    // as a size that cannot be had.
+    if (std::isnan(out_length + after_varispeed_t + after_varispeed_f) || !(m <= max_working_length)) {
+        message("sampnump too large for u_int");
+        return -1;
+    }
+    const uint64_t working = m == 0 ? 0 : 2 * power_of_two_at_least(static_cast<uint64_t>(m));
+    if (working < 2) {
+        message("sampnump too small");
+        return -1;
+    }
+    sampnump = static_cast<uint32_t>(working);
+    sampnumout = static_cast<uint32_t>(out_length); // <= m <= 2^30
+    dfmin = static_cast<double>(fs) / sampnump;
+
+    fssim_idx = to_bins(fssim, dfmin);
+    if (fssim_idx == 0) {
+        message("invalid fs-sim=0");
+        return -1;
+    }
+    fssim = fssim_idx * dfmin;
+
+    const uint64_t channel_bytes = uint64_t{sampnumout} * 3;
+    const uint64_t data_bytes = channel_bytes * chnr;
+    if (data_bytes + 36 > max_wav_field) {
+        message("wav-out: output too large for WAV");
+        return -1;
+    }
+    outchdatasize = static_cast<uint32_t>(channel_bytes);
+    outdatasize = static_cast<uint32_t>(data_bytes);
+    bitnrout = 24;
+
+    struct Corner {
+        double& hz;
+        uint32_t& idx;
+    };
+    Corner corners[] = {{fcloin, fcloin_idx}, {fchiin, fchiin_idx}, {fcloout, fcloout_idx}, {fchiout, fchiout_idx}};
+    for (Corner& corner : corners) {
+        corner.idx = std::min(to_bins(corner.hz, dfmin), sampnump / 2);
+        corner.hz = corner.idx * dfmin;
+    }
+    return 0;
+}
+
+void Engine::log_summary()
+{
+    log_line("input:       %10u samples (%2u bit)\n", sampnuminp, bitnrinp);
+    log_line("output:      %10u samples (%2u bit)\n", sampnumout, bitnrout);
+    log_line("FFT:         %10u samples\n", sampnump);
+    log_line("fs-inp:      %10.2f Hz\n", static_cast<double>(fsinp));
+    log_line("fs:          %10.2f Hz\n", static_cast<double>(fs));
+    log_line("dfmin:       %10.6f Hz\n", dfmin);
+    log_line("fs-sim:      %10.2f Hz\n", fssim);
+    log_line("aperture:    %10.4f\n", aperture);
+    log_line("jitter:      %10.3le s\n", jitteramp / fssim);
+    log_line("vari-speed:  %10.6f\n", varispeedf * varispeedt);
+    log_line("hold-sample: %10s\n", varispeedsh ? "yes" : "no");
+    log_line("inp fc-lo:   %10.2f Hz\n", fcloin);
+    log_line("inp fc-hi:   %10.2f Hz\n", fchiin);
+    log_line("out fc-lo:   %10.2f Hz\n", fcloout);
+    log_line("out fc-hi:   %10.2f Hz\n", fchiout);
+    log_line("quant:       %10u bit\n", bitnr);
+    log_line("chnr:        %10u\n", chnr);
+}
+
+// The stages that this build cannot run yet; a run that needs one is refused
+// rather than passing the signal through unchanged.
+const char* Engine::missing_stage() const
+{
+    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
+    if (varispeedsh != 0 && varispeed)
+        return "hold";
+    if (varispeed)
+        return "vari-speed";
+    if (bitnr < 24)
+        return "quantization";
+    if (fssim_idx < sampnump)
+        return "sampling";
+    if (aperture > 1e-10)
+        return "aperture";
+    if (jitteramp != 0)
+        return "jitter";
+    return nullptr;
+}
+
+int Engine::process_wav()
+{
+    if (!inpwavname || !outwavname)
+        return -1;
+    jitter_rng.seed(fixed_seed ? *fixed_seed : static_cast<uint32_t>(std::time(nullptr)));
+
+    InputFile input;
+    OutputFile output;
+    const auto fail = [this](const char* text) {
+        message(text);
+        return -1;
+    };
+
+    input.file = std::fopen(inpwavname->c_str(), "rb");
+    if (input.file == nullptr)
+        return fail("cannot open WAV input");
+    // The output replaces its target only at the end, but a run whose output
+    // is its own input would still destroy the recording it reads.
+    if (same_file(*inpwavname, *outwavname))
+        return fail("output file is the input file");
+
+    const char* reason = nullptr;
+    int fmttag = 0;
+    if (read_wav_header(input.file, &reason, &fmttag) != 0)
+        return fail("wav-in: invalid or unsupported WAV-format");
+    if (fmttag != 1)
+        return fail("wav-in: WAV must be PCM\n");
+    if (fsinp == 0)
+        return fail("wav-in: invalid sample rate");
+    if (chnr == 0)
+        return fail("wav-in: invalid chnr");
+    if (bitnrinp != 8 && bitnrinp != 16 && bitnrinp != 24)
+        return fail("wav-in: invalid bitnr");
+
+    if (size_run() != 0)
+        return -1;
+    log_summary();
+    if (stopflag)
+        return 1;
+    if (const char* stage = missing_stage()) {
+        message(("the " + std::string(stage) + " stage is not available in this version").c_str());
+        return -1;
+    }
+
+    if (fft_init() != 0 || alloc_buffers() != 0)
+        return fail("cannot allocate memory");
+    if (stopflag)
+        return 1;
+
+    if (!output.create(*outwavname))
+        return fail("cannot open WAV output");
+    if (write_wav_header(output.file()) != 0)
+        return fail("cannot write WAV header");
+
+    log_line("reading input ...\n");
+    if (std::fread(wavinpbuf, 1, inpdatasize, input.file) != inpdatasize)
+        return fail("cannot read samples");
+    input.close();
+    if (stopflag)
+        return 1;
+
+    sigre = sampbuf1_re;
+    sigim = sampbuf1_im;
+    tmpre = sampbuf2_re;
+    tmpim = sampbuf2_im;
+    const uint32_t input_stride = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
+    const uint32_t output_stride = 3;
+    for (uint32_t ch = 0; ch < chnr; ++ch) {
+        log_line("--- processing channel %u: ---\n", ch);
+        inpsampptr = wavinpbuf + uint64_t{ch} * input_stride;
+        outsampptr = wavoutbuf + uint64_t{ch} * output_stride;
+        process_channel(ch == 0);
+        if (stopflag)
+            return 1;
+    }
+
+    log_line("writing output ...\n");
+    if (std::fwrite(wavoutbuf, 1, outdatasize, output.file()) != outdatasize || !output.commit())
+        return fail("cannot write samples");
+    return 0;
+}
+
+} // namespace vesk

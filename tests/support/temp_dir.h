@@ -1,0 +1,48 @@
+// A fresh folder per test, removed with everything in it afterwards.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vesk::test {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::random_device random;
+        path_ = std::filesystem::temp_directory_path() /
+                ("vesk-test-" + std::to_string(random()) + std::to_string(random()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+    // Names of everything in the folder, sorted.
+    std::vector<std::string> listing() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace vesk::test

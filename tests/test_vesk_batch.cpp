@@ -1,0 +1,228 @@
+// Whole runs of vesk-batch on generated WAV files: the exact log on standard
+// output, the exact messages on standard error, the exit status and the
+// bytes of the output file.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+#include "support/wav_builder.h"
+
+namespace vesk {
+namespace {
+
+using test::ProcessResult;
+
+void write_text(const std::string& path, const std::string& text)
+{
+    test::write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
+{
+    return test::run_process(VESK_BATCH_EXE, args, "", input);
+}
+
+std::vector<int32_t> tone(std::size_t frames, double amplitude, double cycles_per_sample)
+{
+    std::vector<int32_t> v(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        v[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(6.283185307179586 * cycles_per_sample * i)));
+    return v;
+}
+
+// What a run with every stage idle must produce, computed sample by sample:
+// channel 0's peak goes to 0.707106781 of full scale, every channel takes the
+// same gain, and each value is rounded half up into 24 bits and clipped.
+std::vector<std::vector<int32_t>> neutral_output(const std::vector<std::vector<int32_t>>& input, uint16_t bits)
+{
+    const double full_scale = bits == 8 ? 128.0 : bits == 16 ? 32768.0 : 8388608.0;
+    double peak = 0.0;
+    for (const int32_t v : input[0])
+        peak = std::fmax(peak, std::fabs(v / full_scale));
+    const double gain = peak > 0 ? 0.707106781 / peak : 1.0;
+    std::vector<std::vector<int32_t>> out;
+    for (const auto& channel : input) {
+        std::vector<int32_t> samples;
+        for (const int32_t v : channel) {
+            const double y = std::floor((v / full_scale) * gain * 8388608.0 + 0.5);
+            samples.push_back(static_cast<int32_t>(std::fmin(8388607.0, std::fmax(-8388608.0, y))));
+        }
+        out.push_back(samples);
+    }
+    return out;
+}
+
+TEST(VeskBatch, NeutralRunsGiveTheInputIn24Bits)
+{
+    struct Row {
+        const char* name;
+        uint16_t bits;
+        std::vector<std::vector<int32_t>> samples;
+        test::WavOptions options;
+    };
+    test::WavOptions with_list;
+    with_list.between_fmt_and_data.push_back({"LIST", {'I', 'N', 'F', 'O', 'a', 'b', 'c'}});
+    const Row rows[] = {
+        {"mono 8 bit", 8, {tone(301, 100, 0.01)}, {}},
+        {"mono 16 bit", 16, {tone(1000, 20000, 0.013)}, {}},
+        {"stereo 16 bit, LIST chunk before the data", 16, {tone(777, 12000, 0.02), tone(777, 3000, 0.05)}, with_list},
+        {"stereo 24 bit", 24, {tone(500, 4000000, 0.03), tone(500, -2000000, 0.03)}, {}},
+        // The second channel is louder than the first and clips.
+        {"three channels, one clipping", 16, {tone(400, 5000, 0.01), tone(400, 30000, 0.02), tone(400, 0, 0.0)}, {}},
+        {"silent first channel keeps gain 1", 16, {tone(100, 0, 0.0), tone(100, 1000, 0.1)}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const auto channels = static_cast<uint16_t>(row.samples.size());
+        test::write_file(dir.file("in put.wav"), test::make_pcm_wav(channels, 48000, row.bits, row.samples, row.options));
+        const ProcessResult run = vesk_batch(
+            {"-e", "inpwavname " + dir.file("in put.wav"), "-e", "outwavname " + dir.file("out.wav"), "-e", "process"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_NE(run.out.find("--- processing channel " + std::to_string(channels - 1) + ": ---\n"), std::string::npos);
+        EXPECT_TRUE(run.out.ends_with("writing output ...\n--- DONE ---\n"));
+        test::Pcm24File output;
+        ASSERT_TRUE(test::parse_pcm24_output(test::read_file(dir.file("out.wav")), output));
+        EXPECT_EQ(output.channels, channels);
+        EXPECT_EQ(output.rate, 48000u);
+        EXPECT_EQ(output.samples, neutral_output(row.samples, row.bits));
+        EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in put.wav", "out.wav"}));
+    }
+}
+
+TEST(VeskBatch, LogIsPrintedExactly)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(1, 48000, 16, {tone(1000, 10000, 0.01)}));
+    const ProcessResult run =
+        vesk_batch({"-e", "inpwavname " + dir.file("in.wav"), "-e", "outwavname " + dir.file("out.wav"), "-e", "process"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "input:             1000 samples (16 bit)\n"
+                       "output:            1000 samples (24 bit)\n"
+                       "FFT:               2048 samples\n"
+                       "fs-inp:        48000.00 Hz\n"
+                       "fs:            48000.00 Hz\n"
+                       "dfmin:        23.437500 Hz\n"
+                       "fs-sim:        48000.00 Hz\n"
+                       "aperture:        0.0000\n"
+                       "jitter:       0.000e+00 s\n"
+                       "vari-speed:    1.000000\n"
+                       "hold-sample:         no\n"
+                       "inp fc-lo:         0.00 Hz\n"
+                       "inp fc-hi:     24000.00 Hz\n"
+                       "out fc-lo:         0.00 Hz\n"
+                       "out fc-hi:     24000.00 Hz\n"
+                       "quant:               24 bit\n"
+                       "chnr:                 1\n"
+                       "reading input ...\n"
+                       "--- processing channel 0: ---\n"
+                       "writing output ...\n"
+                       "--- DONE ---\n");
+}
+
+TEST(VeskBatch, ExitStatusAndMessages)
+{
+    test::TempDir dir;
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    test::write_file(in, test::make_pcm_wav(1, 48000, 16, {tone(100, 10000, 0.01)}));
+    test::WavOptions float_tag;
+    float_tag.format_tag = 3;
+    test::write_file(dir.file("float.wav"), test::make_pcm_wav(1, 48000, 16, {tone(100, 10000, 0.01)}, float_tag));
+    test::write_file(dir.file("empty.wav"), test::make_pcm_wav(1, 48000, 16, {{}}));
+    const std::string paths = "inpwavname " + in + "\noutwavname " + out + "\n";
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        std::string out;       // exact, unless out_contains is set
+        std::string err;       // exact
+        bool out_contains = false;
+        bool output_written = false;
+    };
+    const Row rows[] = {
+        {"help", {"--help"}, "", 0, "usage: vesk-batch [-e LINE]... [FILE]...", "", true},
+        {"no arguments", {}, "", 2, "", "usage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n"},
+        {"unknown option", {"-x"}, "", 2, "",
+         "vesk-batch: unknown option '-x'\nusage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n"},
+        {"-e without a line", {"-e"}, "", 2, "",
+         "vesk-batch: -e needs a line of batch text\nusage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n"},
+        {"missing batch file", {dir.file("none.txt"), "-e", "process"}, "", 1, "", "vesk: cannot open file\n"},
+        {"parameters refused", {"-e", paths + "bitnr 0 process"}, "", 1, "", "vesk: invalid bitnr (must be 1 ... 24)\n"},
+        {"nothing to process", {"-e", "fssim 8000"}, "", 0, "", ""},
+        {"stop ends all reading", {"-e", "fssim 8000 stop bitnr 0 process", "-e", "process"}, "", 0, "", ""},
+        {"message that brings its newline",
+         {"-e", "inpwavname " + dir.file("float.wav"), "-e", "outwavname " + out, "-e", "process"}, "", 1,
+         "", "vesk: wav-in: WAV must be PCM\n"},
+        // The first warning has no newline; the second follows it directly.
+        {"no samples", {"-e", "inpwavname " + dir.file("empty.wav"), "-e", "outwavname " + out, "-e", "process"}, "", 1,
+         "wav-in: warning, no samples" "wav-out: warning, no samples\n", "vesk: sampnump too small\n"},
+        {"output is the input", {"-e", "inpwavname " + in, "-e", "outwavname " + dir.file("./in.wav"), "-e", "process"}, "", 1,
+         "", "vesk: output file is the input file\n"},
+        {"standard input", {"-"}, paths + "process\n", 0, "--- DONE ---\n", "", true, true},
+        {"a failed run does not stop the next",
+         {"-e", paths + "bitnr 0 process bitnr 24 process"}, "", 1, "--- DONE ---\n",
+         "vesk: invalid bitnr (must be 1 ... 24)\n", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(out);
+        const ProcessResult run = vesk_batch(row.args, row.input);
+        EXPECT_EQ(run.status, row.status);
+        if (row.out_contains)
+            EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+        else
+            EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(std::filesystem::exists(out), row.output_written);
+    }
+}
+
+TEST(VeskBatch, RecordCarriesOverBetweenSources)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 44100, 24, {tone(64, 100000, 0.1), tone(64, 1, 0.1)}));
+    write_text(dir.file("params.txt"), "outwavname " + dir.file("out.wav") + "\r\nbitnr 24\r\n");
+    const ProcessResult run =
+        vesk_batch({"-e", "inpwavname " + dir.file("in.wav"), dir.file("params.txt"), "-e", "process"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    test::Pcm24File output;
+    ASSERT_TRUE(test::parse_pcm24_output(test::read_file(dir.file("out.wav")), output));
+    EXPECT_EQ(output.rate, 44100u);
+    EXPECT_EQ(output.samples[0].size(), 64u);
+}
+
+TEST(VeskBatch, InterruptStopsTheRunAndLeavesNoOutput)
+{
+    test::TempDir dir;
+    // Enough channels of rate conversion that the run is still under way
+    // when the interrupt arrives.
+    std::vector<std::vector<int32_t>> channels(32, tone(4 * 48000, 10000, 0.01));
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(32, 48000, 16, channels));
+    test::write_file(dir.file("out.wav"), {'k', 'e', 'e', 'p'});
+    bool sent = false;
+    const ProcessResult run = test::run_process(
+        VESK_BATCH_EXE,
+        {"-e", "inpwavname " + dir.file("in.wav"), "-e", "outwavname " + dir.file("out.wav"), "-e",
+         "fssrc 44100 ensrc TRUE process"},
+        "", "", [&sent](const std::string& out, pid_t pid) {
+            if (!sent && out.find("--- processing channel 0: ---\n") != std::string::npos) {
+                kill(pid, SIGINT);
+                sent = true;
+            }
+        });
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out.find("--- DONE ---"), std::string::npos);
+    EXPECT_EQ(run.out.find("writing output"), std::string::npos);
+    EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+} // namespace
+} // namespace vesk
