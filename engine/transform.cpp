@@ -28,6 +28,9 @@ int Engine::fft_init()
         {fft_tmpbuf_re, scratch_bytes, "cannot malloc fft_tmpbuf_re"},
         {fft_tmpbuf_im, scratch_bytes, "cannot malloc fft_tmpbuf_im"},
     };
+    // From here the old tables are being replaced: they no longer count as
+    // built, so a failure part-way can never leave them looking current.
+    fft_tabsize = 0;
     for (Table& table : tables) {
         std::free(table.array);
         table.array = nullptr;

@@ -197,6 +197,138 @@ TEST(VeskBatch, RecordCarriesOverBetweenSources)
     EXPECT_EQ(output.samples[0].size(), 64u);
 }
 
+// A sine fitted at `hz` over samples [from, to) by least squares: its
+// amplitude and the RMS of what the fit leaves (relative to the amplitude).
+struct SineFit {
+    double amplitude;
+    double relative_residual;
+};
+
+SineFit fit_sine(const std::vector<int32_t>& samples, double rate, double hz, std::size_t from, std::size_t to)
+{
+    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
+    const double w = 6.283185307179586 * hz / rate;
+    for (std::size_t i = from; i < to; ++i) {
+        const double x = samples[i] / 8388608.0, s = std::sin(w * i), c = std::cos(w * i);
+        ss += s * s;
+        cc += c * c;
+        sc += s * c;
+        xs += x * s;
+        xc += x * c;
+    }
+    const double det = ss * cc - sc * sc;
+    const double a = (xs * cc - xc * sc) / det;
+    const double b = (xc * ss - xs * sc) / det;
+    double residual = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double e = samples[i] / 8388608.0 - a * std::sin(w * i) - b * std::cos(w * i);
+        residual += e * e;
+    }
+    const double amplitude = std::hypot(a, b);
+    return {amplitude, std::sqrt(residual / static_cast<double>(to - from)) / amplitude};
+}
+
+TEST(VeskBatch, RateConversionKeepsFrequencyAndLevel)
+{
+    struct Row {
+        uint32_t from, to;
+    };
+    const Row rows[] = {{48000, 44100}, {44100, 48000}, {48000, 96000}, {48000, 24000}, {44100, 47999}, {48000, 7000}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.from) + " -> " + std::to_string(row.to));
+        test::TempDir dir;
+        const std::size_t frames = row.from / 2; // half a second
+        const double cycles = 1000.0 / row.from;
+        test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, row.from, 16, {tone(frames, 16000, cycles), tone(frames, 8000, cycles)}));
+        const ProcessResult run = vesk_batch({"-e", "inpwavname " + dir.file("in.wav"), "-e", "outwavname " + dir.file("out.wav"),
+                                              "-e", "fssrc " + std::to_string(row.to) + " fssim " + std::to_string(row.to) + " ensrc TRUE process"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        test::Pcm24File output;
+        ASSERT_TRUE(test::parse_pcm24_output(test::read_file(dir.file("out.wav")), output));
+        EXPECT_EQ(output.rate, row.to);
+        const auto expected_length = static_cast<std::size_t>(std::ceil(frames * (static_cast<double>(row.to) / row.from)));
+        ASSERT_EQ(output.samples[0].size(), expected_length);
+        // Away from the ends, where the abrupt start and stop ring.
+        const std::size_t margin = expected_length / 10;
+        const SineFit left = fit_sine(output.samples[0], row.to, 1000.0, margin, expected_length - margin);
+        const SineFit right = fit_sine(output.samples[1], row.to, 1000.0, margin, expected_length - margin);
+        // 16-bit input: its quantization noise alone is about 2^-15 / sqrt(12)
+        // relative to a half-scale sine, some 1e-4.
+        EXPECT_LT(left.relative_residual, 1e-3);
+        EXPECT_NEAR(right.amplitude / left.amplitude, 0.5, 1e-3);
+        // Channel 0's peak sample is set to 0.707106781; the sine through the
+        // samples is at least that loud, and at most 1/cos(pi f / fs) louder
+        // (when no sample lands on a crest).
+        EXPECT_GT(left.amplitude, 0.707106781 * 0.999);
+        EXPECT_LT(left.amplitude, 0.707106781 / std::cos(3.141592653589793 * 1000.0 / row.to) * 1.001);
+    }
+}
+
+TEST(VeskBatch, BandFiltersRemoveWhatIsOutsideTheBand)
+{
+    test::TempDir dir;
+    const std::size_t frames = 24000;
+    std::vector<int32_t> mix(frames);
+    const auto low = tone(frames, 8000, 1000.0 / 48000), high = tone(frames, 8000, 12000.0 / 48000);
+    for (std::size_t i = 0; i < frames; ++i)
+        mix[i] = low[i] + high[i];
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(1, 48000, 16, {mix}));
+    const std::string paths = "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") + "\n";
+    struct Row {
+        const char* name;
+        std::string params;
+        bool keeps_low, keeps_high;
+    };
+    const Row rows[] = {
+        {"input low-pass", "fchiin 6000", true, false},
+        {"input high-pass", "fcloin 6000", false, true},
+        {"output band", "fcloout 500 fchiout 2000", true, false},
+        {"inverted corners clear everything but Nyquist", "fcloin 13000 fchiin 500", false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ProcessResult run = vesk_batch({"-e", paths + row.params + " process"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        test::Pcm24File output;
+        ASSERT_TRUE(test::parse_pcm24_output(test::read_file(dir.file("out.wav")), output));
+        ASSERT_EQ(output.samples[0].size(), frames);
+        const SineFit at_low = fit_sine(output.samples[0], 48000, 1000.0, 2400, frames - 2400);
+        const SineFit at_high = fit_sine(output.samples[0], 48000, 12000.0, 2400, frames - 2400);
+        // A kept tone stays near the normalised level, a removed one falls
+        // below -80 dB of it (only the other tone's leakage is left).
+        EXPECT_EQ(at_low.amplitude > 0.1, row.keeps_low) << at_low.amplitude;
+        EXPECT_EQ(at_high.amplitude > 0.1, row.keeps_high) << at_high.amplitude;
+        if (row.keeps_low != row.keeps_high) {
+            const double kept = std::max(at_low.amplitude, at_high.amplitude);
+            const double removed = std::min(at_low.amplitude, at_high.amplitude);
+            EXPECT_LT(removed / kept, 1e-4);
+        }
+    }
+}
+
+TEST(VeskBatch, StagesLogInChainOrder)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(1, 48000, 16, {tone(4800, 8000, 0.01)}));
+    const ProcessResult run = vesk_batch(
+        {"-e", "inpwavname " + dir.file("in.wav"), "-e", "outwavname " + dir.file("out.wav"), "-e",
+         "fssrc 44100 ensrc TRUE fcloin 100 fchiin 8000 fcloout 50 fchiout 10000 process"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string channel = "--- processing channel 0: ---\n";
+    const std::size_t at = run.out.find(channel);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(run.out.substr(at + channel.size()), "SRC ...\n"
+                                                   "t->f ...\n"
+                                                   "input filter ...\n"
+                                                   "output filter ...\n"
+                                                   "f->t ...\n"
+                                                   "writing output ...\n"
+                                                   "--- DONE ---\n");
+    // 4800 samples at 44100 / 48000 = 4410; the chain's longest length sizes
+    // the arrays at 2 * 8192.
+    EXPECT_NE(run.out.find("output:            4410 samples (24 bit)\nFFT:              16384 samples\n"), std::string::npos);
+}
+
 TEST(VeskBatch, InterruptStopsTheRunAndLeavesNoOutput)
 {
     test::TempDir dir;

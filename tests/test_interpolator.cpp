@@ -1,0 +1,385 @@
+// The windowed-sinc interpolator against a direct evaluation of its kernel
+// sum in long double: the taps are enumerated from the wanted position, the
+// circular source is a periodic extension, and the kernel is written from its
+// definition (Hann window over |d| < 16 times sin(pi d)/(pi d)).
+//
+// Tolerances.  Each weight is within a few tens of ulps of the exact kernel:
+// the distance d = (center - i) + x rounds once (at most 8 ulps of 1 for
+// |d| < 16), pi*d rounds once more, and the slope of sin(a)/a is below 1/a,
+// so the weight moves by at most ~2^5 eps.  Adding up to 31 products adds at
+// most 31 eps of the sum of magnitudes.  Hence
+//   |out - ref| <= 64 * eps * sum over the taps of |source value|,
+// which is what `tap_tolerance` returns.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/recording_sinks.h"
+
+namespace {
+
+using vesk::Engine;
+using vesk::test::RecordingLog;
+using vesk::test::reference_kernel;
+using vesk::test::RecordingMessages;
+
+constexpr double eps = std::numeric_limits<double>::epsilon();
+constexpr double untouched = 12345.0; // marks destination entries no call may write
+
+// The source seen as a periodic sequence of period n.
+double periodic(const std::vector<double>& source, int64_t t)
+{
+    const int64_t n = static_cast<int64_t>(source.size());
+    int64_t f = t % n;
+    if (f < 0)
+        f += n;
+    return source[static_cast<std::size_t>(f)];
+}
+
+struct Reference {
+    long double value = 0;
+    double magnitude = 0; // sum of |source| over the taps, for the tolerance
+};
+
+// The value of the source at center + x from the taps t with |t - center| <= 15
+// that lie in 1-len .. len-1.
+Reference reference_sum(const std::vector<double>& source, int64_t len, int64_t center, double x)
+{
+    Reference ref;
+    for (int64_t t = center - 15; t <= center + 15; ++t) {
+        if (t < 1 - len || t > len - 1)
+            continue;
+        const long double d = static_cast<long double>(center - t) + static_cast<long double>(x);
+        const double v = periodic(source, t);
+        ref.value += reference_kernel(d) * v;
+        ref.magnitude += std::fabs(v);
+    }
+    return ref;
+}
+
+double tap_tolerance(const Reference& ref)
+{
+    return 64.0 * eps * ref.magnitude;
+}
+
+// An engine whose source is `source` (sigre) and whose destination is `out`
+// (tmpre), with a parallel pair `values` / `out_im` for complex calls.
+struct InterpRig {
+    RecordingMessages messages;
+    RecordingLog log;
+    Engine engine{messages, log};
+    std::vector<double> source, values, out, out_im;
+
+    explicit InterpRig(uint32_t n) : source(n, 0.0), values(n, 0.0), out(n, untouched), out_im(n, untouched)
+    {
+        engine.sampnump = n;
+        engine.sigre = source.data();
+        engine.tmpre = out.data();
+    }
+    double at(double x, int len, int center, int outidx = 0)
+    {
+        EXPECT_EQ(engine.sinc_interp(nullptr, nullptr, x, len, center, outidx), 0);
+        return out[static_cast<std::size_t>(outidx)];
+    }
+    void fill_random(uint64_t seed)
+    {
+        std::mt19937_64 rng(seed);
+        std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+        for (double& v : source)
+            v = uniform(rng);
+        for (double& v : values)
+            v = uniform(rng);
+    }
+};
+
+const double fractions[] = {0.0, 1e-12, 0.125, 0.25, 0.5, 0.7071067811865476, 0.9, std::nextafter(1.0, 0.0)};
+
+// ---- against the reference sum, over a grid of positions -----------------------
+
+struct GridCase {
+    uint32_t n;
+    int len;
+    int center_from, center_to;
+    const char* name;
+};
+
+class InterpolatorGrid : public ::testing::TestWithParam<GridCase> {};
+
+TEST_P(InterpolatorGrid, MatchesTheDirectKernelSum)
+{
+    const GridCase& c = GetParam();
+    InterpRig rig(c.n);
+    rig.fill_random(c.n * 31 + static_cast<uint64_t>(c.len));
+    for (int center = c.center_from; center <= c.center_to; ++center) {
+        for (double x : fractions) {
+            const Reference ref = reference_sum(rig.source, c.len, center, x);
+            const double got = rig.at(x, c.len, center, 3);
+            ASSERT_NEAR(got, static_cast<double>(ref.value), tap_tolerance(ref))
+                << c.name << " center=" << center << " x=" << x;
+            if (ref.magnitude == 0.0) {
+                ASSERT_EQ(got, 0.0) << c.name << " center=" << center << " x=" << x;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, InterpolatorGrid,
+    ::testing::Values(
+        // Time signal, as rate conversion, vari-speed and jitter read it.
+        GridCase{64, 32, -20, 50, "time_half"},
+        // Spectrum with the Nyquist bin, as vari-speed in frequency reads it.
+        GridCase{64, 33, -20, 50, "spectrum"},
+        // Rate conversion of an input that fills the array.
+        GridCase{64, 64, -20, 80, "full"},
+        // Fewer samples than taps: the circle is read more than once.
+        GridCase{16, 16, -20, 35, "short_circle"},
+        GridCase{256, 100, 80, 120, "limit"},
+        GridCase{1024, 200, -5, 230, "long"}),
+    [](const ::testing::TestParamInfo<GridCase>& info) { return std::string(info.param.name); });
+
+TEST(Interpolator, ComplexCallUsesTheSameWeightsForBothSequences)
+{
+    InterpRig rig(128);
+    rig.fill_random(99);
+    for (int center : {-4, 0, 7, 60, 64, 70}) {
+        for (double x : fractions) {
+            ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), rig.out_im.data(), x, 65, center, 11), 0);
+            const Reference ref_re = reference_sum(rig.source, 65, center, x);
+            const Reference ref_im = reference_sum(rig.values, 65, center, x);
+            ASSERT_NEAR(rig.out[11], static_cast<double>(ref_re.value), tap_tolerance(ref_re)) << center << " " << x;
+            ASSERT_NEAR(rig.out_im[11], static_cast<double>(ref_im.value), tap_tolerance(ref_im)) << center << " " << x;
+        }
+    }
+    // Only entry 11 of either destination was written.
+    for (std::size_t i = 0; i < rig.out.size(); ++i) {
+        if (i == 11)
+            continue;
+        ASSERT_EQ(rig.out[i], untouched) << i;
+        ASSERT_EQ(rig.out_im[i], untouched) << i;
+    }
+}
+
+// ---- whole positions and single samples ---------------------------------------------
+
+TEST(Interpolator, WholePositionsReproduceTheSample)
+{
+    const uint32_t n = 128;
+    InterpRig rig(n);
+    rig.fill_random(5);
+    const int len = static_cast<int>(n / 2);
+    for (int center = 1 - len; center <= len - 1; ++center) {
+        const double want = periodic(rig.source, center);
+        const Reference ref = reference_sum(rig.source, len, center, 0.0);
+        // The other taps have weights sin(pi n)/(pi n) * w, zero up to the
+        // rounding of pi n: within the tap tolerance of the sample itself.
+        ASSERT_NEAR(rig.at(0.0, len, center), want, tap_tolerance(ref)) << center;
+    }
+}
+
+TEST(Interpolator, AnImpulseReturnsTheKernelAtItsDistance)
+{
+    const uint32_t n = 64;
+    const int len = 32;
+    for (int m : {0, 1, 5, 20, 31}) {
+        InterpRig rig(n);
+        rig.source[static_cast<std::size_t>(m)] = 1.0;
+        for (int center = -18; center <= 50; ++center) {
+            for (double x : fractions) {
+                const double got = rig.at(x, len, center);
+                const long double distance = static_cast<long double>(center) + x - m;
+                const bool in_taps = m >= center - 15 && m <= center + 15;
+                if (in_taps) {
+                    ASSERT_NEAR(got, static_cast<double>(reference_kernel(distance)), 64.0 * eps)
+                        << "m=" << m << " center=" << center << " x=" << x;
+                } else {
+                    ASSERT_EQ(got, 0.0) << "m=" << m << " center=" << center << " x=" << x;
+                }
+            }
+        }
+    }
+}
+
+TEST(Interpolator, KernelIsSymmetricInTheDistance)
+{
+    // Impulse at 20: reading at 20 - d and at 20 + d sees the same weight.
+    InterpRig rig(64);
+    rig.source[20] = 1.0;
+    for (int whole = 0; whole <= 14; ++whole) {
+        for (double x : {0.25, 0.5, 0.75}) {
+            const double before = rig.at(1.0 - x, 32, 20 - whole - 1);
+            const double after = rig.at(x, 32, 20 + whole);
+            ASSERT_NEAR(before, after, 64.0 * eps) << whole << " " << x;
+        }
+    }
+}
+
+// ---- tap limits ----------------------------------------------------------------------
+
+TEST(Interpolator, TapsStopAtTheLengthLimitOnBothSides)
+{
+    const uint32_t n = 64;
+    const int len = 10;
+    struct Case {
+        int impulse;   // source index that holds 1.0 (negative: wrapped)
+        int center;
+        bool counted;  // whether that index is a tap
+    };
+    const Case cases[] = {
+        {9, 5, true},    // len - 1: the last tap
+        {10, 5, false},  // len: outside
+        {-9, 5, true},   // 1 - len: the first tap, read from n - 9
+        {-10, 5, false}, // -len: outside
+        {9, 20, true},   // centre beyond the last sample, still within 15
+        {9, 24, true},   // len + 14: the only tap left is len - 1
+        {9, 25, false},  // len + 15: none left
+        {-9, -24, true},
+        {-9, -25, false},
+    };
+    for (const Case& c : cases) {
+        for (double x : {0.0, 0.5}) {
+            InterpRig rig(n);
+            rig.source[static_cast<std::size_t>((c.impulse + 64) % 64)] = 1.0;
+            const double got = rig.at(x, len, c.center);
+            const long double distance = static_cast<long double>(c.center) + x - c.impulse;
+            if (c.counted && std::fabs(distance) < 16) {
+                ASSERT_NEAR(got, static_cast<double>(reference_kernel(distance)), 64.0 * eps)
+                    << c.impulse << " " << c.center << " " << x;
+            } else {
+                ASSERT_EQ(got, 0.0) << c.impulse << " " << c.center << " " << x;
+            }
+        }
+    }
+}
+
+TEST(Interpolator, NegativeTapsReadTheTopOfTheCircle)
+{
+    // center 0, x 0.5, len n/2: taps -15 .. 15, and -j reads entry n - j.
+    const uint32_t n = 64;
+    for (int j = 1; j <= 16; ++j) {
+        InterpRig rig(n);
+        rig.source[n - j] = 1.0;
+        const double got = rig.at(0.5, static_cast<int>(n / 2), 0);
+        if (j <= 15) {
+            ASSERT_NEAR(got, static_cast<double>(reference_kernel(0.5L + j)), 64.0 * eps) << j;
+        } else {
+            ASSERT_EQ(got, 0.0) << j; // entry n-16 is not a tap
+        }
+    }
+    // The top of the circle is read from its own entries, not from the
+    // mirror-image entries at the bottom.
+    InterpRig rig(n);
+    rig.source[15] = 1.0;
+    EXPECT_NEAR(rig.at(0.5, 32, 0), static_cast<double>(reference_kernel(-14.5L)), 64.0 * eps);
+    rig.source[15] = 0.0;
+    rig.source[16] = 1.0;
+    EXPECT_EQ(rig.at(0.5, 32, 0), 0.0);
+}
+
+TEST(Interpolator, PositionsPastTheEndGiveZeroInBothOutputs)
+{
+    const uint32_t n = 64;
+    for (int len : {1, 10, 32, 33}) {
+        InterpRig rig(n);
+        for (uint32_t i = 0; i < n; ++i)
+            rig.source[i] = rig.values[i] = 1.0;
+        for (int center : {len + 15, len + 16, len + 100, INT_MAX}) {
+            rig.out[2] = rig.out_im[2] = untouched;
+            ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), rig.out_im.data(), 0.5, len, center, 2), 0);
+            EXPECT_EQ(rig.out[2], 0.0) << len << " " << center;
+            EXPECT_EQ(rig.out_im[2], 0.0) << len << " " << center;
+        }
+        // One short of it the last sample is still a tap, at distance 15 + x.
+        ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), rig.out_im.data(), 0.5, len, len + 14, 2), 0);
+        EXPECT_NEAR(rig.out[2], static_cast<double>(reference_kernel(15.5L)), 64.0 * eps) << len;
+        EXPECT_NEAR(rig.out_im[2], static_cast<double>(reference_kernel(15.5L)), 64.0 * eps) << len;
+        EXPECT_NE(rig.out[2], 0.0) << len;
+    }
+}
+
+TEST(Interpolator, LengthOneReadsOnlyIndexZero)
+{
+    const uint32_t n = 64;
+    InterpRig rig(n);
+    rig.fill_random(17);
+    for (int center = -16; center <= 16; ++center) {
+        for (double x : {0.0, 0.3, 0.5}) {
+            const double got = rig.at(x, 1, center);
+            const long double distance = static_cast<long double>(center) + x;
+            if (std::fabs(distance) < 16 && center >= -15 && center <= 15) {
+                ASSERT_NEAR(got, static_cast<double>(reference_kernel(distance) * rig.source[0]),
+                            64.0 * eps * std::fabs(rig.source[0]))
+                    << center << " " << x;
+            } else {
+                ASSERT_EQ(got, 0.0) << center << " " << x;
+            }
+        }
+    }
+    // No length, no taps.
+    for (int len : {0, -1, INT_MIN}) {
+        rig.out[0] = untouched;
+        EXPECT_EQ(rig.at(0.0, len, 0), 0.0) << len;
+    }
+}
+
+// ---- arguments and destinations ---------------------------------------------------------
+
+TEST(Interpolator, WithoutSecondDestinationTheSecondSourceIsNotNeeded)
+{
+    InterpRig rig(32);
+    rig.fill_random(3);
+    // Both null: only the first sequence is interpolated.
+    ASSERT_EQ(rig.engine.sinc_interp(nullptr, nullptr, 0.25, 16, 4, 1), 0);
+    const Reference ref = reference_sum(rig.source, 16, 4, 0.25);
+    EXPECT_NEAR(rig.out[1], static_cast<double>(ref.value), tap_tolerance(ref));
+    // A second source without a destination is ignored as well.
+    const double first = rig.out[1];
+    ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), nullptr, 0.25, 16, 4, 1), 0);
+    EXPECT_EQ(rig.out[1], first);
+    for (double v : rig.out_im)
+        EXPECT_EQ(v, untouched);
+}
+
+TEST(Interpolator, ASecondCallToTheSameEntryReplacesTheFirst)
+{
+    InterpRig once(64);
+    once.fill_random(23);
+    InterpRig twice(64);
+    twice.fill_random(23);
+
+    ASSERT_EQ(once.engine.sinc_interp(once.values.data(), once.out_im.data(), 0.75, 32, 9, 4), 0);
+    ASSERT_EQ(twice.engine.sinc_interp(twice.values.data(), twice.out_im.data(), 0.25, 32, 3, 4), 0);
+    ASSERT_EQ(twice.engine.sinc_interp(twice.values.data(), twice.out_im.data(), 0.75, 32, 9, 4), 0);
+    EXPECT_EQ(twice.out[4], once.out[4]);
+    EXPECT_EQ(twice.out_im[4], once.out_im[4]);
+}
+
+TEST(Interpolator, FarPositionsWrapWithoutOverflow)
+{
+    // Centres near the ends of the int range on a short circle: the tap
+    // limits are computed without overflow and wrapping is arithmetic, so
+    // these return at once with the reference value.
+    const uint32_t n = 16;
+    InterpRig rig(n);
+    rig.fill_random(41);
+    const int far[] = {INT_MAX, INT_MAX - 1, INT_MAX - 15, INT_MAX - 20, INT_MIN, INT_MIN + 1, INT_MIN + 20,
+                       1 << 30, -(1 << 30) - 7};
+    for (int center : far) {
+        for (double x : {0.0, 0.5}) {
+            const Reference ref = reference_sum(rig.source, INT_MAX, center, x);
+            const double got = rig.at(x, INT_MAX, center);
+            ASSERT_NEAR(got, static_cast<double>(ref.value), tap_tolerance(ref)) << center << " " << x;
+        }
+    }
+}
+
+} // namespace
