@@ -121,12 +121,24 @@ public:
     int sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
     int band_filter(const char* label, uint32_t lo, uint32_t hi);
     int src_resample();
+    // Fills the first half of tmpre with sigre read at the positions 0, step,
+    // 2 step, ... (taps limited to 1 - len .. len - 1), clears the rest and
+    // makes it the current signal: the walk shared by rate conversion and
+    // vari-speed in time.
+    void read_time_stretched(double step, int len);
+
+    // ---- simulation stages ---------------------------------------------------
+    int stage_sampling();
+    int stage_hold_aperture(const char* label, int mode, double value);
+    int stage_varispeed_t();
+    int stage_varispeed_f();
+    int stage_quantization(int firstch);
+    int stage_jitter();
 
 private:
     void message(const char* text);
     int size_run();
     void log_summary();
-    const char* missing_stage() const;
 
     MessageSink& messages_;
     LogSink& log_;

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "engine/engine.h"
+#include "engine/position.h"
 
 namespace vesk {
 
@@ -68,6 +70,29 @@ int Engine::sinc_interp(const double* values, double* outim, double x, int len, 
     if (outim != nullptr)
         outim[outidx] = sum_im;
     return 0;
+}
+
+void Engine::read_time_stretched(double step, int len)
+{
+    const uint32_t n = sampnump;
+    const uint32_t half = n / 2;
+    // From this centre on no tap is within the source and every output is 0.
+    const int64_t silent_from = int64_t{len} + 15;
+    ReadPosition position;
+    uint32_t i = 0;
+    while (i < half) {
+        sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center), static_cast<int>(i));
+        ++i;
+        if (!position.advance(step, silent_from))
+            break;
+    }
+    // The outputs past the end of the source, then the upper half, which
+    // stays silent as the zero extension (and as the circular continuation
+    // before index 0 for any later reader).
+    for (; i < n; ++i)
+        tmpre[i] = 0.0;
+    // sigim is untouched: it holds the zeros of the time domain.
+    std::swap(sigre, tmpre);
 }
 
 } // namespace vesk

@@ -41,7 +41,11 @@ bool OutputFile::create(const std::string& target)
     if (fs::exists(status) && !fs::is_regular_file(status))
         return false;
     const fs::path folder = target_path.has_parent_path() ? target_path.parent_path() : fs::path(".");
-    const std::string stem = "." + target_path.filename().string() + ".vesk-";
+    // A hidden name beside the target, on the same file system, so that the
+    // final rename is atomic.
+    std::string stem = ".";
+    stem += target_path.filename().string();
+    stem += ".vesk-";
     // "x" makes the open fail if the name exists, so a file that happens to
     // carry the chosen name is never touched.
     for (int attempt = 0; attempt < 32; ++attempt) {

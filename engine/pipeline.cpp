@@ -25,6 +25,8 @@ int Engine::process_channel(int firstch)
         return 1;
 
     const uint32_t half = sampnump / 2;
+    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
+    const bool sampling = fssim_idx < sampnump; // fs-sim below the working rate
     if (fs != fsinp) {
         src_resample();
         if (stopflag)
@@ -33,6 +35,47 @@ int Engine::process_channel(int firstch)
     // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
     if (fcloin_idx != 0 || fchiin_idx < half - 1) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
+        if (stopflag)
+            return 1;
+    }
+    // "Hold sample": the signal is sampled and held at fs-sim before its
+    // speed changes, as a sampler replaying its memory at another speed.
+    if (varispeedsh != 0 && varispeed) {
+        if (sampling)
+            stage_sampling();
+        stage_hold_aperture("hold ...\n", 0, 1.0);
+        if (stopflag)
+            return 1;
+    }
+    if (varispeedt != 1.0) {
+        stage_varispeed_t();
+        if (stopflag)
+            return 1;
+    }
+    if (varispeedf != 0 && varispeedf != 1.0) {
+        stage_varispeed_f();
+        if (stopflag)
+            return 1;
+    }
+    // Quantization acts on every working sample, before the sampling at
+    // fs-sim.
+    if (bitnr < 24) {
+        stage_quantization(firstch);
+        if (stopflag)
+            return 1;
+    }
+    if (sampling) {
+        stage_sampling();
+        if (stopflag)
+            return 1;
+    }
+    if (aperture > 1e-10) {
+        stage_hold_aperture("aperture ...\n", 1, aperture);
+        if (stopflag)
+            return 1;
+    }
+    if (jitteramp != 0) {
+        stage_jitter();
         if (stopflag)
             return 1;
     }

@@ -27,7 +27,8 @@ struct ReadPosition {
             return true;
         }
         const double whole = std::floor(next);
-        if (static_cast<double>(center) + whole >= static_cast<double>(silent_from))
+        // Written so that a NaN step also ends the reading.
+        if (!(static_cast<double>(center) + whole < static_cast<double>(silent_from)))
             return false;
         center += static_cast<int64_t>(whole);
         frac = next - whole;

@@ -159,26 +159,6 @@ void Engine::log_summary()
     log_line("chnr:        %10u\n", chnr);
 }
 
-// The stages that this build cannot run yet; a run that needs one is refused
-// rather than passing the signal through unchanged.
-const char* Engine::missing_stage() const
-{
-    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
-    if (varispeedsh != 0 && varispeed)
-        return "hold";
-    if (varispeed)
-        return "vari-speed";
-    if (bitnr < 24)
-        return "quantization";
-    if (fssim_idx < sampnump)
-        return "sampling";
-    if (aperture > 1e-10)
-        return "aperture";
-    if (jitteramp != 0)
-        return "jitter";
-    return nullptr;
-}
-
 int Engine::process_wav()
 {
     if (!inpwavname || !outwavname)
@@ -218,10 +198,6 @@ int Engine::process_wav()
     log_summary();
     if (stopflag)
         return 1;
-    if (const char* stage = missing_stage()) {
-        message(("the " + std::string(stage) + " stage is not available in this version").c_str());
-        return -1;
-    }
 
     if (fft_init() != 0 || alloc_buffers() != 0)
         return fail("cannot allocate memory");

@@ -6,32 +6,19 @@
 #include <cmath>
 #include <filesystem>
 
-#include "support/run_process.h"
+#include "support/batch_runs.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
 
 namespace vesk {
 namespace {
 
+using test::fit_sine;
 using test::ProcessResult;
-
-void write_text(const std::string& path, const std::string& text)
-{
-    test::write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
-{
-    return test::run_process(VESK_BATCH_EXE, args, "", input);
-}
-
-std::vector<int32_t> tone(std::size_t frames, double amplitude, double cycles_per_sample)
-{
-    std::vector<int32_t> v(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(6.283185307179586 * cycles_per_sample * i)));
-    return v;
-}
+using test::SineFit;
+using test::tone;
+using test::vesk_batch;
+using test::write_text;
 
 // What a run with every stage idle must produce, computed sample by sample:
 // channel 0's peak goes to 0.707106781 of full scale, every channel takes the
@@ -195,37 +182,6 @@ TEST(VeskBatch, RecordCarriesOverBetweenSources)
     ASSERT_TRUE(test::parse_pcm24_output(test::read_file(dir.file("out.wav")), output));
     EXPECT_EQ(output.rate, 44100u);
     EXPECT_EQ(output.samples[0].size(), 64u);
-}
-
-// A sine fitted at `hz` over samples [from, to) by least squares: its
-// amplitude and the RMS of what the fit leaves (relative to the amplitude).
-struct SineFit {
-    double amplitude;
-    double relative_residual;
-};
-
-SineFit fit_sine(const std::vector<int32_t>& samples, double rate, double hz, std::size_t from, std::size_t to)
-{
-    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
-    const double w = 6.283185307179586 * hz / rate;
-    for (std::size_t i = from; i < to; ++i) {
-        const double x = samples[i] / 8388608.0, s = std::sin(w * i), c = std::cos(w * i);
-        ss += s * s;
-        cc += c * c;
-        sc += s * c;
-        xs += x * s;
-        xc += x * c;
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
-    double residual = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double e = samples[i] / 8388608.0 - a * std::sin(w * i) - b * std::cos(w * i);
-        residual += e * e;
-    }
-    const double amplitude = std::hypot(a, b);
-    return {amplitude, std::sqrt(residual / static_cast<double>(to - from)) / amplitude};
 }
 
 TEST(VeskBatch, RateConversionKeepsFrequencyAndLevel)

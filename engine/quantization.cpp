@@ -1,0 +1,92 @@
+// Quantization: every sample of the channel is put on a grid of `bitnr` bits
+// in two's complement, the way a converter of that word length would store
+// it.  The first channel is brought to a peak just below full scale first (so
+// that the grid is used fully without clipping), the later channels get the
+// same gain, and the gain is undone afterwards so that the level of the chain
+// is not changed by this stage.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/engine.h"
+
+namespace vesk {
+
+namespace {
+
+// Peak of the first channel before it meets the grid: -1 dB of full scale.
+constexpr double quant_peak = 0.891250938;
+
+// 24-bit full scale: sample value 1.0 is 2^23 on the integer scale, whose
+// range is -2^23 .. 2^23 - 1.
+constexpr double full_scale = 8388608.0;
+constexpr int32_t int24_min = -8388608;
+constexpr int32_t int24_max = 8388607;
+constexpr double lsb24 = 1.1920928955078125e-07; // 2^-23, exact
+
+// One sample onto the grid whose steps are 2^drop on the 24-bit scale.
+//
+// The rounding to 24 bits and the offset are done in double and clipped
+// there, before anything becomes an integer: a product far beyond full scale
+// (later channels, or an infinity) then just ends at the nearer limit instead
+// of overflowing a conversion.  Below 2^53 every value involved is an exact
+// integer in double, so nothing is lost against integer arithmetic; above
+// that the value is clipped anyway.  A NaN sample has no nearer limit; it is
+// taken as silence and comes out as 0.
+inline double quantize_sample(double sample, int32_t offset, uint32_t drop)
+{
+    double y = std::floor(sample * full_scale + 0.5); // nearest, ties upward
+    if (std::isnan(y))
+        y = 0.0;
+    y += offset;
+    y = std::clamp(y, static_cast<double>(int24_min), static_cast<double>(int24_max));
+    // The two's complement AND with "-1 shifted left by drop" floors to a
+    // multiple of 2^drop.  The same floor is taken here on the value shifted
+    // by 2^23 into 0 .. 2^24 - 1: unsigned, so no shift or AND ever touches a
+    // negative number, and 2^23 is itself a multiple of 2^drop (drop <= 23),
+    // so the shift does not move the grid.
+    const uint32_t biased = static_cast<uint32_t>(static_cast<int32_t>(y) - int24_min);
+    const uint32_t floored = biased & ~((uint32_t{1} << drop) - 1u);
+    return static_cast<double>(static_cast<int32_t>(floored) + int24_min) * lsb24;
+}
+
+} // namespace
+
+int Engine::stage_quantization(int firstch)
+{
+    if (timedomain != 1)
+        switch_domain();
+    log_line("quantization ...\n");
+
+    const uint32_t n = sampnump;
+    // The peak is searched over the whole array, zero tail included; channel
+    // 0 fixes the gain and the others follow it, so the balance between the
+    // channels is kept and a louder later channel clips, as it would in a
+    // converter set up on the first one.
+    if (firstch)
+        quantgain = normalize_level(-quant_peak, n);
+    else
+        normalize_level(quantgain, n);
+
+    // Bits dropped from the 24-bit word.  The chain skips the stage at 24
+    // bits; a word length outside 1 .. 24 (refused by check_params) is taken
+    // as the nearest valid one, so that the shift stays within 0 .. 23.
+    const uint32_t bits = std::clamp<uint32_t>(bitnr, 1, 24);
+    const uint32_t drop = 24 - bits;
+    // With the offset 2^(drop-1) - 1 the floor to the grid lands on the
+    // nearest grid level, a value exactly halfway going down.  Without
+    // dropped bits the 24-bit rounding alone remains.
+    const int32_t offset = drop > 0 ? (int32_t{1} << (drop - 1)) - 1 : 0;
+
+    for (uint32_t i = 0; i < n; ++i)
+        sigre[i] = quantize_sample(sigre[i], offset, drop);
+
+    // Back to the level before the stage.  A gain of 0 (possible only when
+    // the first channel's peak was infinite) cannot be undone, and the
+    // samples are left as quantized.
+    if (quantgain != 0)
+        normalize_level(1.0 / quantgain, n);
+    return 0;
+}
+
+} // namespace vesk

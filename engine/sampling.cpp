@@ -1,0 +1,144 @@
+// Sampling at the simulated rate fs-sim, done on the spectrum: the spectral
+// images that sampling creates (aliasing), and the sin x / x responses of
+// sample-and-hold and of a finite aperture.
+//
+// Units: N = sampnump [samples, also bins], H = N / 2 [bins], M = fssim_idx
+// [bins per fs-sim period, i.e. fs-sim in bins of width fs / N].  One
+// fs-sim period is N / M working samples long.
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "engine/engine.h"
+#include "engine/spectrum.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+} // namespace
+
+// Sampling at fs-sim adds a copy of the spectrum at every multiple d of M.
+// Result bin j (0 <= j < H) is therefore the sum of the source bins j - d
+// over the multiples d of M, restricted to the source bins that exist,
+// i = -(H-1) .. H-1 (the source Nyquist bin takes no part).
+//
+// The shifts are nominally limited to |d| <= c = M * ceil(N / M), but that
+// limit never excludes a shift that matters: a source bin i and a target j
+// meet only for d = j - i, which lies in -(H-1) .. (H-1) + (H-1) = -(H-1) ..
+// N-2, so |d| <= N-2 < N <= c.  Hence result bin j is simply the sum of all
+// source bins i with i == j (mod M), and the images can be formed by folding
+// the source spectrum by residue in one pass, O(N), instead of sliding it
+// past every shift, which costs O(N^2 / M).
+int Engine::stage_sampling()
+{
+    if (timedomain != 0)
+        switch_domain();
+    log_line("sampling ...\n");
+
+    const uint32_t n = sampnump;   // [bins]
+    const uint32_t h = n / 2;      // Nyquist bin [bins]
+    const uint32_t m = fssim_idx;  // fs-sim [bins]; >= 1, ensured by the run driver
+
+    // Residue buckets live in the scratch pair itself, at indices 0 .. b-1.
+    // Only residues below h can be the residue of a target bin j < h, so
+    // b = min(m, h) buckets suffice and they always fit in the n entries;
+    // source bins whose residue is h or more (possible only when m > h)
+    // fall between the targets and are dropped.  With m >= n that drops
+    // every negative bin, leaving only the unshifted spectrum.
+    const uint32_t b = m < h ? m : h; // [buckets]
+    for (uint32_t q = 0; q < b; ++q) {
+        tmpre[q] = 0.0;
+        tmpim[q] = 0.0;
+    }
+
+    // Walk the signed source bins from H-1 down to -(H-1), carrying the
+    // residue i mod m along instead of dividing per bin.  Descending i is
+    // also the order in which the shift-by-shift sum (shifts ascending)
+    // meets the contributions to each target bin, so every bucket adds its
+    // terms in that same order.
+    uint32_t r = (h - 1) % m; // residue of the current signed bin [bins]
+    for (int64_t i = int64_t{h} - 1; i > -int64_t{h}; --i) {
+        if (r < b) {
+            const uint32_t idx = static_cast<uint32_t>(i >= 0 ? i : i + n);
+            tmpre[r] += sigre[idx];
+            tmpim[r] += sigim[idx];
+        }
+        r = r == 0 ? m - 1 : r - 1;
+    }
+
+    // Spread: target j takes bucket j mod m.  Ascending j lets each bin copy
+    // the one a period below it, which already holds the same bucket, so
+    // the buckets are read in place and need no second array.
+    for (uint32_t j = b; j < h; ++j) {
+        tmpre[j] = tmpre[j - m];
+        tmpim[j] = tmpim[j - m];
+    }
+    // The images are gathered into the bins below the Nyquist bin only; the
+    // Nyquist bin stays empty.  The upper half is rebuilt from the lower one
+    // below.
+    tmpre[h] = 0.0;
+    tmpim[h] = 0.0;
+
+    // The number of shifts that reach at least one target bin depends on n
+    // and m alone: the multiples of m in -(H-1) .. N-2, d = 0 included.
+    // (n >= 2, so neither subtraction wraps.)
+    const uint32_t count = (n - 2) / m + (h - 1) / m + 1;
+    log_line("%u image(s)\n", count);
+
+    std::swap(sigre, tmpre);
+    std::swap(sigim, tmpim);
+    complete_conjugate_symmetry(sigre, sigim, n);
+    return 0;
+}
+
+// A rectangular window `value` fs-sim periods wide, value * N / M working
+// samples, has the magnitude response sin x / x with x = pi * value * k / M
+// at bin k (bin k makes k / N cycles per sample).  Mode 0, hold (called with
+// value 1): a sample held for one fs-sim period; the response is applied
+// without phase, as if the window were centred on the sample.  Mode 1,
+// aperture: an average over the window that ends at the current instant,
+// so the response carries the phase e^(-jx) of a delay by half the window,
+// value * N / (2M) samples.
+int Engine::stage_hold_aperture(const char* label, int mode, double value)
+{
+    if (timedomain != 0)
+        switch_domain();
+    // The label is text, not a format: a '%' in it must reach the log as is.
+    if (label != nullptr)
+        log_line("%s", label);
+
+    const uint32_t n = sampnump;              // [bins]
+    const uint32_t h = n / 2;                 // Nyquist bin [bins]
+    const double m = static_cast<double>(fssim_idx); // fs-sim [bins]
+    const double pv = pi * value;             // x at frequency fs-sim [radians]
+
+    // The response is 1 at DC.
+    tmpre[0] = sigre[0];
+    tmpim[0] = sigim[0];
+    // The Nyquist bin is weighted too: it is half of a real cosine at fs/2.
+    // x > 0 throughout because k >= 1 and value > 0.
+    for (uint32_t k = 1; k <= h; ++k) {
+        const double x = (static_cast<double>(k) / m) * pv; // [radians]
+        const double s = std::sin(x) / x;
+        if (mode == 0) {
+            tmpre[k] = sigre[k] * s;
+            tmpim[k] = sigim[k] * s;
+        } else {
+            // Multiply by s * e^(-jx) = a + jb.
+            const double a = s * std::cos(x);
+            const double b = -s * std::sin(x);
+            tmpre[k] = sigre[k] * a - sigim[k] * b;
+            tmpim[k] = sigre[k] * b + sigim[k] * a;
+        }
+    }
+
+    complete_conjugate_symmetry(tmpre, tmpim, n);
+    std::swap(sigre, tmpre);
+    std::swap(sigim, tmpim);
+    return 0;
+}
+
+} // namespace vesk
