@@ -41,6 +41,10 @@ public:
     // polled between stages and between channels.
     std::atomic<int> stopflag{0};
 
+    // Threads the heavy passes may use: 0 follows the machine, 1 keeps every
+    // pass on the calling thread.  Results do not depend on it.
+    unsigned threads = 0;
+
     // Seed for the jitter's random source.  Unset, each run seeds it from the
     // calendar time; tests set it to make a run reproducible.
     std::optional<uint32_t> fixed_seed;
