@@ -130,6 +130,12 @@ public:
     // makes it the current signal: the walk shared by rate conversion and
     // vari-speed in time.
     void read_time_stretched(double step, int len);
+    // The stepped walk itself: outputs 0 .. count-1 of tmpre (and of outim,
+    // interpolating `values` alongside sigre) read at the positions 0, step,
+    // 2 step, ...  Returns how many outputs were read; the ones after that
+    // lie beyond every tap and are left for the caller to clear.  Split
+    // across `threads`, with results identical to a single pass.
+    uint32_t read_stepped(uint32_t count, double step, int len, const double* values, double* outim);
 
     // ---- simulation stages ---------------------------------------------------
     int stage_sampling();

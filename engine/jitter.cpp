@@ -4,14 +4,29 @@
 // function of time with independent uniform breakpoints one fs-sim period
 // apart; each working sample is then read at its displaced position through
 // the windowed-sinc interpolator.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/parallel.h"
 #include "engine/position.h"
 
 namespace vesk {
+
+namespace {
+
+// A timing error uniform over -A .. A in steps of 2A / 32767.  The divisor is
+// tied to the generator's range 0 .. 32767, so R = 0 and R = 32767 give -A
+// and +A.
+double draw(JitterRandom& random, double amplitude)
+{
+    return (2.0 * random.next() / 32767.0 - 1.0) * amplitude;
+}
+
+} // namespace
 
 int Engine::stage_jitter()
 {
@@ -26,11 +41,6 @@ int Engine::stage_jitter()
     const double u = static_cast<double>(fssim_idx) / static_cast<double>(n);
     // Largest timing error [working samples]: jitteramp is in fs-sim periods.
     const double amplitude = static_cast<double>(fs) * jitteramp / fssim;
-    // Uniform over -A .. A in steps of 2A / 32767.  The divisor is tied to the
-    // generator's range 0 .. 32767, so R = 0 and R = 32767 give -A and +A.
-    const auto draw = [this, amplitude] {
-        return (2.0 * jitter_rng.next() / 32767.0 - 1.0) * amplitude;
-    };
 
     // The interpolator reads taps from 1 - len to len - 1 and is 0 for a
     // centre more than len + 14 away from 0; such centres are not passed on
@@ -41,45 +51,79 @@ int Engine::stage_jitter()
     // i < half; the bound also keeps centre arithmetic far from overflow.
     const double far = 2.0 * static_cast<double>(half) + 32.0;
 
-    double end = draw(); // the pending end value of the period to come
-    double start = 0.0;
-    double phase = 0.0;
-    bool newperiod = true;
-    for (uint32_t i = 0; i < half; ++i) {
-        if (newperiod) {
-            start = end;
-            end = draw();
-            newperiod = false;
+    // The timing errors form one sequential chain (each period starts where
+    // the last ended, and the random sequence runs on), but reading the
+    // signal at them is independent per sample.  A cheap first walk records
+    // the chain's state at each block boundary; the blocks are then read in
+    // parallel, each replaying its own stretch of the chain exactly.
+    struct Chain {
+        double start = 0.0;  // timing error at the start of the period [samples]
+        double end = 0.0;    // pending error at its end [samples]
+        double phase = 0.0;  // position within the period [periods, 0 .. 1)
+        bool newperiod = true;
+        JitterRandom random;
+        // The timing error of the next sample; moves the chain on by one.
+        double next(double u, double amplitude)
+        {
+            if (newperiod) {
+                start = end;
+                end = draw(random, amplitude);
+                newperiod = false;
+            }
+            const double e = (1.0 - phase) * start + phase * end;
+            // Wrapping by floor gives exactly what taking 1 off while
+            // phase >= 1 would: phase < 1 + u <= 1 + 2^32, and below 2^53
+            // each subtraction of 1 is exact, as is phase - floor(phase).
+            // One breakpoint per wrap, however many periods a sample spans.
+            phase += u;
+            if (phase >= 1.0) {
+                newperiod = true;
+                phase -= std::floor(phase);
+            }
+            return e;
         }
-        const double e = (1.0 - phase) * start + phase * end;
+    };
+    Chain chain;
+    chain.random = jitter_rng;
+    chain.end = draw(chain.random, amplitude); // the pending end value of the first period
 
-        // i + e as a whole part and a fraction in [0, 1), exactly as moving
-        // the fraction by whole units would give it (including a tiny
-        // negative error whose fraction rounds up to 1).  A NaN error (an
-        // fs-sim of 0 makes the amplitude infinite) reads nothing: output 0.
-        bool read = false;
-        if (std::fabs(e) <= far) {
-            const ReadPosition position = ReadPosition::offset_from(i, e);
-            if (position.center >= -reach && position.center <= reach) {
-                sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center),
-                            static_cast<int>(i));
-                read = true;
+    constexpr unsigned max_blocks = 64;
+    const unsigned blocks =
+        static_cast<unsigned>(std::clamp<uint64_t>(std::min<uint64_t>(worker_count(threads), half / 4096), 1, max_blocks));
+    const auto bound = [half, blocks](uint64_t b) { return static_cast<uint32_t>(uint64_t{half} * b / blocks); };
+    std::array<Chain, max_blocks> starts{};
+    for (uint32_t i = 0, b = 0; i < half; ++i) {
+        if (b < blocks && i == bound(b))
+            starts[b++] = chain;
+        chain.next(u, amplitude);
+    }
+    // The random sequence runs on across the channels of a run.
+    jitter_rng = chain.random;
+
+    parallel_for(blocks, blocks, 1, [&](uint64_t first_block, uint64_t last_block) {
+        for (uint64_t b = first_block; b < last_block; ++b) {
+            Chain replay = starts[b];
+            for (uint32_t i = bound(b); i < bound(b + 1); ++i) {
+                const double e = replay.next(u, amplitude);
+                // i + e as a whole part and a fraction in [0, 1), exactly as
+                // moving the fraction by whole units would give it (including
+                // a tiny negative error whose fraction rounds up to 1).  A NaN
+                // error (an fs-sim of 0 makes the amplitude infinite) reads
+                // nothing: output 0.
+                bool read = false;
+                if (std::fabs(e) <= far) {
+                    const ReadPosition position = ReadPosition::offset_from(i, e);
+                    if (position.center >= -reach && position.center <= reach) {
+                        sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center),
+                                    static_cast<int>(i));
+                        read = true;
+                    }
+                }
+                if (!read)
+                    tmpre[i] = 0.0;
             }
         }
-        if (!read)
-            tmpre[i] = 0.0;
-
-        // Wrapping by floor gives exactly what taking 1 off while phase >= 1
-        // would: phase < 1 + u <= 1 + 2^32, and below 2^53 each subtraction
-        // of 1 is exact, as is phase - floor(phase); so both end at the exact
-        // fractional part.  One breakpoint per wrap, however many periods a
-        // single sample spans.
-        phase += u;
-        if (phase >= 1.0) {
-            newperiod = true;
-            phase -= std::floor(phase);
-        }
-    }
+    });
     for (uint32_t i = half; i < n; ++i)
         tmpre[i] = 0.0;
 

@@ -56,16 +56,7 @@ int Engine::stage_varispeed_f()
     // what makes interpolation near DC right for a conjugate-symmetric
     // spectrum.  From half + 16 on no tap is left.
     const int len = static_cast<int>(half) + 1;
-    const int64_t silent_from = int64_t{len} + 15;
-
-    ReadPosition position;
-    uint32_t k = 0;
-    while (k <= half) {
-        sinc_interp(sigim, tmpim, position.frac, len, static_cast<int>(position.center), static_cast<int>(k));
-        ++k;
-        if (!position.advance(step, silent_from))
-            break;
-    }
+    uint32_t k = read_stepped(half + 1, step, len, sigim, tmpim);
     // New bins beyond the old band; the bins above half are rebuilt by the
     // completion below, whatever they hold.
     for (; k <= half; ++k) {
