@@ -1,7 +1,7 @@
 // The channel pipeline: decode one channel, run the chain of stages in its
 // fixed order (each only when its parameters make it act), normalise and
 // encode as 24-bit samples.
-#include <cmath>
+#include <algorithm>
 
 #include "engine/engine.h"
 #include "engine/sample_codec.h"
@@ -10,30 +10,37 @@ namespace vesk {
 
 int Engine::process_channel(int firstch)
 {
+    const uint32_t half = sampnump / 2;
+    const bool resample = fs != fsinp;
+    // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
+    const bool input_filter = fcloin_idx != 0 || fchiin_idx < half - 1;
+    const bool output_filter = fcloout_idx != 0 || fchiout_idx < half - 1;
+    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
+    const bool sampling = fssim_idx < sampnump; // fs-sim below the working rate
+    const bool any_stage = resample || input_filter || output_filter || varispeed || bitnr < 24 || sampling ||
+                           aperture > 1e-10 || jitteramp != 0;
+
     const uint32_t input_bytes = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
     const uint64_t input_step = uint64_t{chnr} * input_bytes;
-    for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step) {
+    for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step)
         sigre[i] = decode_sample(inpsampptr, input_bytes);
-        sigim[i] = 0.0;
-    }
-    for (uint32_t i = sampnuminp; i < sampnump; ++i) {
-        sigre[i] = 0.0;
-        sigim[i] = 0.0;
+    // With every stage idle only the decoded samples are read again (to
+    // normalise and encode them), so the zero extension and the imaginary
+    // part would be written for nobody.
+    if (any_stage) {
+        std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
+        std::fill(sigim, sigim + sampnump, 0.0);
     }
     timedomain = 1;
     if (stopflag)
         return 1;
 
-    const uint32_t half = sampnump / 2;
-    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
-    const bool sampling = fssim_idx < sampnump; // fs-sim below the working rate
     if (fs != fsinp) {
         src_resample();
         if (stopflag)
             return 1;
     }
-    // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
-    if (fcloin_idx != 0 || fchiin_idx < half - 1) {
+    if (input_filter) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
         if (stopflag)
             return 1;
@@ -79,7 +86,7 @@ int Engine::process_channel(int firstch)
         if (stopflag)
             return 1;
     }
-    if (fcloout_idx != 0 || fchiout_idx < half - 1) {
+    if (output_filter) {
         band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
         if (stopflag)
             return 1;
