@@ -18,23 +18,15 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::EngineRig;
+using vesk::test::log2_of;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
-
-unsigned log2_of(uint32_t n)
-{
-    unsigned bits = 0;
-    while ((uint32_t{1} << bits) < n)
-        ++bits;
-    return bits;
-}
 
 double norm2(const std::vector<double>& v)
 {
@@ -58,19 +50,8 @@ std::vector<double> bin_sine(uint32_t n, uint32_t bin, double amplitude)
     return v;
 }
 
-struct FilterRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> re, im;
-
-    explicit FilterRig(uint32_t n) : re(n, 0.0), im(n, 0.0)
-    {
-        engine.sampnump = n;
-        engine.sigre = re.data();
-        engine.sigim = im.data();
-        EXPECT_EQ(engine.fft_init(), 0);
-    }
+struct FilterRig : EngineRig {
+    explicit FilterRig(uint32_t n) : EngineRig(n) { EXPECT_EQ(engine.fft_init(), 0); }
     void set_time(const std::vector<double>& samples)
     {
         re = samples;

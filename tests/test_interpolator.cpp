@@ -23,14 +23,15 @@
 
 #include "engine/engine.h"
 #include "tests/support/dsp_reference.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
+using vesk::test::EngineRig;
+using vesk::test::kernel_sum;
+using vesk::test::KernelSum;
 using vesk::test::reference_kernel;
-using vesk::test::RecordingMessages;
+using vesk::test::tap_tolerance;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double untouched = 12345.0; // marks destination entries no call may write
@@ -45,44 +46,14 @@ double periodic(const std::vector<double>& source, int64_t t)
     return source[static_cast<std::size_t>(f)];
 }
 
-struct Reference {
-    long double value = 0;
-    double magnitude = 0; // sum of |source| over the taps, for the tolerance
-};
+// An engine whose source is its current real part `re` (sigre) and whose
+// destination is `out` (tmpre), with a parallel pair `values` / `out_im` for
+// complex calls.
+struct InterpRig : EngineRig {
+    std::vector<double> values, out, out_im;
 
-// The value of the source at center + x from the taps t with |t - center| <= 15
-// that lie in 1-len .. len-1.
-Reference reference_sum(const std::vector<double>& source, int64_t len, int64_t center, double x)
-{
-    Reference ref;
-    for (int64_t t = center - 15; t <= center + 15; ++t) {
-        if (t < 1 - len || t > len - 1)
-            continue;
-        const long double d = static_cast<long double>(center - t) + static_cast<long double>(x);
-        const double v = periodic(source, t);
-        ref.value += reference_kernel(d) * v;
-        ref.magnitude += std::fabs(v);
-    }
-    return ref;
-}
-
-double tap_tolerance(const Reference& ref)
-{
-    return 64.0 * eps * ref.magnitude;
-}
-
-// An engine whose source is `source` (sigre) and whose destination is `out`
-// (tmpre), with a parallel pair `values` / `out_im` for complex calls.
-struct InterpRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> source, values, out, out_im;
-
-    explicit InterpRig(uint32_t n) : source(n, 0.0), values(n, 0.0), out(n, untouched), out_im(n, untouched)
+    explicit InterpRig(uint32_t n) : EngineRig(n), values(n, 0.0), out(n, untouched), out_im(n, untouched)
     {
-        engine.sampnump = n;
-        engine.sigre = source.data();
         engine.tmpre = out.data();
     }
     double at(double x, int len, int center, int outidx = 0)
@@ -94,7 +65,7 @@ struct InterpRig {
     {
         std::mt19937_64 rng(seed);
         std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-        for (double& v : source)
+        for (double& v : re)
             v = uniform(rng);
         for (double& v : values)
             v = uniform(rng);
@@ -121,7 +92,7 @@ TEST_P(InterpolatorGrid, MatchesTheDirectKernelSum)
     rig.fill_random(c.n * 31 + static_cast<uint64_t>(c.len));
     for (int center = c.center_from; center <= c.center_to; ++center) {
         for (double x : fractions) {
-            const Reference ref = reference_sum(rig.source, c.len, center, x);
+            const KernelSum ref = kernel_sum(rig.re, c.len, center, x);
             const double got = rig.at(x, c.len, center, 3);
             ASSERT_NEAR(got, static_cast<double>(ref.value), tap_tolerance(ref))
                 << c.name << " center=" << center << " x=" << x;
@@ -154,8 +125,8 @@ TEST(Interpolator, ComplexCallUsesTheSameWeightsForBothSequences)
     for (int center : {-4, 0, 7, 60, 64, 70}) {
         for (double x : fractions) {
             ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), rig.out_im.data(), x, 65, center, 11), 0);
-            const Reference ref_re = reference_sum(rig.source, 65, center, x);
-            const Reference ref_im = reference_sum(rig.values, 65, center, x);
+            const KernelSum ref_re = kernel_sum(rig.re, 65, center, x);
+            const KernelSum ref_im = kernel_sum(rig.values, 65, center, x);
             ASSERT_NEAR(rig.out[11], static_cast<double>(ref_re.value), tap_tolerance(ref_re)) << center << " " << x;
             ASSERT_NEAR(rig.out_im[11], static_cast<double>(ref_im.value), tap_tolerance(ref_im)) << center << " " << x;
         }
@@ -178,8 +149,8 @@ TEST(Interpolator, WholePositionsReproduceTheSample)
     rig.fill_random(5);
     const int len = static_cast<int>(n / 2);
     for (int center = 1 - len; center <= len - 1; ++center) {
-        const double want = periodic(rig.source, center);
-        const Reference ref = reference_sum(rig.source, len, center, 0.0);
+        const double want = periodic(rig.re, center);
+        const KernelSum ref = kernel_sum(rig.re, len, center, 0.0);
         // The other taps have weights sin(pi n)/(pi n) * w, zero up to the
         // rounding of pi n: within the tap tolerance of the sample itself.
         ASSERT_NEAR(rig.at(0.0, len, center), want, tap_tolerance(ref)) << center;
@@ -192,7 +163,7 @@ TEST(Interpolator, AnImpulseReturnsTheKernelAtItsDistance)
     const int len = 32;
     for (int m : {0, 1, 5, 20, 31}) {
         InterpRig rig(n);
-        rig.source[static_cast<std::size_t>(m)] = 1.0;
+        rig.re[static_cast<std::size_t>(m)] = 1.0;
         for (int center = -18; center <= 50; ++center) {
             for (double x : fractions) {
                 const double got = rig.at(x, len, center);
@@ -213,7 +184,7 @@ TEST(Interpolator, KernelIsSymmetricInTheDistance)
 {
     // Impulse at 20: reading at 20 - d and at 20 + d sees the same weight.
     InterpRig rig(64);
-    rig.source[20] = 1.0;
+    rig.re[20] = 1.0;
     for (int whole = 0; whole <= 14; ++whole) {
         for (double x : {0.25, 0.5, 0.75}) {
             const double before = rig.at(1.0 - x, 32, 20 - whole - 1);
@@ -248,7 +219,7 @@ TEST(Interpolator, TapsStopAtTheLengthLimitOnBothSides)
     for (const Case& c : cases) {
         for (double x : {0.0, 0.5}) {
             InterpRig rig(n);
-            rig.source[static_cast<std::size_t>((c.impulse + 64) % 64)] = 1.0;
+            rig.re[static_cast<std::size_t>((c.impulse + 64) % 64)] = 1.0;
             const double got = rig.at(x, len, c.center);
             const long double distance = static_cast<long double>(c.center) + x - c.impulse;
             if (c.counted && std::fabs(distance) < 16) {
@@ -267,7 +238,7 @@ TEST(Interpolator, NegativeTapsReadTheTopOfTheCircle)
     const uint32_t n = 64;
     for (int j = 1; j <= 16; ++j) {
         InterpRig rig(n);
-        rig.source[n - j] = 1.0;
+        rig.re[n - j] = 1.0;
         const double got = rig.at(0.5, static_cast<int>(n / 2), 0);
         if (j <= 15) {
             ASSERT_NEAR(got, static_cast<double>(reference_kernel(0.5L + j)), 64.0 * eps) << j;
@@ -278,10 +249,10 @@ TEST(Interpolator, NegativeTapsReadTheTopOfTheCircle)
     // The top of the circle is read from its own entries, not from the
     // mirror-image entries at the bottom.
     InterpRig rig(n);
-    rig.source[15] = 1.0;
+    rig.re[15] = 1.0;
     EXPECT_NEAR(rig.at(0.5, 32, 0), static_cast<double>(reference_kernel(-14.5L)), 64.0 * eps);
-    rig.source[15] = 0.0;
-    rig.source[16] = 1.0;
+    rig.re[15] = 0.0;
+    rig.re[16] = 1.0;
     EXPECT_EQ(rig.at(0.5, 32, 0), 0.0);
 }
 
@@ -291,7 +262,7 @@ TEST(Interpolator, PositionsPastTheEndGiveZeroInBothOutputs)
     for (int len : {1, 10, 32, 33}) {
         InterpRig rig(n);
         for (uint32_t i = 0; i < n; ++i)
-            rig.source[i] = rig.values[i] = 1.0;
+            rig.re[i] = rig.values[i] = 1.0;
         for (int center : {len + 15, len + 16, len + 100, INT_MAX}) {
             rig.out[2] = rig.out_im[2] = untouched;
             ASSERT_EQ(rig.engine.sinc_interp(rig.values.data(), rig.out_im.data(), 0.5, len, center, 2), 0);
@@ -316,8 +287,8 @@ TEST(Interpolator, LengthOneReadsOnlyIndexZero)
             const double got = rig.at(x, 1, center);
             const long double distance = static_cast<long double>(center) + x;
             if (std::fabs(distance) < 16 && center >= -15 && center <= 15) {
-                ASSERT_NEAR(got, static_cast<double>(reference_kernel(distance) * rig.source[0]),
-                            64.0 * eps * std::fabs(rig.source[0]))
+                ASSERT_NEAR(got, static_cast<double>(reference_kernel(distance) * rig.re[0]),
+                            64.0 * eps * std::fabs(rig.re[0]))
                     << center << " " << x;
             } else {
                 ASSERT_EQ(got, 0.0) << center << " " << x;
@@ -339,7 +310,7 @@ TEST(Interpolator, WithoutSecondDestinationTheSecondSourceIsNotNeeded)
     rig.fill_random(3);
     // Both null: only the first sequence is interpolated.
     ASSERT_EQ(rig.engine.sinc_interp(nullptr, nullptr, 0.25, 16, 4, 1), 0);
-    const Reference ref = reference_sum(rig.source, 16, 4, 0.25);
+    const KernelSum ref = kernel_sum(rig.re, 16, 4, 0.25);
     EXPECT_NEAR(rig.out[1], static_cast<double>(ref.value), tap_tolerance(ref));
     // A second source without a destination is ignored as well.
     const double first = rig.out[1];
@@ -375,7 +346,7 @@ TEST(Interpolator, FarPositionsWrapWithoutOverflow)
                        1 << 30, -(1 << 30) - 7};
     for (int center : far) {
         for (double x : {0.0, 0.5}) {
-            const Reference ref = reference_sum(rig.source, INT_MAX, center, x);
+            const KernelSum ref = kernel_sum(rig.re, INT_MAX, center, x);
             const double got = rig.at(x, INT_MAX, center);
             ASSERT_NEAR(got, static_cast<double>(ref.value), tap_tolerance(ref)) << center << " " << x;
         }

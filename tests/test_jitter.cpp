@@ -26,60 +26,26 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/random.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
 using vesk::JitterRandom;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::kernel_sum;
+using vesk::test::KernelSum;
+using vesk::test::random_values;
+using vesk::test::reference_kernel;
+using vesk::test::ScratchRig;
+using vesk::test::tap_tolerance;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double stale = 7.0;
-
-long double reference_kernel(long double d)
-{
-    const long double pi = std::numbers::pi_v<long double>;
-    if (std::fabs(d) >= 16.0L)
-        return 0.0L;
-    const long double window = 0.5L * (1.0L + std::cos(pi * d / 16.0L));
-    const long double sinc = d == 0.0L ? 1.0L : std::sin(pi * d) / (pi * d);
-    return window * sinc;
-}
-
-struct Reference {
-    long double value = 0;
-    double magnitude = 0; // sum of |sample| over the taps
-};
-
-// The circular source at center + x, taps within 15 of center and within
-// 1-len .. len-1.
-Reference read_source(const std::vector<double>& source, int64_t len, int64_t center, long double x)
-{
-    const int64_t n = static_cast<int64_t>(source.size());
-    Reference ref;
-    for (int64_t t = center - 15; t <= center + 15; ++t) {
-        if (t < 1 - len || t > len - 1)
-            continue;
-        const double v = source[static_cast<std::size_t>(((t % n) + n) % n)];
-        ref.value += reference_kernel(static_cast<long double>(center - t) + x) * v;
-        ref.magnitude += std::fabs(v);
-    }
-    return ref;
-}
-
-double tap_tolerance(const Reference& ref)
-{
-    return 64.0 * eps * ref.magnitude;
-}
 
 struct Config {
     uint32_t n;        // sampnump
@@ -149,35 +115,14 @@ std::vector<Reading> literal_jitter(const Config& c, JitterRandom& rng)
     return readings;
 }
 
-std::vector<double> random_signal(std::size_t count, uint64_t seed)
-{
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    std::vector<double> v(count);
-    for (double& s : v)
-        s = uniform(rng);
-    return v;
-}
-
-struct JitterRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> a_re, a_im, b_re, b_im;
-
-    explicit JitterRig(const Config& c) : a_re(c.n, 0.0), a_im(c.n, 0.0), b_re(c.n, stale), b_im(c.n, stale)
+struct JitterRig : ScratchRig {
+    explicit JitterRig(const Config& c) : ScratchRig(c.n, stale)
     {
-        engine.sampnump = c.n;
         engine.fs = c.fs;
         engine.fssim_idx = c.m;
         engine.fssim = fssim_of(c);
         engine.jitteramp = c.jitteramp;
         engine.jitter_rng.seed(c.seed);
-        engine.sigre = a_re.data();
-        engine.sigim = a_im.data();
-        engine.tmpre = b_re.data();
-        engine.tmpim = b_im.data();
-        engine.timedomain = 1;
     }
     // A channel into whichever arrays are current; all n entries are given,
     // so the circular reads below index 0 find known values too.
@@ -198,7 +143,7 @@ void expect_matches_model(const double* out, const std::vector<double>& signal, 
     const int64_t half = static_cast<int64_t>(signal.size() / 2);
     for (int64_t i = 0; i < half; ++i) {
         const Reading& r = readings[static_cast<std::size_t>(i)];
-        const Reference ref = read_source(signal, half, r.center, r.frac);
+        const KernelSum ref = kernel_sum(signal, half, r.center, r.frac);
         ASSERT_NEAR(out[i], static_cast<double>(ref.value), tap_tolerance(ref))
             << what << ": output " << i << " read at " << i << " + " << r.error;
     }
@@ -213,7 +158,7 @@ class JitterModel : public ::testing::TestWithParam<Config> {};
 TEST_P(JitterModel, MatchesTheLiteralLoopAndADirectKernelSum)
 {
     const Config& c = GetParam();
-    const std::vector<double> signal = random_signal(c.n, c.seed);
+    const std::vector<double> signal = random_values(c.n, c.seed);
     JitterRig rig(c);
     rig.load(signal);
     rig.run();
@@ -378,7 +323,7 @@ TEST(Jitter, TheExtremeValuesReadExactlyOneAmplitudeEarlierOrLater)
     // A = 1 sample; the first output is read at the value drawn before the
     // loop, here -1 (R = 0) or +1 (R = 32767) exactly, a whole position.
     const uint32_t n = 1024;
-    const std::vector<double> signal = random_signal(n, 40);
+    const std::vector<double> signal = random_values(n, 40);
     struct Case {
         int r;
         std::size_t index; // where output 0 is read
@@ -389,7 +334,7 @@ TEST(Jitter, TheExtremeValuesReadExactlyOneAmplitudeEarlierOrLater)
         JitterRig rig(c);
         rig.load(signal);
         rig.run();
-        const Reference ref = read_source(signal, n / 2, k.r == 0 ? -1 : 1, 0.0L);
+        const KernelSum ref = kernel_sum(signal, n / 2, k.r == 0 ? -1 : 1, 0.0L);
         EXPECT_NEAR(rig.out()[0], signal[k.index], tap_tolerance(ref)) << "R = " << k.r;
     }
 }
@@ -401,7 +346,7 @@ TEST(Jitter, DrawsOneValuePerPeriodAndNoneForAPeriodEndingAtTheLastSample)
     // period that ends with the last sample draws nothing more.
     const Config c{2048, 48000, 128, 0.5, 50, "draw count"};
     JitterRig rig(c);
-    rig.load(random_signal(c.n, 50));
+    rig.load(random_values(c.n, 50));
     rig.run();
     JitterRandom rng;
     rng.seed(c.seed);
@@ -414,8 +359,8 @@ TEST(Jitter, DrawsOneValuePerPeriodAndNoneForAPeriodEndingAtTheLastSample)
 TEST(Jitter, TheSequenceRunsOnAcrossChannelsWhileThePhaseStartsAfresh)
 {
     const Config c{2048, 44100, 300, 0.4, 60, "two channels"};
-    const std::vector<double> first = random_signal(c.n, 61);
-    const std::vector<double> second = random_signal(c.n, 62);
+    const std::vector<double> first = random_values(c.n, 61);
+    const std::vector<double> second = random_values(c.n, 62);
     JitterRig rig(c);
     rig.load(first);
     rig.run();
@@ -446,15 +391,15 @@ TEST(Jitter, ExchangesThePairLeavesTheUpperHalfZeroAndLogs)
 {
     const Config c{512, 48000, 64, 0.25, 70, "exchange"};
     JitterRig rig(c);
-    rig.load(random_signal(c.n / 2, 70));
+    rig.load(random_values(c.n / 2, 70));
     rig.run();
-    EXPECT_EQ(rig.engine.sigre, rig.b_re.data());
-    EXPECT_EQ(rig.engine.tmpre, rig.a_re.data());
-    EXPECT_EQ(rig.engine.sigim, rig.a_im.data());
-    EXPECT_EQ(rig.engine.tmpim, rig.b_im.data());
+    EXPECT_EQ(rig.engine.sigre, rig.scratch_re.data());
+    EXPECT_EQ(rig.engine.tmpre, rig.re.data());
+    EXPECT_EQ(rig.engine.sigim, rig.im.data());
+    EXPECT_EQ(rig.engine.tmpim, rig.scratch_im.data());
     for (uint32_t i = 0; i < c.n; ++i) {
-        ASSERT_EQ(rig.a_im[i], 0.0) << i;
-        ASSERT_EQ(rig.b_im[i], stale) << i;
+        ASSERT_EQ(rig.im[i], 0.0) << i;
+        ASSERT_EQ(rig.scratch_im[i], stale) << i;
     }
     for (uint32_t i = c.n / 2; i < c.n; ++i)
         ASSERT_EQ(rig.out()[i], 0.0) << i;
@@ -466,7 +411,7 @@ TEST(Jitter, ExchangesThePairLeavesTheUpperHalfZeroAndLogs)
 TEST(Jitter, OnASpectrumItSwitchesToTimeFirst)
 {
     const Config c{512, 48000, 64, 0.25, 80, "from a spectrum"};
-    std::vector<double> signal = random_signal(c.n / 2, 80);
+    std::vector<double> signal = random_values(c.n / 2, 80);
     signal.resize(c.n, 0.0);
 
     // The time samples the stage will find: the same round trip, on a twin.
@@ -500,7 +445,7 @@ TEST(Jitter, AnInfiniteAmplitudeReadsNothing)
     Config c{4096, 48000, 0, 0.5, 90, "fs-sim 0"};
     JitterRig rig(c);
     rig.engine.fssim = 0.0;
-    rig.load(random_signal(c.n, 90));
+    rig.load(random_values(c.n, 90));
     const auto start = std::chrono::steady_clock::now();
     rig.run();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -517,7 +462,7 @@ TEST(Jitter, HugeErrorsFinishAtOnceAndStayFinite)
     Config c{n, 48000, 3, 0.5, 91, "fs-sim 1e-300"};
     JitterRig rig(c);
     rig.engine.fssim = 1e-300;
-    rig.load(random_signal(n, 91));
+    rig.load(random_values(n, 91));
     const auto start = std::chrono::steady_clock::now();
     rig.run();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -15,18 +15,17 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::random_values;
+using vesk::test::ScratchRig;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double lsb24 = 1.0 / 8388608.0;     // 2^-23, one step of the 24-bit scale
@@ -54,22 +53,8 @@ double grid_step(uint32_t bitnr)
 }
 
 // An engine holding one channel of time samples in its current pair.
-struct QuantRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> re, im, scratch_re, scratch_im;
-
-    QuantRig(uint32_t n, uint32_t bitnr) : re(n, 0.0), im(n, 0.0), scratch_re(n, stale), scratch_im(n, stale)
-    {
-        engine.sampnump = n;
-        engine.bitnr = bitnr;
-        engine.sigre = re.data();
-        engine.sigim = im.data();
-        engine.tmpre = scratch_re.data();
-        engine.tmpim = scratch_im.data();
-        engine.timedomain = 1;
-    }
+struct QuantRig : ScratchRig {
+    QuantRig(uint32_t n, uint32_t bitnr) : ScratchRig(n, stale) { engine.bitnr = bitnr; }
     // A new channel: `samples` from index 0, zeros above.
     void load(const std::vector<double>& samples)
     {
@@ -87,16 +72,6 @@ struct QuantRig {
         run(0);
     }
 };
-
-std::vector<double> random_samples(std::size_t count, double limit, uint64_t seed)
-{
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> uniform(-limit, limit);
-    std::vector<double> v(count);
-    for (double& s : v)
-        s = uniform(rng);
-    return v;
-}
 
 // ---- the grid, worked out by hand ----------------------------------------------------
 
@@ -162,7 +137,7 @@ TEST_P(QuantizationWordLength, MatchesThePlainQuantizerOnTheGridAndWithinHalfASt
     const uint32_t bitnr = GetParam();
     const uint32_t n = 4096;
     // Up to 1.25 of full scale, so that both ends clip.
-    const std::vector<double> input = random_samples(n, 1.25, 100 + bitnr);
+    const std::vector<double> input = random_values(n, 100 + bitnr, 1.25);
     QuantRig rig(n, bitnr);
     rig.load(input);
     rig.run_at_unity();
@@ -210,7 +185,7 @@ TEST_P(QuantizationFirstChannel, ScalesToThePeakLevelAndUndoesTheGain)
     const uint32_t bitnr = GetParam();
     const uint32_t n = 2048;
     // Signal in the lower half, zero tail above, peak 0.3.
-    std::vector<double> input = random_samples(n / 2, 0.25, 200 + bitnr);
+    std::vector<double> input = random_values(n / 2, 200 + bitnr, 0.25);
     input[77] = -0.3;
     QuantRig rig(n, bitnr);
     rig.load(input);
@@ -271,7 +246,7 @@ TEST(Quantization, SilentFirstChannelGivesUnityGainAndLaterChannelsTheirOwnLevel
     for (uint32_t i = 0; i < n; ++i)
         ASSERT_EQ(rig.re[i], 0.0) << i;
 
-    const std::vector<double> second = random_samples(n, 0.2, 3);
+    const std::vector<double> second = random_values(n, 3, 0.2);
     rig.load(second);
     rig.run(0);
     for (uint32_t i = 0; i < n; ++i)
@@ -354,7 +329,7 @@ TEST(Quantization, WorksInPlaceOnTimeSamplesAndLogsItsLabel)
 {
     const uint32_t n = 128;
     QuantRig rig(n, 10);
-    rig.load(random_samples(n / 2, 0.5, 4));
+    rig.load(random_values(n / 2, 4, 0.5));
     rig.run(1);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{"quantization ...\n"});
     EXPECT_TRUE(rig.messages.texts.empty());
@@ -372,7 +347,7 @@ TEST(Quantization, WorksInPlaceOnTimeSamplesAndLogsItsLabel)
 TEST(Quantization, OnASpectrumItSwitchesToTimeFirst)
 {
     const uint32_t n = 256, bitnr = 8;
-    const std::vector<double> input = random_samples(n / 2, 0.5, 5);
+    const std::vector<double> input = random_values(n / 2, 5, 0.5);
 
     // The time samples the stage will find: the same round trip, on a twin.
     QuantRig twin(n, bitnr);

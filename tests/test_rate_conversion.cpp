@@ -20,87 +20,45 @@
 // into 2 * drift * sum|taps| more.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "tests/support/dsp_reference.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::reference_kernel;
-using vesk::test::RecordingMessages;
+using vesk::test::kernel_sum;
+using vesk::test::KernelSum;
+using vesk::test::random_values;
+using vesk::test::ScratchRig;
+using vesk::test::stepped_positions;
+using vesk::test::SteppedPosition;
+using vesk::test::tap_tolerance;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double stale = 7.0; // what the scratch array holds before a conversion
 
-struct Reference {
-    long double value = 0;
-    double magnitude = 0; // sum of |sample| over the taps
-};
-
-// The input (zero-extended to the array length, read circularly) at
-// center + x, from the taps within 15 of center and within 1-len .. len-1.
-Reference read_input(const std::vector<double>& array, int64_t len, int64_t center, long double x)
-{
-    const int64_t n = static_cast<int64_t>(array.size());
-    Reference ref;
-    for (int64_t t = center - 15; t <= center + 15; ++t) {
-        if (t < 1 - len || t > len - 1)
-            continue;
-        const double v = array[static_cast<std::size_t>(((t % n) + n) % n)];
-        ref.value += reference_kernel(static_cast<long double>(center - t) + x) * v;
-        ref.magnitude += std::fabs(v);
-    }
-    return ref;
-}
-
-struct Position {
+struct ExactPosition {
     int64_t center;
     long double x;
 };
 
-// Positions as the stage keeps them: add, then take off whole units one by
-// one.  Only for moderate ratios (the loop is as slow as the ratio is large).
-std::vector<Position> stepped_positions(uint32_t fsinp, uint32_t fs, uint32_t count)
-{
-    const double ratio = static_cast<double>(fsinp) / static_cast<double>(fs);
-    std::vector<Position> positions;
-    int64_t center = 0;
-    double x = 0.0;
-    for (uint32_t i = 0; i < count; ++i) {
-        positions.push_back({center, x});
-        x += ratio;
-        while (x >= 1.0) {
-            x -= 1.0;
-            ++center;
-        }
-    }
-    return positions;
-}
-
 // Exact positions: i * fsinp / fs as whole part and remainder.
-Position exact_position(uint32_t fsinp, uint32_t fs, uint32_t i)
+ExactPosition exact_position(uint32_t fsinp, uint32_t fs, uint32_t i)
 {
     const uint64_t num = uint64_t{i} * fsinp;
     return {static_cast<int64_t>(num / fs), static_cast<long double>(num % fs) / fs};
 }
 
-double tap_tolerance(const Reference& ref)
-{
-    return 64.0 * eps * ref.magnitude;
-}
-
-double drift_tolerance(const Reference& ref, uint32_t fsinp, uint32_t fs, uint32_t i)
+double drift_tolerance(const KernelSum& ref, uint32_t fsinp, uint32_t fs, uint32_t i)
 {
     const double ratio = static_cast<double>(fsinp) / fs;
     const double drift = static_cast<double>(i) * (1.0 + ratio) * eps;
@@ -109,25 +67,13 @@ double drift_tolerance(const Reference& ref, uint32_t fsinp, uint32_t fs, uint32
 
 // An engine holding one decoded channel: `input` in the current pair with
 // zeros above it, a scratch pair full of stale values.
-struct ConversionRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> in_re, in_im, scratch_re, scratch_im;
-
-    ConversionRig(uint32_t n, uint32_t fsinp, uint32_t fs, const std::vector<double>& input)
-        : in_re(n, 0.0), in_im(n, 0.0), scratch_re(n, stale), scratch_im(n, stale)
+struct ConversionRig : ScratchRig {
+    ConversionRig(uint32_t n, uint32_t fsinp, uint32_t fs, const std::vector<double>& input) : ScratchRig(n, stale)
     {
-        std::copy(input.begin(), input.end(), in_re.begin());
-        engine.sampnump = n;
+        std::copy(input.begin(), input.end(), re.begin());
         engine.fsinp = fsinp;
         engine.fs = fs;
         engine.sampnuminp = static_cast<uint32_t>(input.size());
-        engine.sigre = in_re.data();
-        engine.sigim = in_im.data();
-        engine.tmpre = scratch_re.data();
-        engine.tmpim = scratch_im.data();
-        engine.timedomain = 1;
         EXPECT_EQ(engine.fft_init(), 0);
     }
     // The converted channel (valid after convert()).
@@ -135,27 +81,17 @@ struct ConversionRig {
     void convert() { ASSERT_EQ(engine.src_resample(), 0); }
 };
 
-std::vector<double> random_input(uint32_t count, uint64_t seed)
-{
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    std::vector<double> v(count);
-    for (double& s : v)
-        s = uniform(rng);
-    return v;
-}
-
 // ---- whole-sample ratios ---------------------------------------------------------------
 
 TEST(RateConversion, DoublingTheRateKeepsEverySampleAndInterpolatesHalfway)
 {
     const uint32_t n = 1024, count = 300;
-    const std::vector<double> input = random_input(count, 1);
+    const std::vector<double> input = random_values(count, 1);
     ConversionRig rig(n, 24000, 48000, input);
     rig.convert();
     const double* out = rig.out();
     for (uint32_t i = 0; i < n / 2; ++i) {
-        const Reference ref = read_input(rig.in_re, count, i / 2, (i % 2) * 0.5L);
+        const KernelSum ref = kernel_sum(rig.re, count, i / 2, (i % 2) * 0.5L);
         if (i % 2 == 0) {
             // x is exactly 0: the sample itself, up to the near-zero weights
             // of the other taps.
@@ -169,12 +105,12 @@ TEST(RateConversion, DoublingTheRateKeepsEverySampleAndInterpolatesHalfway)
 TEST(RateConversion, HalvingTheRateKeepsEverySecondSampleWithoutLowPass)
 {
     const uint32_t n = 1024, count = 700;
-    const std::vector<double> input = random_input(count, 2);
+    const std::vector<double> input = random_values(count, 2);
     ConversionRig rig(n, 96000, 48000, input);
     rig.convert();
     const double* out = rig.out();
     for (uint32_t i = 0; i < n / 2; ++i) {
-        const Reference ref = read_input(rig.in_re, count, 2 * i, 0.0L);
+        const KernelSum ref = kernel_sum(rig.re, count, 2 * i, 0.0L);
         if (2 * i < count) {
             ASSERT_NEAR(out[i], input[2 * i], tap_tolerance(ref)) << i;
         } else if (2 * i < count + 15) {
@@ -189,11 +125,11 @@ TEST(RateConversion, HalvingTheRateKeepsEverySecondSampleWithoutLowPass)
 TEST(RateConversion, TheSameRateCopiesTheInput)
 {
     const uint32_t n = 256, count = 100;
-    const std::vector<double> input = random_input(count, 3);
+    const std::vector<double> input = random_values(count, 3);
     ConversionRig rig(n, 44100, 44100, input);
     rig.convert();
     for (uint32_t i = 0; i < count; ++i) {
-        const Reference ref = read_input(rig.in_re, count, i, 0.0L);
+        const KernelSum ref = kernel_sum(rig.re, count, i, 0.0L);
         ASSERT_NEAR(rig.out()[i], input[i], tap_tolerance(ref)) << i;
     }
 }
@@ -210,26 +146,27 @@ class RateConversionRatios : public ::testing::TestWithParam<RatioCase> {};
 TEST_P(RateConversionRatios, MatchesSteppedAndExactPositions)
 {
     const RatioCase& c = GetParam();
-    const std::vector<double> input = random_input(c.count, c.fsinp ^ c.fs);
+    const std::vector<double> input = random_values(c.count, c.fsinp ^ c.fs);
     ConversionRig rig(c.n, c.fsinp, c.fs, input);
     rig.convert();
     const double* out = rig.out();
     const uint32_t half = c.n / 2;
-    const std::vector<Position> stepped = stepped_positions(c.fsinp, c.fs, half);
+    const std::vector<SteppedPosition> stepped =
+        stepped_positions(static_cast<double>(c.fsinp) / static_cast<double>(c.fs), half);
     for (uint32_t i = 0; i < half; ++i) {
         // The carried position never leaves [0, 1) and, when the rate is
         // raised, the centre moves by at most one sample per output.
-        ASSERT_GE(stepped[i].x, 0.0L);
-        ASSERT_LT(stepped[i].x, 1.0L);
+        ASSERT_GE(stepped[i].frac, 0.0L);
+        ASSERT_LT(stepped[i].frac, 1.0L);
         if (i > 0 && c.fsinp < c.fs) {
             ASSERT_LE(stepped[i].center - stepped[i - 1].center, 1) << i;
         }
 
-        const Reference same = read_input(rig.in_re, c.count, stepped[i].center, stepped[i].x);
+        const KernelSum same = kernel_sum(rig.re, c.count, stepped[i].center, stepped[i].frac);
         ASSERT_NEAR(out[i], static_cast<double>(same.value), tap_tolerance(same)) << c.name << " output " << i;
 
-        const Position p = exact_position(c.fsinp, c.fs, i);
-        const Reference exact = read_input(rig.in_re, c.count, p.center, p.x);
+        const ExactPosition p = exact_position(c.fsinp, c.fs, i);
+        const KernelSum exact = kernel_sum(rig.re, c.count, p.center, p.x);
         ASSERT_NEAR(out[i], static_cast<double>(exact.value), drift_tolerance(exact, c.fsinp, c.fs, i))
             << c.name << " output " << i;
     }
@@ -238,7 +175,7 @@ TEST_P(RateConversionRatios, MatchesSteppedAndExactPositions)
 TEST_P(RateConversionRatios, LeavesTheUpperHalfExactlyZero)
 {
     const RatioCase& c = GetParam();
-    ConversionRig rig(c.n, c.fsinp, c.fs, random_input(c.count, 11));
+    ConversionRig rig(c.n, c.fsinp, c.fs, random_values(c.count, 11));
     rig.convert();
     for (uint32_t i = c.n / 2; i < c.n; ++i) {
         ASSERT_EQ(rig.out()[i], 0.0) << i;
@@ -249,7 +186,7 @@ TEST_P(RateConversionRatios, LeavesTheUpperHalfExactlyZero)
 TEST_P(RateConversionRatios, IsSilentOnceNoInputSampleIsWithinReach)
 {
     const RatioCase& c = GetParam();
-    ConversionRig rig(c.n, c.fsinp, c.fs, random_input(c.count, 12));
+    ConversionRig rig(c.n, c.fsinp, c.fs, random_values(c.count, 12));
     rig.convert();
     // Position count + 15 and beyond has no tap left; one output more of
     // margin covers an accumulated position a rounding short of it.
@@ -371,15 +308,15 @@ INSTANTIATE_TEST_SUITE_P(Tone, RateConversionTone,
 TEST(RateConversion, TheConvertedSignalBecomesCurrentByExchange)
 {
     const uint32_t n = 256;
-    ConversionRig rig(n, 44100, 48000, random_input(100, 4));
+    ConversionRig rig(n, 44100, 48000, random_values(100, 4));
     rig.convert();
     EXPECT_EQ(rig.engine.sigre, rig.scratch_re.data());
-    EXPECT_EQ(rig.engine.tmpre, rig.in_re.data());
+    EXPECT_EQ(rig.engine.tmpre, rig.re.data());
     // The imaginary half stays where it was, all zero.
-    EXPECT_EQ(rig.engine.sigim, rig.in_im.data());
+    EXPECT_EQ(rig.engine.sigim, rig.im.data());
     EXPECT_EQ(rig.engine.tmpim, rig.scratch_im.data());
     for (uint32_t i = 0; i < n; ++i)
-        ASSERT_EQ(rig.in_im[i], 0.0) << i;
+        ASSERT_EQ(rig.im[i], 0.0) << i;
     EXPECT_EQ(rig.engine.timedomain, 1);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{"SRC ...\n"});
     EXPECT_TRUE(rig.messages.texts.empty());
@@ -388,7 +325,7 @@ TEST(RateConversion, TheConvertedSignalBecomesCurrentByExchange)
 TEST(RateConversion, FromASpectrumItSwitchesToTimeFirst)
 {
     const uint32_t n = 512, count = 200;
-    const std::vector<double> input = random_input(count, 5);
+    const std::vector<double> input = random_values(count, 5);
 
     ConversionRig direct(n, 44100, 48000, input);
     direct.convert();
@@ -429,7 +366,7 @@ TEST(RateConversion, HugeRatiosFinishAtOnce)
     // With stepping by single units these would take billions of steps per
     // output, and the centre would overflow an int after the first.
     const uint32_t n = 1u << 20;
-    const std::vector<double> input = random_input(n - 15, 6);
+    const std::vector<double> input = random_values(n - 15, 6);
     for (const Case& c : {Case{4000000000u, 1}, Case{4294967295u, 1}, Case{4000000000u, 3}, Case{4000000000u, 1000}}) {
         ConversionRig rig(n, c.fsinp, c.fs, input);
         const auto start = std::chrono::steady_clock::now();
@@ -437,7 +374,7 @@ TEST(RateConversion, HugeRatiosFinishAtOnce)
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The work is one interpolation and a fill of the array.
         EXPECT_LT(seconds, 2.0) << c.fsinp << "/" << c.fs;
-        const Reference first = read_input(rig.in_re, n - 15, 0, 0.0L);
+        const KernelSum first = kernel_sum(rig.re, n - 15, 0, 0.0L);
         EXPECT_NEAR(rig.out()[0], input[0], tap_tolerance(first));
         for (uint32_t i = 1; i < n; ++i)
             ASSERT_EQ(rig.out()[i], 0.0) << c.fsinp << "/" << c.fs << " output " << i;

@@ -27,34 +27,22 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::ScratchRig;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 
 // An engine in the frequency domain whose working and scratch pairs are the
-// bench's own vectors.  The engine frees only its own sampbuf arrays, which
-// stay null here.
-struct Bench {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> re, im, scratch_re, scratch_im;
-
-    Bench(uint32_t n, uint32_t m) : re(n), im(n), scratch_re(n, 7.0), scratch_im(n, -7.0)
+// bench's own vectors; the scratch halves hold stale values of opposite sign.
+struct Bench : ScratchRig {
+    Bench(uint32_t n, uint32_t m) : ScratchRig(n, 7.0)
     {
-        engine.sampnump = n;
+        std::fill(scratch_im.begin(), scratch_im.end(), -7.0);
         engine.fssim_idx = m;
         engine.timedomain = 0;
-        engine.sigre = re.data();
-        engine.sigim = im.data();
-        engine.tmpre = scratch_re.data();
-        engine.tmpim = scratch_im.data();
     }
 
     // The current pair after a stage, which has exchanged it with the scratch.

@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::EngineRig;
+using vesk::test::log2_of;
 
 constexpr double eps = std::numeric_limits<double>::epsilon();
 using cld = std::complex<long double>;
@@ -64,14 +64,6 @@ double norm2(const std::vector<double>& re, const std::vector<double>& im)
     return static_cast<double>(std::sqrt(sum));
 }
 
-unsigned log2_of(uint32_t n)
-{
-    unsigned bits = 0;
-    while ((uint32_t{1} << bits) < n)
-        ++bits;
-    return bits;
-}
-
 // Per-bin bound of the header comment.
 double fft_tolerance(uint32_t n, double input_norm2)
 {
@@ -79,19 +71,8 @@ double fft_tolerance(uint32_t n, double input_norm2)
 }
 
 // An engine with the transform set up for n, working on the test's vectors.
-struct TransformRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> re, im;
-
-    explicit TransformRig(uint32_t n) : re(n, 0.0), im(n, 0.0)
-    {
-        engine.sampnump = n;
-        engine.sigre = re.data();
-        engine.sigim = im.data();
-        EXPECT_EQ(engine.fft_init(), 0);
-    }
+struct TransformRig : EngineRig {
+    explicit TransformRig(uint32_t n) : EngineRig(n) { EXPECT_EQ(engine.fft_init(), 0); }
     void forward() { engine.fft(re.data(), im.data(), engine.sampnump, 0, 1, 0); }
     void inverse() { engine.fft(re.data(), im.data(), engine.sampnump, 0, 1, 1); }
 };
@@ -356,16 +337,13 @@ TEST(TransformDomainSwitch, InverseOfNonHermitianSpectrumKeepsRealPartOverN)
 
 TEST(TransformTables, SecondInitOfTheSameSizeBuildsNothing)
 {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine(messages, log);
-    engine.sampnump = 256;
-    ASSERT_EQ(engine.fft_init(), 0);
-    EXPECT_EQ(engine.fft_tabsize, 256u);
-    double* const coeff_re = engine.fft_coeff_re;
-    double* const coeff_im = engine.fft_coeff_im;
-    double* const tmp_re = engine.fft_tmpbuf_re;
-    double* const tmp_im = engine.fft_tmpbuf_im;
+    EngineRig rig(256);
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    EXPECT_EQ(rig.engine.fft_tabsize, 256u);
+    double* const coeff_re = rig.engine.fft_coeff_re;
+    double* const coeff_im = rig.engine.fft_coeff_im;
+    double* const tmp_re = rig.engine.fft_tmpbuf_re;
+    double* const tmp_im = rig.engine.fft_tmpbuf_im;
     ASSERT_NE(coeff_re, nullptr);
     ASSERT_NE(coeff_im, nullptr);
     ASSERT_NE(tmp_re, nullptr);
@@ -378,91 +356,79 @@ TEST(TransformTables, SecondInitOfTheSameSizeBuildsNothing)
     // A marker in the table would be overwritten by any rebuild, and the
     // same addresses show that nothing was freed and obtained again.
     coeff_re[3] = 42.0;
-    ASSERT_EQ(engine.fft_init(), 0);
-    EXPECT_EQ(engine.fft_coeff_re, coeff_re);
-    EXPECT_EQ(engine.fft_coeff_im, coeff_im);
-    EXPECT_EQ(engine.fft_tmpbuf_re, tmp_re);
-    EXPECT_EQ(engine.fft_tmpbuf_im, tmp_im);
-    EXPECT_EQ(engine.fft_coeff_re[3], 42.0);
-    EXPECT_TRUE(messages.texts.empty());
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    EXPECT_EQ(rig.engine.fft_coeff_re, coeff_re);
+    EXPECT_EQ(rig.engine.fft_coeff_im, coeff_im);
+    EXPECT_EQ(rig.engine.fft_tmpbuf_re, tmp_re);
+    EXPECT_EQ(rig.engine.fft_tmpbuf_im, tmp_im);
+    EXPECT_EQ(rig.engine.fft_coeff_re[3], 42.0);
+    EXPECT_TRUE(rig.messages.texts.empty());
 }
 
 TEST(TransformTables, FreeReleasesAndTheNextInitBuildsAgain)
 {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine(messages, log);
-    engine.sampnump = 128;
-    ASSERT_EQ(engine.fft_init(), 0);
-    engine.fft_coeff_re[3] = 42.0;
+    EngineRig rig(128);
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    rig.engine.fft_coeff_re[3] = 42.0;
 
-    EXPECT_EQ(engine.fft_free(), 0);
-    EXPECT_EQ(engine.fft_coeff_re, nullptr);
-    EXPECT_EQ(engine.fft_coeff_im, nullptr);
-    EXPECT_EQ(engine.fft_tmpbuf_re, nullptr);
-    EXPECT_EQ(engine.fft_tmpbuf_im, nullptr);
-    EXPECT_EQ(engine.fft_tabsize, 0u);
+    EXPECT_EQ(rig.engine.fft_free(), 0);
+    EXPECT_EQ(rig.engine.fft_coeff_re, nullptr);
+    EXPECT_EQ(rig.engine.fft_coeff_im, nullptr);
+    EXPECT_EQ(rig.engine.fft_tmpbuf_re, nullptr);
+    EXPECT_EQ(rig.engine.fft_tmpbuf_im, nullptr);
+    EXPECT_EQ(rig.engine.fft_tabsize, 0u);
     // Freeing twice is harmless.
-    EXPECT_EQ(engine.fft_free(), 0);
+    EXPECT_EQ(rig.engine.fft_free(), 0);
 
-    ASSERT_EQ(engine.fft_init(), 0);
-    EXPECT_EQ(engine.fft_tabsize, 128u);
-    ASSERT_NE(engine.fft_coeff_re, nullptr);
-    ASSERT_NE(engine.fft_tmpbuf_im, nullptr);
-    EXPECT_EQ(engine.fft_coeff_re[3], std::cos(6.283185307179586 / 128 * 3));
-    EXPECT_TRUE(messages.texts.empty());
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    EXPECT_EQ(rig.engine.fft_tabsize, 128u);
+    ASSERT_NE(rig.engine.fft_coeff_re, nullptr);
+    ASSERT_NE(rig.engine.fft_tmpbuf_im, nullptr);
+    EXPECT_EQ(rig.engine.fft_coeff_re[3], std::cos(6.283185307179586 / 128 * 3));
+    EXPECT_TRUE(rig.messages.texts.empty());
 }
 
 TEST(TransformTables, ANewSizeRebuildsTheTables)
 {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine(messages, log);
-    engine.sampnump = 64;
-    ASSERT_EQ(engine.fft_init(), 0);
-    engine.sampnump = 512;
-    ASSERT_EQ(engine.fft_init(), 0);
-    EXPECT_EQ(engine.fft_tabsize, 512u);
+    EngineRig rig(64);
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    rig.engine.sampnump = 512;
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    EXPECT_EQ(rig.engine.fft_tabsize, 512u);
     // Every entry as built from the one angle step.
     const double step = 6.283185307179586 / 512;
     for (uint32_t i = 0; i < 512; ++i) {
-        ASSERT_EQ(engine.fft_coeff_re[i], std::cos(step * i)) << i;
-        ASSERT_EQ(engine.fft_coeff_im[i], std::sin(step * i)) << i;
+        ASSERT_EQ(rig.engine.fft_coeff_re[i], std::cos(step * i)) << i;
+        ASSERT_EQ(rig.engine.fft_coeff_im[i], std::sin(step * i)) << i;
     }
     // The scratch halves must be usable over their whole new length.
-    engine.fft_tmpbuf_re[255] = 1.0;
-    engine.fft_tmpbuf_im[255] = 1.0;
-    EXPECT_TRUE(messages.texts.empty());
+    rig.engine.fft_tmpbuf_re[255] = 1.0;
+    rig.engine.fft_tmpbuf_im[255] = 1.0;
+    EXPECT_TRUE(rig.messages.texts.empty());
 }
 
 TEST(TransformTables, TooShortALengthFailsSilently)
 {
     for (uint32_t n : {0u, 1u}) {
-        RecordingMessages messages;
-        RecordingLog log;
-        Engine engine(messages, log);
-        engine.sampnump = n;
-        EXPECT_EQ(engine.fft_init(), -1) << n;
-        EXPECT_TRUE(messages.texts.empty()) << n;
-        EXPECT_TRUE(log.lines.empty()) << n;
-        EXPECT_EQ(engine.fft_tabsize, 0u) << n;
-        EXPECT_EQ(engine.fft_coeff_re, nullptr) << n;
+        EngineRig rig(n);
+        EXPECT_EQ(rig.engine.fft_init(), -1) << n;
+        EXPECT_TRUE(rig.messages.texts.empty()) << n;
+        EXPECT_TRUE(rig.log.lines.empty()) << n;
+        EXPECT_EQ(rig.engine.fft_tabsize, 0u) << n;
+        EXPECT_EQ(rig.engine.fft_coeff_re, nullptr) << n;
     }
 }
 
 TEST(TransformTables, ALengthBelowTwoKeepsExistingTables)
 {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine(messages, log);
-    engine.sampnump = 16;
-    ASSERT_EQ(engine.fft_init(), 0);
-    double* const coeff_re = engine.fft_coeff_re;
-    engine.sampnump = 1;
-    EXPECT_EQ(engine.fft_init(), -1);
-    EXPECT_EQ(engine.fft_tabsize, 16u);
-    EXPECT_EQ(engine.fft_coeff_re, coeff_re);
-    EXPECT_TRUE(messages.texts.empty());
+    EngineRig rig(16);
+    ASSERT_EQ(rig.engine.fft_init(), 0);
+    double* const coeff_re = rig.engine.fft_coeff_re;
+    rig.engine.sampnump = 1;
+    EXPECT_EQ(rig.engine.fft_init(), -1);
+    EXPECT_EQ(rig.engine.fft_tabsize, 16u);
+    EXPECT_EQ(rig.engine.fft_coeff_re, coeff_re);
+    EXPECT_TRUE(rig.messages.texts.empty());
 }
 
 } // namespace

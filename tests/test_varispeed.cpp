@@ -19,94 +19,49 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
-#include "tests/support/recording_sinks.h"
+#include "tests/support/dsp_reference.h"
+#include "tests/support/engine_rig.h"
 
 namespace {
 
-using vesk::Engine;
-using vesk::test::RecordingLog;
-using vesk::test::RecordingMessages;
+using vesk::test::for_each_tap;
+using vesk::test::kernel_sum;
+using vesk::test::KernelSum;
+using vesk::test::random_values;
+using vesk::test::ScratchRig;
+using vesk::test::stepped_positions;
+using vesk::test::SteppedPosition;
+using vesk::test::tap_tolerance;
 
-constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double stale = 7.0;
 
-long double reference_kernel(long double d)
-{
-    const long double pi = std::numbers::pi_v<long double>;
-    if (std::fabs(d) >= 16.0L)
-        return 0.0L;
-    const long double window = 0.5L * (1.0L + std::cos(pi * d / 16.0L));
-    const long double sinc = d == 0.0L ? 1.0L : std::sin(pi * d) / (pi * d);
-    return window * sinc;
-}
-
-struct Position {
-    int64_t center;
-    double frac;
-};
-
-// `count` positions from 0 by repeated addition of `step`, whole units taken
-// off one at a time.  Moderate steps only.
-std::vector<Position> stepped_positions(double step, uint32_t count)
-{
-    std::vector<Position> positions;
-    int64_t center = 0;
-    double frac = 0.0;
-    for (uint32_t i = 0; i < count; ++i) {
-        positions.push_back({center, frac});
-        frac += step;
-        while (frac >= 1.0) {
-            frac -= 1.0;
-            ++center;
-        }
-    }
-    return positions;
-}
-
-struct Reference {
+struct SpectrumSum {
     long double re = 0, im = 0;
     double magnitude = 0; // sum of |source| over the taps (both parts)
 };
 
-// A circular source (one or two parallel arrays) at center + x, taps within
-// 15 of center and within 1-len .. len-1.
-Reference read_source(const std::vector<double>& re, const std::vector<double>* im, int64_t len, Position p)
+// A circular spectrum (two parallel arrays) at center + x: both parts with
+// the same weights, the magnitude over both.
+SpectrumSum read_spectrum(const std::vector<double>& re, const std::vector<double>& im, int64_t len, int64_t center,
+                          long double x)
 {
-    const int64_t n = static_cast<int64_t>(re.size());
-    Reference ref;
-    for (int64_t t = p.center - 15; t <= p.center + 15; ++t) {
-        if (t < 1 - len || t > len - 1)
-            continue;
-        const std::size_t f = static_cast<std::size_t>(((t % n) + n) % n);
-        const long double k = reference_kernel(static_cast<long double>(p.center - t) + p.frac);
-        ref.re += k * re[f];
-        ref.magnitude += std::fabs(re[f]);
-        if (im != nullptr) {
-            ref.im += k * (*im)[f];
-            ref.magnitude += std::fabs((*im)[f]);
-        }
-    }
-    return ref;
+    SpectrumSum sum;
+    for_each_tap(static_cast<int64_t>(re.size()), len, center, x, [&](std::size_t f, long double k) {
+        sum.re += k * re[f];
+        sum.magnitude += std::fabs(re[f]);
+        sum.im += k * im[f];
+        sum.magnitude += std::fabs(im[f]);
+    });
+    return sum;
 }
 
-double tap_tolerance(const Reference& ref)
+double tap_tolerance(const SpectrumSum& sum)
 {
-    return 64.0 * eps * ref.magnitude;
-}
-
-std::vector<double> random_values(std::size_t count, uint64_t seed)
-{
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    std::vector<double> v(count);
-    for (double& s : v)
-        s = uniform(rng);
-    return v;
+    return vesk::test::tap_tolerance(sum.magnitude);
 }
 
 // A real signal's spectrum: random bins 1 .. H-1, real DC and Nyquist, the
@@ -124,34 +79,21 @@ void hermitian_spectrum(uint32_t n, uint64_t seed, std::vector<double>& re, std:
     }
 }
 
-struct VarispeedRig {
-    RecordingMessages messages;
-    RecordingLog log;
-    Engine engine{messages, log};
-    std::vector<double> a_re, a_im, b_re, b_im;
-
-    explicit VarispeedRig(uint32_t n) : a_re(n, 0.0), a_im(n, 0.0), b_re(n, stale), b_im(n, stale)
-    {
-        engine.sampnump = n;
-        engine.sigre = a_re.data();
-        engine.sigim = a_im.data();
-        engine.tmpre = b_re.data();
-        engine.tmpim = b_im.data();
-        engine.timedomain = 1;
-    }
+struct VarispeedRig : ScratchRig {
+    explicit VarispeedRig(uint32_t n) : ScratchRig(n, stale) {}
     // Time samples from index 0 (all n entries given).
     void load_time(const std::vector<double>& samples)
     {
-        std::copy(samples.begin(), samples.end(), a_re.begin());
-        std::fill(a_im.begin(), a_im.end(), 0.0);
+        std::copy(samples.begin(), samples.end(), re.begin());
+        std::fill(im.begin(), im.end(), 0.0);
         engine.timedomain = 1;
     }
-    void load_spectrum(const std::vector<double>& re, const std::vector<double>& im)
+    void load_spectrum(const std::vector<double>& spectrum_re, const std::vector<double>& spectrum_im)
     {
-        a_re = re;
-        a_im = im;
-        engine.sigre = a_re.data();
-        engine.sigim = a_im.data();
+        re = spectrum_re;
+        im = spectrum_im;
+        engine.sigre = re.data();
+        engine.sigim = im.data();
         engine.timedomain = 0;
     }
     void run_t(double factor)
@@ -164,18 +106,18 @@ struct VarispeedRig {
         engine.varispeedf = factor;
         ASSERT_EQ(engine.stage_varispeed_f(), 0);
     }
-    const double* re() const { return engine.sigre; }
-    const double* im() const { return engine.sigim; }
+    const double* out_re() const { return engine.sigre; }
+    const double* out_im() const { return engine.sigim; }
 };
 
 // The time variant's result for `source` (n samples) at `factor`.
 void expect_time_result(const double* out, const std::vector<double>& source, double factor, const char* what)
 {
     const uint32_t n = static_cast<uint32_t>(source.size()), half = n / 2;
-    const std::vector<Position> positions = stepped_positions(factor, half);
+    const std::vector<SteppedPosition> positions = stepped_positions(factor, half);
     for (uint32_t i = 0; i < half; ++i) {
-        const Reference ref = read_source(source, nullptr, half, positions[i]);
-        ASSERT_NEAR(out[i], static_cast<double>(ref.re), tap_tolerance(ref))
+        const KernelSum ref = kernel_sum(source, half, positions[i].center, positions[i].frac);
+        ASSERT_NEAR(out[i], static_cast<double>(ref.value), tap_tolerance(ref))
             << what << " factor " << factor << ": output " << i;
         // Positions of H + 15 or more have no tap at all.
         if (positions[i].center >= int64_t{half} + 15) {
@@ -192,9 +134,9 @@ void expect_frequency_result(const double* out_re, const double* out_im, const s
                              const std::vector<double>& im, double factor, const char* what)
 {
     const uint32_t n = static_cast<uint32_t>(re.size()), half = n / 2;
-    const std::vector<Position> positions = stepped_positions(1.0 / factor, half + 1);
+    const std::vector<SteppedPosition> positions = stepped_positions(1.0 / factor, half + 1);
     for (uint32_t k = 0; k <= half; ++k) {
-        const Reference ref = read_source(re, &im, half + 1, positions[k]);
+        const SpectrumSum ref = read_spectrum(re, im, half + 1, positions[k].center, positions[k].frac);
         ASSERT_NEAR(out_re[k], static_cast<double>(ref.re), tap_tolerance(ref))
             << what << " factor " << factor << ": bin " << k;
         if (k != 0 && k != half) {
@@ -225,16 +167,16 @@ TEST(VarispeedTime, FactorTwoReadsEverySecondSampleAndThenSilence)
     rig.load_time(input);
     rig.run_t(2.0);
     for (uint32_t i = 0; 2 * i <= half - 1; ++i) {
-        const Reference ref = read_source(input, nullptr, half, {2 * int64_t{i}, 0.0});
-        ASSERT_NEAR(rig.re()[i], input[2 * i], tap_tolerance(ref)) << i;
+        const KernelSum ref = kernel_sum(input, half, 2 * int64_t{i}, 0.0);
+        ASSERT_NEAR(rig.out_re()[i], input[2 * i], tap_tolerance(ref)) << i;
     }
     // From H/2 on the positions are H or beyond: only the near-zero weights
     // of the taps below H, and from H + 15 on nothing.
     for (uint32_t i = half / 2; i < half; ++i) {
-        const Reference ref = read_source(input, nullptr, half, {2 * int64_t{i}, 0.0});
-        ASSERT_NEAR(rig.re()[i], 0.0, tap_tolerance(ref)) << i;
+        const KernelSum ref = kernel_sum(input, half, 2 * int64_t{i}, 0.0);
+        ASSERT_NEAR(rig.out_re()[i], 0.0, tap_tolerance(ref)) << i;
     }
-    expect_time_result(rig.re(), input, 2.0, "whole");
+    expect_time_result(rig.out_re(), input, 2.0, "whole");
 }
 
 TEST(VarispeedTime, FactorOneHalfKeepsEverySampleAndInterpolatesHalfway)
@@ -246,10 +188,10 @@ TEST(VarispeedTime, FactorOneHalfKeepsEverySampleAndInterpolatesHalfway)
     rig.load_time(input);
     rig.run_t(0.5);
     for (uint32_t m = 0; 2 * m + 1 < half; ++m) {
-        const Reference even = read_source(input, nullptr, half, {m, 0.0});
-        ASSERT_NEAR(rig.re()[2 * m], input[m], tap_tolerance(even)) << m;
-        const Reference odd = read_source(input, nullptr, half, {m, 0.5});
-        ASSERT_NEAR(rig.re()[2 * m + 1], static_cast<double>(odd.re), tap_tolerance(odd)) << m;
+        const KernelSum even = kernel_sum(input, half, m, 0.0);
+        ASSERT_NEAR(rig.out_re()[2 * m], input[m], tap_tolerance(even)) << m;
+        const KernelSum odd = kernel_sum(input, half, m, 0.5);
+        ASSERT_NEAR(rig.out_re()[2 * m + 1], static_cast<double>(odd.value), tap_tolerance(odd)) << m;
     }
 }
 
@@ -267,7 +209,7 @@ TEST_P(VarispeedTimeFactor, MatchesSteppedPositionsAndADirectKernelSum)
     VarispeedRig rig(n);
     rig.load_time(input);
     rig.run_t(factor);
-    expect_time_result(rig.re(), input, factor, "time");
+    expect_time_result(rig.out_re(), input, factor, "time");
 }
 
 INSTANTIATE_TEST_SUITE_P(Factors, VarispeedTimeFactor,
@@ -285,18 +227,18 @@ TEST(VarispeedFrequency, FactorOneHalfTakesEverySecondBinAndClearsTheUpperBand)
     rig.load_spectrum(re, im);
     rig.run_f(0.5);
     for (uint32_t k = 0; k <= half / 2; ++k) {
-        const Reference ref = read_source(re, &im, half + 1, {2 * int64_t{k}, 0.0});
-        ASSERT_NEAR(rig.re()[k], re[2 * k], tap_tolerance(ref)) << k;
+        const SpectrumSum ref = read_spectrum(re, im, half + 1, 2 * int64_t{k}, 0.0);
+        ASSERT_NEAR(rig.out_re()[k], re[2 * k], tap_tolerance(ref)) << k;
         if (k != 0 && k != half) {
-            ASSERT_NEAR(rig.im()[k], im[2 * k], tap_tolerance(ref)) << k;
+            ASSERT_NEAR(rig.out_im()[k], im[2 * k], tap_tolerance(ref)) << k;
         }
     }
     for (uint32_t k = half / 2 + 1; k <= half; ++k) {
-        const Reference ref = read_source(re, &im, half + 1, {2 * int64_t{k}, 0.0});
-        ASSERT_NEAR(rig.re()[k], 0.0, tap_tolerance(ref)) << k;
-        ASSERT_NEAR(rig.im()[k], 0.0, tap_tolerance(ref)) << k;
+        const SpectrumSum ref = read_spectrum(re, im, half + 1, 2 * int64_t{k}, 0.0);
+        ASSERT_NEAR(rig.out_re()[k], 0.0, tap_tolerance(ref)) << k;
+        ASSERT_NEAR(rig.out_im()[k], 0.0, tap_tolerance(ref)) << k;
     }
-    expect_frequency_result(rig.re(), rig.im(), re, im, 0.5, "whole");
+    expect_frequency_result(rig.out_re(), rig.out_im(), re, im, 0.5, "whole");
 }
 
 TEST(VarispeedFrequency, FactorTwoSpreadsTheBinsAndIgnoresTheTopOfTheOldBand)
@@ -308,14 +250,14 @@ TEST(VarispeedFrequency, FactorTwoSpreadsTheBinsAndIgnoresTheTopOfTheOldBand)
     rig.load_spectrum(re, im);
     rig.run_f(2.0);
     for (uint32_t m = 0; 2 * m <= half; ++m) {
-        const Reference ref = read_source(re, &im, half + 1, {m, 0.0});
-        ASSERT_NEAR(rig.re()[2 * m], re[m], tap_tolerance(ref)) << m;
+        const SpectrumSum ref = read_spectrum(re, im, half + 1, m, 0.0);
+        ASSERT_NEAR(rig.out_re()[2 * m], re[m], tap_tolerance(ref)) << m;
         if (m != 0 && 2 * m != half) {
-            ASSERT_NEAR(rig.im()[2 * m], im[m], tap_tolerance(ref)) << m;
+            ASSERT_NEAR(rig.out_im()[2 * m], im[m], tap_tolerance(ref)) << m;
         }
     }
-    expect_frequency_result(rig.re(), rig.im(), re, im, 2.0, "whole");
-    const std::vector<double> first_re(rig.re(), rig.re() + n), first_im(rig.im(), rig.im() + n);
+    expect_frequency_result(rig.out_re(), rig.out_im(), re, im, 2.0, "whole");
+    const std::vector<double> first_re(rig.out_re(), rig.out_re() + n), first_im(rig.out_im(), rig.out_im() + n);
 
     // Old bins above H/2 + 15 (and their mirrors) are never reached by a tap.
     std::vector<double> other_re = re, other_im = im;
@@ -329,8 +271,8 @@ TEST(VarispeedFrequency, FactorTwoSpreadsTheBinsAndIgnoresTheTopOfTheOldBand)
     other.load_spectrum(other_re, other_im);
     other.run_f(2.0);
     for (uint32_t k = 0; k < n; ++k) {
-        ASSERT_EQ(other.re()[k], first_re[k]) << k;
-        ASSERT_EQ(other.im()[k], first_im[k]) << k;
+        ASSERT_EQ(other.out_re()[k], first_re[k]) << k;
+        ASSERT_EQ(other.out_im()[k], first_im[k]) << k;
     }
 }
 
@@ -344,9 +286,9 @@ TEST(VarispeedFrequency, BinZeroIsTheOldBinZeroAndReal)
         rig.load_spectrum(re, im);
         rig.run_f(factor);
         // Position 0: the weight of bin 0 is 1, the others sin(pi k)/(pi k).
-        const Reference ref = read_source(re, &im, half + 1, {0, 0.0});
-        EXPECT_NEAR(rig.re()[0], re[0], tap_tolerance(ref)) << factor;
-        EXPECT_EQ(rig.im()[0], 0.0) << factor;
+        const SpectrumSum ref = read_spectrum(re, im, half + 1, 0, 0.0);
+        EXPECT_NEAR(rig.out_re()[0], re[0], tap_tolerance(ref)) << factor;
+        EXPECT_EQ(rig.out_im()[0], 0.0) << factor;
     }
 }
 
@@ -363,7 +305,7 @@ TEST_P(VarispeedFrequencyFactor, MatchesSteppedPositionsAndADirectKernelSum)
     VarispeedRig rig(n);
     rig.load_spectrum(re, im);
     rig.run_f(factor);
-    expect_frequency_result(rig.re(), rig.im(), re, im, factor, "frequency");
+    expect_frequency_result(rig.out_re(), rig.out_im(), re, im, factor, "frequency");
 }
 
 INSTANTIATE_TEST_SUITE_P(Factors, VarispeedFrequencyFactor,
@@ -401,7 +343,7 @@ struct BurstShape {
 };
 
 // Measures a time signal; `spectrum` is its transform.
-BurstShape measure(const double* time, const double* spec_re, const double* spec_im, uint32_t n)
+BurstShape measure(const double* time, const double* spectrum_re, const double* spectrum_im, uint32_t n)
 {
     BurstShape shape;
     for (uint32_t i = 0; i < n; ++i) {
@@ -421,7 +363,7 @@ BurstShape measure(const double* time, const double* spec_re, const double* spec
     }
     double strongest = 0;
     for (uint32_t k = 1; k <= n / 2; ++k) {
-        const double magnitude = std::hypot(spec_re[k], spec_im[k]);
+        const double magnitude = std::hypot(spectrum_re[k], spectrum_im[k]);
         if (magnitude > strongest) {
             strongest = magnitude;
             shape.bin = k;
@@ -435,9 +377,9 @@ BurstShape original_shape()
     VarispeedRig rig(burst_n);
     rig.load_time(tone_burst());
     EXPECT_EQ(rig.engine.fft_init(), 0);
-    const std::vector<double> time(rig.re(), rig.re() + burst_n);
+    const std::vector<double> time(rig.out_re(), rig.out_re() + burst_n);
     rig.engine.switch_domain();
-    return measure(time.data(), rig.re(), rig.im(), burst_n);
+    return measure(time.data(), rig.out_re(), rig.out_im(), burst_n);
 }
 
 TEST(VarispeedBurst, FrequencyVariantRaisesPitchAndLevelAndShortens)
@@ -452,9 +394,10 @@ TEST(VarispeedBurst, FrequencyVariantRaisesPitchAndLevelAndShortens)
     rig.run_f(1.5);
     EXPECT_EQ(rig.log.lines, (std::vector<std::string>{"t->f ...\n", "vari-speed (f) ...\n"}));
     EXPECT_EQ(rig.engine.timedomain, 0);
-    const std::vector<double> spec_re(rig.re(), rig.re() + burst_n), spec_im(rig.im(), rig.im() + burst_n);
+    const std::vector<double> spectrum_re(rig.out_re(), rig.out_re() + burst_n);
+    const std::vector<double> spectrum_im(rig.out_im(), rig.out_im() + burst_n);
     rig.engine.switch_domain();
-    const BurstShape after = measure(rig.re(), spec_re.data(), spec_im.data(), burst_n);
+    const BurstShape after = measure(rig.out_re(), spectrum_re.data(), spectrum_im.data(), burst_n);
 
     // The strongest bin moves from 400 to 600 (a Hann burst's main lobe is
     // symmetric, so interpolation keeps its maximum on the whole bin).
@@ -481,9 +424,9 @@ TEST(VarispeedBurst, TimeVariantRaisesPitchAndShortensAtTheSameLevel)
     ASSERT_EQ(rig.engine.fft_init(), 0);
     rig.run_t(1.5);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{"vari-speed (t) ...\n"});
-    const std::vector<double> time(rig.re(), rig.re() + burst_n);
+    const std::vector<double> time(rig.out_re(), rig.out_re() + burst_n);
     rig.engine.switch_domain();
-    const BurstShape after = measure(time.data(), rig.re(), rig.im(), burst_n);
+    const BurstShape after = measure(time.data(), rig.out_re(), rig.out_im(), burst_n);
 
     EXPECT_EQ(after.bin, 600u);
     // Output 682 reads input 1023 at a whole position: the peak itself.
@@ -506,7 +449,7 @@ TEST(VarispeedTime, HugeAndTinyFactorsFinishAtOnce)
     const uint32_t n = 1u << 16, half = n / 2;
     std::vector<double> input = random_values(half, 8);
     input.resize(n, 0.0);
-    const Reference first = read_source(input, nullptr, half, {0, 0.0});
+    const KernelSum first = kernel_sum(input, half, 0, 0.0);
     const double nan = std::numeric_limits<double>::quiet_NaN();
 
     // Faster than the signal is long: position 0, then nothing.  A factor
@@ -517,9 +460,9 @@ TEST(VarispeedTime, HugeAndTinyFactorsFinishAtOnce)
         const auto start = std::chrono::steady_clock::now();
         rig.run_t(factor);
         EXPECT_LT(seconds_since(start), 1.0) << factor;
-        EXPECT_NEAR(rig.re()[0], input[0], tap_tolerance(first)) << factor;
+        EXPECT_NEAR(rig.out_re()[0], input[0], tap_tolerance(first)) << factor;
         for (uint32_t i = 1; i < n; ++i)
-            ASSERT_EQ(rig.re()[i], 0.0) << factor << ": output " << i;
+            ASSERT_EQ(rig.out_re()[i], 0.0) << factor << ": output " << i;
     }
 
     // So slow that every position stays within 1e-295 of 0, where the kernel
@@ -529,11 +472,11 @@ TEST(VarispeedTime, HugeAndTinyFactorsFinishAtOnce)
     const auto start = std::chrono::steady_clock::now();
     rig.run_t(1e-300);
     EXPECT_LT(seconds_since(start), 5.0);
-    EXPECT_NEAR(rig.re()[0], input[0], tap_tolerance(first));
+    EXPECT_NEAR(rig.out_re()[0], input[0], tap_tolerance(first));
     for (uint32_t i = 1; i < half; ++i)
-        ASSERT_EQ(rig.re()[i], rig.re()[0]) << i;
+        ASSERT_EQ(rig.out_re()[i], rig.out_re()[0]) << i;
     for (uint32_t i = half; i < n; ++i)
-        ASSERT_EQ(rig.re()[i], 0.0) << i;
+        ASSERT_EQ(rig.out_re()[i], 0.0) << i;
 }
 
 TEST(VarispeedFrequency, HugeAndTinyFactorsFinishAtOnce)
@@ -541,7 +484,7 @@ TEST(VarispeedFrequency, HugeAndTinyFactorsFinishAtOnce)
     const uint32_t n = 1u << 16, half = n / 2;
     std::vector<double> re, im;
     hermitian_spectrum(n, 9, re, im);
-    const Reference first = read_source(re, &im, half + 1, {0, 0.0});
+    const SpectrumSum first = read_spectrum(re, im, half + 1, 0, 0.0);
 
     // Step 1e300, or an infinite step (1 / 1e-310 overflows): bin 0 only.
     for (double factor : {1e-300, 1e-310, std::numeric_limits<double>::denorm_min()}) {
@@ -550,11 +493,11 @@ TEST(VarispeedFrequency, HugeAndTinyFactorsFinishAtOnce)
         const auto start = std::chrono::steady_clock::now();
         rig.run_f(factor);
         EXPECT_LT(seconds_since(start), 1.0) << factor;
-        EXPECT_NEAR(rig.re()[0], re[0], tap_tolerance(first)) << factor;
-        EXPECT_EQ(rig.im()[0], 0.0) << factor;
+        EXPECT_NEAR(rig.out_re()[0], re[0], tap_tolerance(first)) << factor;
+        EXPECT_EQ(rig.out_im()[0], 0.0) << factor;
         for (uint32_t k = 1; k < n; ++k) {
-            ASSERT_EQ(rig.re()[k], 0.0) << factor << ": bin " << k;
-            ASSERT_EQ(rig.im()[k], 0.0) << factor << ": bin " << k;
+            ASSERT_EQ(rig.out_re()[k], 0.0) << factor << ": bin " << k;
+            ASSERT_EQ(rig.out_im()[k], 0.0) << factor << ": bin " << k;
         }
     }
 
@@ -566,10 +509,10 @@ TEST(VarispeedFrequency, HugeAndTinyFactorsFinishAtOnce)
     rig.run_f(1e300);
     EXPECT_LT(seconds_since(start), 5.0);
     for (uint32_t k = 0; k < n; ++k) {
-        ASSERT_EQ(rig.re()[k], rig.re()[0]) << k;
-        ASSERT_NEAR(rig.im()[k], 0.0, tap_tolerance(first)) << k;
+        ASSERT_EQ(rig.out_re()[k], rig.out_re()[0]) << k;
+        ASSERT_NEAR(rig.out_im()[k], 0.0, tap_tolerance(first)) << k;
     }
-    EXPECT_NEAR(rig.re()[0], re[0], tap_tolerance(first));
+    EXPECT_NEAR(rig.out_re()[0], re[0], tap_tolerance(first));
 }
 
 // ---- exchanges, domains, log -----------------------------------------------------------------
@@ -582,13 +525,13 @@ TEST(VarispeedTime, ExchangesOnlyTheRealArraysAndLogs)
     input.resize(n, 0.0);
     rig.load_time(input);
     rig.run_t(1.25);
-    EXPECT_EQ(rig.engine.sigre, rig.b_re.data());
-    EXPECT_EQ(rig.engine.tmpre, rig.a_re.data());
-    EXPECT_EQ(rig.engine.sigim, rig.a_im.data());
-    EXPECT_EQ(rig.engine.tmpim, rig.b_im.data());
+    EXPECT_EQ(rig.engine.sigre, rig.scratch_re.data());
+    EXPECT_EQ(rig.engine.tmpre, rig.re.data());
+    EXPECT_EQ(rig.engine.sigim, rig.im.data());
+    EXPECT_EQ(rig.engine.tmpim, rig.scratch_im.data());
     for (uint32_t i = 0; i < n; ++i) {
-        ASSERT_EQ(rig.a_im[i], 0.0) << i;
-        ASSERT_EQ(rig.b_im[i], stale) << i;
+        ASSERT_EQ(rig.im[i], 0.0) << i;
+        ASSERT_EQ(rig.scratch_im[i], stale) << i;
     }
     EXPECT_EQ(rig.engine.timedomain, 1);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{"vari-speed (t) ...\n"});
@@ -606,7 +549,7 @@ TEST(VarispeedTime, OnASpectrumItSwitchesToTimeFirst)
     ASSERT_EQ(twin.engine.fft_init(), 0);
     twin.engine.switch_domain();
     twin.engine.switch_domain();
-    const std::vector<double> time_samples(twin.re(), twin.re() + n);
+    const std::vector<double> time_samples(twin.out_re(), twin.out_re() + n);
 
     VarispeedRig rig(n);
     rig.load_time(input);
@@ -616,7 +559,7 @@ TEST(VarispeedTime, OnASpectrumItSwitchesToTimeFirst)
     rig.run_t(0.8);
     EXPECT_EQ(rig.log.lines, (std::vector<std::string>{"f->t ...\n", "vari-speed (t) ...\n"}));
     EXPECT_EQ(rig.engine.timedomain, 1);
-    expect_time_result(rig.re(), time_samples, 0.8, "from a spectrum");
+    expect_time_result(rig.out_re(), time_samples, 0.8, "from a spectrum");
 }
 
 TEST(VarispeedFrequency, ExchangesBothArraysAndLogs)
@@ -627,10 +570,10 @@ TEST(VarispeedFrequency, ExchangesBothArraysAndLogs)
     VarispeedRig rig(n);
     rig.load_spectrum(re, im);
     rig.run_f(1.25);
-    EXPECT_EQ(rig.engine.sigre, rig.b_re.data());
-    EXPECT_EQ(rig.engine.sigim, rig.b_im.data());
-    EXPECT_EQ(rig.engine.tmpre, rig.a_re.data());
-    EXPECT_EQ(rig.engine.tmpim, rig.a_im.data());
+    EXPECT_EQ(rig.engine.sigre, rig.scratch_re.data());
+    EXPECT_EQ(rig.engine.sigim, rig.scratch_im.data());
+    EXPECT_EQ(rig.engine.tmpre, rig.re.data());
+    EXPECT_EQ(rig.engine.tmpim, rig.im.data());
     EXPECT_EQ(rig.engine.timedomain, 0);
     EXPECT_EQ(rig.log.lines, std::vector<std::string>{"vari-speed (f) ...\n"});
     EXPECT_TRUE(rig.messages.texts.empty());
@@ -646,7 +589,7 @@ TEST(VarispeedFrequency, OnTimeSamplesItSwitchesToTheSpectrumFirst)
     twin.load_time(input);
     ASSERT_EQ(twin.engine.fft_init(), 0);
     twin.engine.switch_domain();
-    const std::vector<double> re(twin.re(), twin.re() + n), im(twin.im(), twin.im() + n);
+    const std::vector<double> re(twin.out_re(), twin.out_re() + n), im(twin.out_im(), twin.out_im() + n);
 
     VarispeedRig rig(n);
     rig.load_time(input);
@@ -654,7 +597,7 @@ TEST(VarispeedFrequency, OnTimeSamplesItSwitchesToTheSpectrumFirst)
     rig.run_f(1.2);
     EXPECT_EQ(rig.log.lines, (std::vector<std::string>{"t->f ...\n", "vari-speed (f) ...\n"}));
     EXPECT_EQ(rig.engine.timedomain, 0);
-    expect_frequency_result(rig.re(), rig.im(), re, im, 1.2, "from time");
+    expect_frequency_result(rig.out_re(), rig.out_im(), re, im, 1.2, "from time");
 }
 
 } // namespace

@@ -1,8 +1,14 @@
-// Plain, obviously correct forms of the engine's kernels, for tests.
+// Plain, obviously correct forms of the engine's kernels and position walks,
+// and the random signals fed to them, for tests.
 #pragma once
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <numbers>
+#include <random>
+#include <vector>
 
 namespace vesk::test {
 
@@ -16,6 +22,96 @@ inline long double reference_kernel(long double d)
     const long double window = 0.5L * (1.0L + std::cos(pi * d / 16.0L));
     const long double sinc = d == 0.0L ? 1.0L : std::sin(pi * d) / (pi * d);
     return window * sinc;
+}
+
+// The taps of a read at center + x from a circular array of n entries that
+// holds a sequence of length len: every t within 15 of center and within
+// 1-len .. len-1, found at entry t mod n with the weight
+// reference_kernel(center - t + x).  Calls visit(entry, weight) for each, in
+// increasing t.
+template <typename Visit>
+void for_each_tap(int64_t n, int64_t len, int64_t center, long double x, Visit&& visit)
+{
+    for (int64_t t = center - 15; t <= center + 15; ++t) {
+        if (t < 1 - len || t > len - 1)
+            continue;
+        visit(static_cast<std::size_t>(((t % n) + n) % n), reference_kernel(static_cast<long double>(center - t) + x));
+    }
+}
+
+struct KernelSum {
+    long double value = 0;
+    double magnitude = 0; // sum of |sample| over the taps
+};
+
+// The direct kernel sum: `source` (read circularly) at center + x, from the
+// taps of for_each_tap.
+inline KernelSum kernel_sum(const std::vector<double>& source, int64_t len, int64_t center, long double x)
+{
+    KernelSum sum;
+    for_each_tap(static_cast<int64_t>(source.size()), len, center, x, [&](std::size_t entry, long double weight) {
+        const double v = source[entry];
+        sum.value += weight * v;
+        sum.magnitude += std::fabs(v);
+    });
+    return sum;
+}
+
+// How far the engine's sum may be from the direct one when the taps' |values|
+// add up to `magnitude`: each weight is within ~2^5 eps of the exact kernel
+// and the 31 additions add 31 eps, so 64 eps * magnitude.
+inline double tap_tolerance(double magnitude)
+{
+    return 64.0 * std::numeric_limits<double>::epsilon() * magnitude;
+}
+
+inline double tap_tolerance(const KernelSum& sum)
+{
+    return tap_tolerance(sum.magnitude);
+}
+
+struct SteppedPosition {
+    int64_t center;
+    double frac;
+};
+
+// `count` read positions from 0 as written down: add `step` to the fraction,
+// then take whole units off it one at a time.  Only for moderate steps (the
+// loop is as slow as the step is large).
+inline std::vector<SteppedPosition> stepped_positions(double step, uint32_t count)
+{
+    std::vector<SteppedPosition> positions;
+    int64_t center = 0;
+    double frac = 0.0;
+    for (uint32_t i = 0; i < count; ++i) {
+        positions.push_back({center, frac});
+        frac += step;
+        while (frac >= 1.0) {
+            frac -= 1.0;
+            ++center;
+        }
+    }
+    return positions;
+}
+
+// The smallest b with 2^b >= n: log2(n) for a power of two.
+inline unsigned log2_of(uint32_t n)
+{
+    unsigned bits = 0;
+    while ((uint32_t{1} << bits) < n)
+        ++bits;
+    return bits;
+}
+
+// `count` values drawn uniformly from [-limit, limit), reproducible by seed.
+inline std::vector<double> random_values(std::size_t count, uint64_t seed, double limit = 1.0)
+{
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> uniform(-limit, limit);
+    std::vector<double> v(count);
+    for (double& s : v)
+        s = uniform(rng);
+    return v;
 }
 
 } // namespace vesk::test
