@@ -1,0 +1,447 @@
+// vesk-bench: the engine's heavy kernels, each next to the reference it is
+// measured against.
+//
+//   transform/engine/N    vesk::Engine::fft, complex, in place, split re/im
+//   transform/fftw/N      FFTW, complex, in place, interleaved, FFTW_ESTIMATE
+//   domain/engine/N       switch_domain() there and back (the real-signal
+//                         path every run takes)
+//   domain/fftw/N         FFTW r2c + c2r + the 1/N scaling, for scale
+//   interp/...            the interpolating stages and the per-tap form
+//                         (outputs per second)
+//   sampling/FSSIM        stage_sampling() at fs-sim 100 Hz and 24000 Hz
+//
+// Every kernel runs on one thread: the transform is compared with a
+// one-thread FFTW, the interpolator with a one-thread loop, so the ratios
+// measure the code rather than the core count (whole runs, which use every
+// core, are timed by bench/compare).  Each side works in its natural data
+// layout on 64-byte aligned arrays.  Inputs are restored before every timed
+// call (outside the timing): a transform applied to its own output grows
+// without bound, and a stage applied to its own output would measure a
+// different signal from one iteration to the next.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/sinks.h"
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+// ---- arrays and data -----------------------------------------------------------
+
+struct FreeDeleter {
+    void operator()(double* p) const { std::free(p); }
+};
+using Array = std::unique_ptr<double[], FreeDeleter>;
+
+// Cache-line alignment for both sides: FFTW's own allocator gives at least
+// this, so the engine's arrays get the same.
+Array make_array(uint64_t n)
+{
+    const std::size_t bytes = ((n * sizeof(double) + 63) / 64) * 64;
+    auto* p = static_cast<double*>(std::aligned_alloc(64, bytes == 0 ? 64 : bytes));
+    if (p == nullptr)
+        throw std::bad_alloc();
+    return Array(p);
+}
+
+void fill_random(double* a, uint64_t n, uint32_t seed)
+{
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    for (uint64_t i = 0; i < n; ++i)
+        a[i] = uniform(rng);
+}
+
+void copy(double* to, const double* from, uint64_t n)
+{
+    std::memcpy(to, from, n * sizeof(double));
+}
+
+// ---- an engine without a front-end ----------------------------------------------
+
+class QuietMessages : public vesk::MessageSink {
+public:
+    std::string last;
+    void show_message(const std::string& text) override { last = text; }
+};
+
+class QuietLog : public vesk::LogSink {
+public:
+    void append_log(const std::string&) override {}
+};
+
+// An engine sized for n points on one thread, with the working pair and the
+// scratch pair set up as process_wav sets them up.
+struct Rig {
+    QuietMessages messages;
+    QuietLog log;
+    vesk::Engine engine{messages, log};
+    bool ok = false;
+
+    Rig(uint32_t n, bool buffers)
+    {
+        engine.sampnump = n;
+        engine.threads = 1;
+        if (engine.fft_init() != 0)
+            return;
+        if (buffers) {
+            if (engine.alloc_buffers() != 0)
+                return;
+            engine.sigre = engine.sampbuf1_re;
+            engine.sigim = engine.sampbuf1_im;
+            engine.tmpre = engine.sampbuf2_re;
+            engine.tmpim = engine.sampbuf2_im;
+        }
+        ok = true;
+    }
+
+    // Back to the working pair in sampbuf1, holding the given values (the
+    // stages exchange the pairs, so the pointers move between calls).
+    void load(const double* re, const double* im, int timedomain)
+    {
+        const uint32_t n = engine.sampnump;
+        engine.sigre = engine.sampbuf1_re;
+        engine.sigim = engine.sampbuf1_im;
+        engine.tmpre = engine.sampbuf2_re;
+        engine.tmpim = engine.sampbuf2_im;
+        copy(engine.sigre, re, n);
+        copy(engine.sigim, im, n);
+        engine.timedomain = timedomain;
+    }
+
+    bool check(benchmark::State& state)
+    {
+        if (!ok)
+            state.SkipWithError(("engine setup failed: " + messages.last).c_str());
+        return ok;
+    }
+};
+
+void transform_counters(benchmark::State& state, uint64_t n, double transforms_per_iteration)
+{
+    state.counters["points"] = static_cast<double>(n);
+    // The customary 5 N log2 N flop count of a complex transform, as a rate.
+    state.counters["GFLOPS"] = benchmark::Counter(
+        transforms_per_iteration * 5.0 * static_cast<double>(n) * std::log2(static_cast<double>(n)) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// ---- complex transform -----------------------------------------------------------
+
+void transform_engine(benchmark::State& state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    Rig rig(n, false);
+    if (!rig.check(state))
+        return;
+    Array re0 = make_array(n), im0 = make_array(n), re = make_array(n), im = make_array(n);
+    fill_random(re0.get(), n, 1);
+    fill_random(im0.get(), n, 2);
+    for (auto _ : state) {
+        state.PauseTiming();
+        copy(re.get(), re0.get(), n);
+        copy(im.get(), im0.get(), n);
+        state.ResumeTiming();
+        rig.engine.fft(re.get(), im.get(), n, 0, 1, 0);
+        benchmark::DoNotOptimize(re.get());
+        benchmark::ClobberMemory();
+    }
+    transform_counters(state, n, 1.0);
+}
+
+void transform_fftw(benchmark::State& state)
+{
+    const auto n = static_cast<int>(state.range(0));
+    fftw_complex* data = fftw_alloc_complex(static_cast<std::size_t>(n));
+    fftw_complex* data0 = fftw_alloc_complex(static_cast<std::size_t>(n));
+    if (data == nullptr || data0 == nullptr) {
+        state.SkipWithError("fftw_alloc_complex failed");
+        fftw_free(data);
+        fftw_free(data0);
+        return;
+    }
+    // FFTW_ESTIMATE plans without touching the arrays.
+    fftw_plan plan = fftw_plan_dft_1d(n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+    fill_random(&data0[0][0], 2 * static_cast<uint64_t>(n), 1);
+    for (auto _ : state) {
+        state.PauseTiming();
+        copy(&data[0][0], &data0[0][0], 2 * static_cast<uint64_t>(n));
+        state.ResumeTiming();
+        fftw_execute(plan);
+        benchmark::DoNotOptimize(data);
+        benchmark::ClobberMemory();
+    }
+    transform_counters(state, static_cast<uint64_t>(n), 1.0);
+    fftw_destroy_plan(plan);
+    fftw_free(data);
+    fftw_free(data0);
+}
+
+// ---- the domain switch a run performs ---------------------------------------------
+
+// Time to spectrum and back: the pair returns to the same (real) signal up to
+// rounding, so the loop needs no restoring.
+void domain_engine(benchmark::State& state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    Rig rig(n, true);
+    if (!rig.check(state))
+        return;
+    fill_random(rig.engine.sigre, n, 3);
+    std::fill(rig.engine.sigim, rig.engine.sigim + n, 0.0);
+    rig.engine.timedomain = 1;
+    for (auto _ : state) {
+        rig.engine.switch_domain();
+        rig.engine.switch_domain();
+        benchmark::DoNotOptimize(rig.engine.sigre);
+        benchmark::ClobberMemory();
+    }
+    transform_counters(state, n, 2.0);
+}
+
+void domain_fftw(benchmark::State& state)
+{
+    const auto n = static_cast<int>(state.range(0));
+    double* signal = fftw_alloc_real(static_cast<std::size_t>(n));
+    fftw_complex* spectrum = fftw_alloc_complex(static_cast<std::size_t>(n / 2 + 1));
+    if (signal == nullptr || spectrum == nullptr) {
+        state.SkipWithError("fftw_alloc failed");
+        fftw_free(signal);
+        fftw_free(spectrum);
+        return;
+    }
+    fftw_plan forward = fftw_plan_dft_r2c_1d(n, signal, spectrum, FFTW_ESTIMATE);
+    fftw_plan backward = fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE);
+    fill_random(signal, static_cast<uint64_t>(n), 3);
+    const double g = 1.0 / n;
+    for (auto _ : state) {
+        fftw_execute(forward);
+        fftw_execute(backward);
+        // The engine's way back includes the 1/N; so does this one.
+        for (int i = 0; i < n; ++i)
+            signal[i] *= g;
+        benchmark::DoNotOptimize(signal);
+        benchmark::ClobberMemory();
+    }
+    transform_counters(state, static_cast<uint64_t>(n), 2.0);
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(backward);
+    fftw_free(signal);
+    fftw_free(spectrum);
+}
+
+// ---- interpolator ---------------------------------------------------------------
+
+constexpr uint32_t interp_points = uint32_t{1} << 20;
+
+// Outputs a stretched read at `step` computes before it runs out of taps:
+// positions 0, step, 2 step, ... while the whole part stays below len + 15,
+// at most n / 2 of them.
+uint64_t stretched_outputs(double step, uint64_t len, uint64_t half)
+{
+    uint64_t count = 0;
+    double position = 0.0;
+    while (count < half) {
+        ++count;
+        position += step;
+        if (std::floor(position) >= static_cast<double>(len + 15))
+            break;
+    }
+    return count;
+}
+
+void interp_counters(benchmark::State& state, uint64_t outputs)
+{
+    state.counters["outputs"] = static_cast<double>(outputs);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(outputs));
+}
+
+// A time signal in the lower half of the pair, zeros above, as a run holds it.
+struct TimeSignal {
+    Array re, im;
+    TimeSignal(uint32_t n, uint64_t length) : re(make_array(n)), im(make_array(n))
+    {
+        std::fill(re.get(), re.get() + n, 0.0);
+        std::fill(im.get(), im.get() + n, 0.0);
+        fill_random(re.get(), length, 4);
+    }
+};
+
+void interp_src(benchmark::State& state)
+{
+    const uint32_t n = interp_points;
+    Rig rig(n, true);
+    if (!rig.check(state))
+        return;
+    vesk::Engine& e = rig.engine;
+    e.fsinp = 44100;
+    e.fs = 48000;
+    // An input just long enough for the outputs to fill the lower half.
+    e.sampnuminp = static_cast<uint32_t>(std::floor(n / 2 * (44100.0 / 48000.0)));
+    const TimeSignal input(n, e.sampnuminp);
+    const uint64_t outputs = stretched_outputs(44100.0 / 48000.0, e.sampnuminp, n / 2);
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.load(input.re.get(), input.im.get(), 1);
+        state.ResumeTiming();
+        e.src_resample();
+        benchmark::DoNotOptimize(e.sigre);
+        benchmark::ClobberMemory();
+    }
+    interp_counters(state, outputs);
+}
+
+void interp_varispeed_t(benchmark::State& state)
+{
+    const uint32_t n = interp_points;
+    Rig rig(n, true);
+    if (!rig.check(state))
+        return;
+    vesk::Engine& e = rig.engine;
+    e.fs = e.fsinp = 48000;
+    e.varispeedt = 1.5;
+    const TimeSignal input(n, n / 2);
+    const uint64_t outputs = stretched_outputs(1.5, n / 2, n / 2);
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.load(input.re.get(), input.im.get(), 1);
+        state.ResumeTiming();
+        e.stage_varispeed_t();
+        benchmark::DoNotOptimize(e.sigre);
+        benchmark::ClobberMemory();
+    }
+    interp_counters(state, outputs);
+}
+
+void interp_jitter(benchmark::State& state)
+{
+    const uint32_t n = interp_points;
+    Rig rig(n, true);
+    if (!rig.check(state))
+        return;
+    vesk::Engine& e = rig.engine;
+    e.fs = e.fsinp = 48000;
+    e.fssim = 11025.0;
+    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.fssim / (e.fs / static_cast<double>(n))));
+    e.jitteramp = 0.05;
+    const TimeSignal input(n, n / 2);
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.load(input.re.get(), input.im.get(), 1);
+        // The same error sequence every time.
+        e.jitter_rng.seed(1);
+        state.ResumeTiming();
+        e.stage_jitter();
+        benchmark::DoNotOptimize(e.sigre);
+        benchmark::ClobberMemory();
+    }
+    // Every output of the lower half is read: the errors are a fraction of a
+    // sample.
+    interp_counters(state, n / 2);
+}
+
+// The windowed-sinc sum evaluated the direct way: one sine and one cosine
+// per tap, 31 taps, the circular source read with a remainder.  This is the
+// form the interpolator is measured against.
+double per_tap_sum(const double* source, int64_t n, int64_t center, double x)
+{
+    double sum = 0.0;
+    for (int64_t i = center - 15; i <= center + 15; ++i) {
+        int64_t f = i % n;
+        if (f < 0)
+            f += n;
+        const double d = static_cast<double>(center - i) + x;
+        const double a = pi * d;
+        const double sinc = std::fabs(a) > 1e-10 ? std::sin(a) / a : 1.0;
+        const double window = 0.5 * (1.0 + std::cos(a / 16.0));
+        sum += window * sinc * source[f];
+    }
+    return sum;
+}
+
+// The same walk as the rate conversion 44100 -> 48000, outputs into a
+// separate array.
+void interp_per_tap(benchmark::State& state)
+{
+    const uint32_t n = interp_points;
+    const double step = 44100.0 / 48000.0;
+    const TimeSignal input(n, static_cast<uint64_t>(std::floor(n / 2 * step)));
+    Array out = make_array(n);
+    const uint64_t outputs = n / 2;
+    for (auto _ : state) {
+        int64_t center = 0;
+        double x = 0.0;
+        for (uint64_t i = 0; i < outputs; ++i) {
+            out[i] = per_tap_sum(input.re.get(), n, center, x);
+            x += step;
+            const double whole = std::floor(x);
+            center += static_cast<int64_t>(whole);
+            x -= whole;
+        }
+        benchmark::DoNotOptimize(out.get());
+        benchmark::ClobberMemory();
+    }
+    interp_counters(state, outputs);
+}
+
+// ---- sampling -----------------------------------------------------------------------
+
+// stage_sampling on a spectrum of 2^22 bins at fs 48000 Hz; the argument is
+// fs-sim in Hz.  A low fs-sim folds many images onto few bins, a high one
+// few images onto many: the work should not depend on which.
+void sampling(benchmark::State& state)
+{
+    const uint32_t n = uint32_t{1} << 22;
+    Rig rig(n, true);
+    if (!rig.check(state))
+        return;
+    vesk::Engine& e = rig.engine;
+    e.fs = e.fsinp = 48000;
+    e.fssim = static_cast<double>(state.range(0));
+    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.fssim / (e.fs / static_cast<double>(n))));
+    Array re = make_array(n), im = make_array(n);
+    fill_random(re.get(), n, 5);
+    fill_random(im.get(), n, 6);
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.load(re.get(), im.get(), 0);
+        state.ResumeTiming();
+        e.stage_sampling();
+        benchmark::DoNotOptimize(e.sigre);
+        benchmark::ClobberMemory();
+    }
+    state.counters["points"] = static_cast<double>(n);
+    state.counters["fssim_idx"] = static_cast<double>(e.fssim_idx);
+}
+
+void transform_sizes(benchmark::internal::Benchmark* b)
+{
+    for (int log2n : {16, 18, 20, 22, 24, 25})
+        b->Arg(int64_t{1} << log2n);
+}
+
+} // namespace
+
+BENCHMARK(transform_engine)->Name("transform/engine")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(transform_fftw)->Name("transform/fftw")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(domain_engine)->Name("domain/engine")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(domain_fftw)->Name("domain/fftw")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(interp_src)->Name("interp/src_44100_48000")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(interp_varispeed_t)->Name("interp/varispeed_t_1.5")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(interp_jitter)->Name("interp/jitter")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(interp_per_tap)->Name("interp/per_tap")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(sampling)->Name("sampling")->Arg(100)->Arg(24000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
