@@ -25,21 +25,29 @@ constexpr double pi = 3.141592653589793;
 constexpr int half_taps = 15;
 constexpr int max_taps = 2 * half_taps + 1;
 
-// cos and sin of pi n / 16 for the tap offsets n = -15 .. 15 (index n + 15):
-// the window's cosine at n + x follows from them and from cos and sin of
-// pi x / 16 by the angle-sum rule, so no tap needs a trigonometric call.
-struct WindowTable {
-    std::array<double, max_taps> cos_n{};
-    std::array<double, max_taps> sin_n{};
-    WindowTable()
+// Per-tap constants for the tap offsets n = center - i = 15 - t, t = 0 .. 30,
+// padded to 32 entries so the weight loop runs in whole vectors (entry 31
+// has sign 0 and so weight 0).  cos and sin of pi n / 16 give the window's
+// cosine at n + x by the angle-sum rule from cos and sin of pi x / 16, so no
+// tap needs a trigonometric call.
+constexpr int padded_taps = 32;
+struct KernelTable {
+    alignas(64) std::array<double, padded_taps> offset{}; // n
+    alignas(64) std::array<double, padded_taps> sign{};   // (-1)^n, 0 for the padding
+    alignas(64) std::array<double, padded_taps> cos_n{};  // cos(pi n / 16)
+    alignas(64) std::array<double, padded_taps> sin_n{};  // sin(pi n / 16)
+    KernelTable()
     {
-        for (int n = -half_taps; n <= half_taps; ++n) {
-            cos_n[n + half_taps] = std::cos(pi * n / 16.0);
-            sin_n[n + half_taps] = std::sin(pi * n / 16.0);
+        for (int t = 0; t < padded_taps; ++t) {
+            const int n = half_taps - t;
+            offset[t] = n;
+            sign[t] = t < max_taps ? ((n & 1) ? -1.0 : 1.0) : 0.0;
+            cos_n[t] = std::cos(pi * n / 16.0);
+            sin_n[t] = std::sin(pi * n / 16.0);
         }
     }
 };
-const WindowTable window_table;
+const KernelTable kernel_table;
 
 // Brings a tap index onto the circular source 0 .. n-1 with one remainder,
 // so positions far outside the array cost the same as near ones.
@@ -51,30 +59,43 @@ inline int64_t wrap_index(int64_t i, int64_t n)
     return f;
 }
 
-// The kernel weights for the tap offsets n = center - i of one position
-// center + x, n from `first` down to `last` (weights[0] belongs to `first`).
-// sin(pi (n + x)) is (-1)^n sin(pi x): one sine per output.  The window
-// (1 + cos(pi (n + x) / 16)) / 2 takes its cosine from the table.  The
-// weights are not normalised: at whole positions the centre weight is 1 and
-// the others vanish.
-inline int kernel_weights(double x, int first, int last, double* weights)
+// The kernel weights of all 31 taps around one position center + x:
+// weights[t] belongs to tap center - 15 + t.  sin(pi (n + x)) is
+// (-1)^n sin(pi x): one sine per output.  The weights are not normalised:
+// at whole positions the centre weight is 1 and the others vanish.
+inline void kernel_weights(double x, double* weights)
 {
     // sin(pi x) = sin(pi (1 - x)); near x = 1 the second form keeps its
     // relative accuracy (1 - x is exact there, pi x is not close enough to pi).
     const double sin_pi_x = x <= 0.5 ? std::sin(pi * x) : std::sin(pi * (1.0 - x));
     const double cos_x16 = std::cos(pi * x / 16.0);
     const double sin_x16 = std::sin(pi * x / 16.0);
-    int count = 0;
-    for (int n = first; n >= last; --n, ++count) {
-        const double d = n + x;
-        const double a = pi * d;
-        // sin(a)/a tends to 1; within 1e-10 of 0 the quotient is 1 to double
-        // precision and the division would only add noise (or fail at 0).
-        const double sinc = std::fabs(a) > 1e-10 ? ((n & 1) ? -sin_pi_x : sin_pi_x) / a : 1.0;
-        const double cos_window = window_table.cos_n[n + half_taps] * cos_x16 - window_table.sin_n[n + half_taps] * sin_x16;
-        weights[count] = (1.0 + cos_window) * 0.5 * sinc;
+    const KernelTable& k = kernel_table;
+    // No branch inside: the compiler runs this loop in vectors.
+    for (int t = 0; t < padded_taps; ++t) {
+        const double a = pi * (k.offset[t] + x);
+        const double cos_window = k.cos_n[t] * cos_x16 - k.sin_n[t] * sin_x16;
+        weights[t] = (1.0 + cos_window) * 0.5 * (k.sign[t] * sin_pi_x / a);
     }
-    return count;
+    // sin(a)/a tends to 1; within 1e-10 of 0 the quotient is 1 to double
+    // precision and the division only adds noise (or gives 0/0).  Only the
+    // taps n = 0 (x near 0) and n = -1 (x near 1) can come that close.
+    for (const int t : {half_taps, half_taps + 1}) {
+        if (std::fabs(pi * (k.offset[t] + x)) <= 1e-10)
+            weights[t] = (1.0 + (k.cos_n[t] * cos_x16 - k.sin_n[t] * sin_x16)) * 0.5;
+    }
+}
+
+// The weighted sum of 31 consecutive source values, in four interleaved
+// partial sums that the compiler keeps in vector registers.
+inline double dot_taps(const double* weights, const double* source)
+{
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int t = 0; t < 28; t += 4)
+        for (int k = 0; k < 4; ++k)
+            partial[k] += weights[t + k] * source[t + k];
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]) + weights[28] * source[28] +
+           weights[29] * source[29] + weights[30] * source[30];
 }
 
 } // namespace
@@ -92,27 +113,24 @@ int Engine::sinc_interp(const double* values, double* outim, double x, int len, 
             outim[outidx] = 0.0;
         return 0;
     }
-    double weights[max_taps];
-    const int taps = kernel_weights(x, static_cast<int>(center - lo), static_cast<int>(center - hi), weights);
+    alignas(64) double weights[padded_taps];
+    kernel_weights(x, weights);
+    const int64_t first_tap = int64_t{center} - half_taps; // the tap of weights[0]
 
     double sum_re = 0.0;
     double sum_im = 0.0;
-    if (lo >= 0 && hi < n) {
-        // Every tap inside the array: a straight run the compiler vectorises.
-        const double* re = sigre + lo;
-        for (int t = 0; t < taps; ++t)
-            sum_re += weights[t] * re[t];
-        if (outim != nullptr) {
-            const double* im = values + lo;
-            for (int t = 0; t < taps; ++t)
-                sum_im += weights[t] * im[t];
-        }
+    if (lo == first_tap && hi == first_tap + max_taps - 1 && lo >= 0 && hi < n) {
+        // Every tap present and inside the array: the common case.
+        sum_re = dot_taps(weights, sigre + lo);
+        if (outim != nullptr)
+            sum_im = dot_taps(weights, values + lo);
     } else {
-        for (int t = 0; t < taps; ++t) {
-            const int64_t f = wrap_index(lo + t, n);
-            sum_re += weights[t] * sigre[f];
+        for (int64_t i = lo; i <= hi; ++i) {
+            const double w = weights[i - first_tap];
+            const int64_t f = wrap_index(i, n);
+            sum_re += w * sigre[f];
             if (outim != nullptr)
-                sum_im += weights[t] * values[f];
+                sum_im += w * values[f];
         }
     }
     tmpre[outidx] = sum_re;
