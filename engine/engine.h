@@ -95,7 +95,7 @@ public:
     // ---- transform tables --------------------------------------------------
     double* fft_coeff_re = nullptr; // cos(2 pi i / sampnump), i < sampnump
     double* fft_coeff_im = nullptr; // sin(2 pi i / sampnump)
-    double* fft_tmpbuf_re = nullptr; // sampnump / 2 scratch values for the shuffle
+    double* fft_tmpbuf_re = nullptr; // sampnump / 2 twiddles laid out per pass (fft_kernels.h)
     double* fft_tmpbuf_im = nullptr;
     uint32_t fft_tabsize = 0;        // sampnump the tables were built for; 0 = none
 
@@ -117,8 +117,9 @@ public:
     // ---- spectral transform --------------------------------------------------
     int fft_init();
     int fft_free();
+    // In place, natural order: n points (a power of two up to sampnump) at
+    // offset; stride = sampnump / n; inverse != 0 gives the unscaled inverse.
     void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse);
-    void fft_interleave(uint32_t n, double* re, double* im, uint32_t offset);
     int switch_domain();
 
     // ---- interpolator, band filters, rate conversion -------------------------

@@ -1,12 +1,26 @@
-// The spectral transform: an in-place radix-2 decimation-in-frequency FFT
-// that returns its result in natural order by a perfect shuffle at every
-// level, and the domain switch every stage goes through.
+// The spectral transform and the domain switch every stage goes through.
+// The arithmetic lives in fft_kernels: radix-4 passes in cache-sized blocks
+// and a bit-reversal into natural order.  Here are the tables' lifetime, the
+// engine's entry to the complex transform, and the switch, which uses that
+// the time signal is real: a complex transform of half the length does the
+// work of the full one in either direction.
 #include <cmath>
 #include <cstdlib>
 
 #include "engine/engine.h"
+#include "engine/fft_kernels.h"
+#include "engine/parallel.h"
 
 namespace vesk {
+
+namespace {
+
+fft::Tables tables_of(const Engine& engine)
+{
+    return {engine.fft_coeff_re, engine.fft_coeff_im, engine.fft_tmpbuf_re, engine.fft_tmpbuf_im, engine.fft_tabsize};
+}
+
+} // namespace
 
 int Engine::fft_init()
 {
@@ -16,7 +30,7 @@ int Engine::fft_init()
         return 0;
     // Sizes in 64 bits: sampnump may be 2^31, whose table is 16 GiB.
     const uint64_t coeff_bytes = uint64_t{sampnump} * sizeof(double);
-    const uint64_t scratch_bytes = uint64_t{sampnump / 2} * sizeof(double);
+    const uint64_t stage_bytes = uint64_t{sampnump / 2} * sizeof(double);
     struct Table {
         double*& array;
         uint64_t bytes;
@@ -25,8 +39,8 @@ int Engine::fft_init()
     Table tables[] = {
         {fft_coeff_re, coeff_bytes, "cannot malloc fft_coeff_re"},
         {fft_coeff_im, coeff_bytes, "cannot malloc fft_coeff_im"},
-        {fft_tmpbuf_re, scratch_bytes, "cannot malloc fft_tmpbuf_re"},
-        {fft_tmpbuf_im, scratch_bytes, "cannot malloc fft_tmpbuf_im"},
+        {fft_tmpbuf_re, stage_bytes, "cannot malloc fft_tmpbuf_re"},
+        {fft_tmpbuf_im, stage_bytes, "cannot malloc fft_tmpbuf_im"},
     };
     // From here the old tables are being replaced: they no longer count as
     // built, so a failure part-way can never leave them looking current.
@@ -34,20 +48,33 @@ int Engine::fft_init()
     for (Table& table : tables) {
         std::free(table.array);
         table.array = nullptr;
-        if (table.bytes <= SIZE_MAX)
-            table.array = static_cast<double*>(std::malloc(static_cast<std::size_t>(table.bytes)));
+        // On cache-line boundaries, where the passes' vector loads of the
+        // twiddle runs never straddle two lines (the size is rounded up to a
+        // whole line, as aligned_alloc wants).
+        const uint64_t bytes = (table.bytes + 63) / 64 * 64;
+        if (bytes <= SIZE_MAX)
+            table.array = static_cast<double*>(std::aligned_alloc(64, static_cast<std::size_t>(bytes)));
         if (table.array == nullptr) {
             message(table.text);
             return -1;
         }
     }
-    fft_tabsize = sampnump;
+    // Every entry is computed on its own from the one angle step, so the
+    // threads cannot change a value; for large sizes the sines and cosines
+    // are most of the set-up time.
+    const unsigned workers = worker_count(threads);
     const double step = 6.283185307179586 / sampnump;
-    for (uint32_t i = 0; i < sampnump; ++i) {
-        const double angle = step * i;
-        fft_coeff_re[i] = std::cos(angle);
-        fft_coeff_im[i] = std::sin(angle);
-    }
+    parallel_for(sampnump, workers, uint64_t{1} << 16, [this, step](uint64_t first, uint64_t last) {
+        for (uint64_t i = first; i < last; ++i) {
+            const double angle = step * static_cast<double>(i);
+            fft_coeff_re[i] = std::cos(angle);
+            fft_coeff_im[i] = std::sin(angle);
+        }
+    });
+    // The second pair no longer serves a shuffle: it holds the twiddles of
+    // each pass in the order the pass reads them.
+    fft::build_stage_tables(fft_tmpbuf_re, fft_tmpbuf_im, fft_coeff_re, fft_coeff_im, sampnump, workers);
+    fft_tabsize = sampnump;
     return 0;
 }
 
@@ -61,66 +88,36 @@ int Engine::fft_free()
     return 0;
 }
 
-void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse)
+void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /*stride*/, int inverse)
 {
+    // The stride is sampnump / n by contract; the kernels find the twiddles
+    // of a length-n transform in the tables themselves.
     if (n < 2)
         return;
-    const uint32_t h = n / 2;
-    // The twiddle of butterfly j is e^(-/+ 2 pi i j stride / sampnump): one
-    // table of sampnump entries serves every level through the stride.
-    const double sign = inverse ? -1.0 : 1.0;
-    for (uint32_t j = 0; j < h; ++j) {
-        const uint32_t k = offset + j;
-        const uint64_t t = uint64_t{j} * stride;
-        const double cr = fft_coeff_re[t];
-        const double ci = sign * fft_coeff_im[t];
-        const double dr = re[k] - re[k + h];
-        const double di = im[k] - im[k + h];
-        re[k] = re[k] + re[k + h];
-        im[k] = im[k] + im[k + h];
-        re[k + h] = dr * cr + di * ci;
-        im[k + h] = di * cr - dr * ci;
-    }
-    fft(re, im, h, offset, 2 * stride, inverse);
-    fft(re, im, h, offset + h, 2 * stride, inverse);
-    fft_interleave(h, re, im, offset);
-}
-
-void Engine::fft_interleave(uint32_t n, double* re, double* im, uint32_t offset)
-{
-    // The first half holds the even outputs, the second half the odd ones.
-    for (uint32_t j = 0; j < n; ++j) {
-        fft_tmpbuf_re[j] = re[offset + j];
-        fft_tmpbuf_im[j] = im[offset + j];
-    }
-    // Ascending j never overwrites an odd output that is still to be moved:
-    // slot 2j+1 <= n+j for every j < n.
-    for (uint32_t j = 0; j < n; ++j) {
-        re[offset + 2 * j + 1] = re[offset + n + j];
-        im[offset + 2 * j + 1] = im[offset + n + j];
-    }
-    for (uint32_t j = 0; j < n; ++j) {
-        re[offset + 2 * j] = fft_tmpbuf_re[j];
-        im[offset + 2 * j] = fft_tmpbuf_im[j];
-    }
+    const fft::Tables tables = tables_of(*this);
+    // The unscaled inverse is the forward transform with the parts exchanged.
+    if (inverse)
+        fft::complex_forward(im + offset, re + offset, n, tables, worker_count(threads));
+    else
+        fft::complex_forward(re + offset, im + offset, n, tables, worker_count(threads));
 }
 
 int Engine::switch_domain()
 {
+    const fft::Tables tables = tables_of(*this);
     if (timedomain == 1) {
         log_line("t->f ...\n");
-        fft(sigre, sigim, sampnump, 0, 1, 0);
+        // sigim holds the zeros of a time signal: the spectrum is Hermitian
+        // and comes from a half-length transform; both halves are filled.
+        fft::real_forward(sigre, sigim, tables, worker_count(threads));
         timedomain = 0;
     } else {
         log_line("f->t ...\n");
-        fft(sigre, sigim, sampnump, 0, 1, 1);
-        // The inverse is unscaled; the 1/N lands here.  The imaginary part of
-        // the inverse is discarded: the time signal is its real part.
-        const double g = 1.0 / sampnump;
-        for (uint32_t i = 0; i < sampnump; ++i) {
-            sigre[i] *= g;
-            sigim[i] = 0.0;
-        }
+        // The time signal is the real part of the inverse, times 1/N, and
+        // sigim becomes +0.0.  The real part of the inverse is the inverse of
+        // the spectrum's Hermitian part, so a spectrum that is not Hermitian
+        // gives the same samples as a full complex inverse would.
+        fft::real_inverse(sigre, sigim, tables, worker_count(threads));
         timedomain = 1;
     }
     return 0;

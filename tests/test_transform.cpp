@@ -1,6 +1,11 @@
 // The spectral transform against a plain O(N^2) DFT evaluated in long double,
 // plus the exact cases (N = 2, impulses, integer-frequency cosines), the
-// domain switch and the lifetime of the tables.
+// domain switch and the lifetime of the tables.  The fast transform is also
+// held against the plain recursive form with a perfect shuffle at every
+// level, which lives here as the oracle: at larger sizes than the direct DFT
+// reaches, for both kernel widths, for sub-transforms, for the real-signal
+// paths of the domain switch, and across thread counts, which must not
+// change a single bit.
 //
 // Tolerances.  For a radix-2 FFT the error is bounded normwise:
 //   ||X_fft - X||_2 <= log2(N) * eta * ||X||_2,  eta = mu + O(u),
@@ -16,6 +21,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -23,6 +29,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/fft_kernels.h"
 #include "tests/support/dsp_reference.h"
 #include "tests/support/engine_rig.h"
 
@@ -429,6 +436,351 @@ TEST(TransformTables, ALengthBelowTwoKeepsExistingTables)
     EXPECT_EQ(rig.engine.fft_tabsize, 16u);
     EXPECT_EQ(rig.engine.fft_coeff_re, coeff_re);
     EXPECT_TRUE(rig.messages.texts.empty());
+}
+
+// ---- against the plain recursive form ------------------------------------------------
+
+// The plain form: a recursive radix-2 decimation in frequency that brings
+// each level's outputs into natural order with a perfect shuffle, on a
+// table of its own (cos and sin of 2 pi i / size, from the one angle step).
+class PlainTransform {
+public:
+    explicit PlainTransform(uint32_t size) : cos_(size), sin_(size), tmp_re_(size / 2 + 1), tmp_im_(size / 2 + 1)
+    {
+        const double step = 6.283185307179586 / size;
+        for (uint32_t i = 0; i < size; ++i) {
+            cos_[i] = std::cos(step * i);
+            sin_[i] = std::sin(step * i);
+        }
+    }
+
+    // n points at offset; stride = size / n.
+    void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, bool inverse)
+    {
+        if (n < 2)
+            return;
+        const uint32_t h = n / 2;
+        const double sign = inverse ? -1.0 : 1.0;
+        for (uint32_t j = 0; j < h; ++j) {
+            const uint32_t k = offset + j;
+            const uint64_t t = uint64_t{j} * stride;
+            const double cr = cos_[t];
+            const double ci = sign * sin_[t];
+            const double dr = re[k] - re[k + h];
+            const double di = im[k] - im[k + h];
+            re[k] = re[k] + re[k + h];
+            im[k] = im[k] + im[k + h];
+            re[k + h] = dr * cr + di * ci;
+            im[k + h] = di * cr - dr * ci;
+        }
+        fft(re, im, h, offset, 2 * stride, inverse);
+        fft(re, im, h, offset + h, 2 * stride, inverse);
+        interleave(h, re, im, offset);
+    }
+
+private:
+    // The first half holds the even outputs, the second half the odd ones.
+    void interleave(uint32_t n, double* re, double* im, uint32_t offset)
+    {
+        for (uint32_t j = 0; j < n; ++j) {
+            tmp_re_[j] = re[offset + j];
+            tmp_im_[j] = im[offset + j];
+        }
+        // Ascending j never overwrites an odd output still to be moved.
+        for (uint32_t j = 0; j < n; ++j) {
+            re[offset + 2 * j + 1] = re[offset + n + j];
+            im[offset + 2 * j + 1] = im[offset + n + j];
+        }
+        for (uint32_t j = 0; j < n; ++j) {
+            re[offset + 2 * j] = tmp_re_[j];
+            im[offset + 2 * j] = tmp_im_[j];
+        }
+    }
+
+    std::vector<double> cos_, sin_, tmp_re_, tmp_im_;
+};
+
+// Two transforms that each meet the normwise bound of the header comment
+// differ by at most twice that bound per bin.
+double oracle_tolerance(uint32_t n, double input_norm2)
+{
+    return 2.0 * fft_tolerance(n, input_norm2);
+}
+
+std::vector<uint32_t> powers_of_two_up_to(uint32_t top)
+{
+    std::vector<uint32_t> sizes;
+    for (uint32_t n = 2; n <= top; n *= 2)
+        sizes.push_back(n);
+    return sizes;
+}
+
+void fill_uniform(std::vector<double>& values, uint64_t seed)
+{
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    for (double& v : values)
+        v = uniform(rng);
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// Runs a test body once with the 4-lane kernels (where the processor has
+// them) and once with the 2-lane kernels every x86-64 has.
+class BothKernelWidths : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override
+    {
+        wide_ = vesk::fft::allow_wide_kernels(GetParam());
+        if (GetParam() && !wide_)
+            GTEST_SKIP() << "this processor has no AVX2/FMA: the 2-lane run covers it";
+    }
+    void TearDown() override { vesk::fft::allow_wide_kernels(true); }
+    bool wide_ = false;
+};
+
+using TransformVsPlainForm = BothKernelWidths;
+
+TEST_P(TransformVsPlainForm, FullLengthForwardAndInverse)
+{
+    for (uint32_t n : powers_of_two_up_to(uint32_t{1} << 16)) {
+        for (int direction = 0; direction < 2; ++direction) {
+            TransformRig rig(n);
+            fill_uniform(rig.re, 5000 + n);
+            fill_uniform(rig.im, 6000 + n);
+            std::vector<double> want_re = rig.re, want_im = rig.im;
+            PlainTransform plain(n);
+            plain.fft(want_re.data(), want_im.data(), n, 0, 1, direction == 1);
+            const double tol = oracle_tolerance(n, norm2(rig.re, rig.im));
+            if (direction == 0)
+                rig.forward();
+            else
+                rig.inverse();
+            for (uint32_t k = 0; k < n; ++k) {
+                ASSERT_NEAR(rig.re[k], want_re[k], tol) << "n=" << n << " k=" << k << " inverse=" << direction;
+                ASSERT_NEAR(rig.im[k], want_im[k], tol) << "n=" << n << " k=" << k << " inverse=" << direction;
+            }
+        }
+    }
+}
+
+TEST_P(TransformVsPlainForm, SubTransformsOfEveryLengthAtOffsets)
+{
+    // Lengths below the table's take their twiddles by the stride, from the
+    // per-pass runs or from the table itself; odd and even log2 alike.
+    const uint32_t size = 4096;
+    for (uint32_t sub = 2; sub <= size; sub *= 2) {
+        for (uint32_t offset : {0u, sub, size - sub, 3u}) {
+            if (offset + sub > size)
+                continue;
+            for (int direction = 0; direction < 2; ++direction) {
+                TransformRig rig(size);
+                fill_uniform(rig.re, 7000 + sub + offset);
+                fill_uniform(rig.im, 8000 + sub + offset);
+                const std::vector<double> re0 = rig.re, im0 = rig.im;
+                std::vector<double> want_re = rig.re, want_im = rig.im;
+                PlainTransform plain(size);
+                plain.fft(want_re.data(), want_im.data(), sub, offset, size / sub, direction == 1);
+                rig.engine.fft(rig.re.data(), rig.im.data(), sub, offset, size / sub, direction);
+                const std::vector<double> slice_re(re0.begin() + offset, re0.begin() + offset + sub);
+                const std::vector<double> slice_im(im0.begin() + offset, im0.begin() + offset + sub);
+                const double tol = oracle_tolerance(sub, norm2(slice_re, slice_im));
+                for (uint32_t i = 0; i < size; ++i) {
+                    if (i >= offset && i < offset + sub) {
+                        ASSERT_NEAR(rig.re[i], want_re[i], tol) << "sub=" << sub << " offset=" << offset << " i=" << i;
+                        ASSERT_NEAR(rig.im[i], want_im[i], tol) << "sub=" << sub << " offset=" << offset << " i=" << i;
+                    } else {
+                        ASSERT_EQ(rig.re[i], re0[i]) << "sub=" << sub << " offset=" << offset << " i=" << i;
+                        ASSERT_EQ(rig.im[i], im0[i]) << "sub=" << sub << " offset=" << offset << " i=" << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_P(TransformVsPlainForm, SwitchToSpectrumIsTheFullComplexTransformOfTheSamples)
+{
+    for (uint32_t n : powers_of_two_up_to(uint32_t{1} << 16)) {
+        TransformRig rig(n);
+        fill_uniform(rig.re, 9000 + n);
+        std::vector<double> want_re = rig.re, want_im(n, 0.0);
+        PlainTransform plain(n);
+        plain.fft(want_re.data(), want_im.data(), n, 0, 1, false);
+        const double tol = oracle_tolerance(n, norm2(rig.re, rig.im));
+        rig.engine.timedomain = 1;
+        rig.engine.switch_domain();
+        EXPECT_EQ(rig.engine.timedomain, 0);
+        for (uint32_t k = 0; k < n; ++k) {
+            ASSERT_NEAR(rig.re[k], want_re[k], tol) << "n=" << n << " k=" << k;
+            ASSERT_NEAR(rig.im[k], want_im[k], tol) << "n=" << n << " k=" << k;
+        }
+        // Both halves are filled, the negative frequencies as exact
+        // conjugates; DC and Nyquist are real.
+        EXPECT_EQ(rig.im[0], 0.0) << n;
+        EXPECT_EQ(rig.im[n / 2], 0.0) << n;
+        for (uint32_t k = 1; k < n / 2; ++k) {
+            ASSERT_EQ(rig.re[n - k], rig.re[k]) << "n=" << n << " k=" << k;
+            ASSERT_EQ(rig.im[n - k], -rig.im[k]) << "n=" << n << " k=" << k;
+        }
+    }
+}
+
+TEST_P(TransformVsPlainForm, SwitchToTimeIsTheRealPartOfTheComplexInverseOverN)
+{
+    // A Hermitian spectrum (that of a real signal) and one that is not: the
+    // samples are the real part of the full complex inverse, over N, either
+    // way, and the imaginary array is cleared to +0.0.
+    for (uint32_t n : powers_of_two_up_to(uint32_t{1} << 16)) {
+        for (bool hermitian : {true, false}) {
+            TransformRig rig(n);
+            fill_uniform(rig.re, 10000 + n);
+            fill_uniform(rig.im, 11000 + n);
+            if (hermitian) {
+                rig.im[0] = 0.0;
+                rig.im[n / 2] = 0.0;
+                for (uint32_t k = 1; k < n / 2; ++k) {
+                    rig.re[n - k] = rig.re[k];
+                    rig.im[n - k] = -rig.im[k];
+                }
+            }
+            std::vector<double> want_re = rig.re, want_im = rig.im;
+            PlainTransform plain(n);
+            plain.fft(want_re.data(), want_im.data(), n, 0, 1, true);
+            const double tol = oracle_tolerance(n, norm2(rig.re, rig.im)) / n;
+            rig.engine.timedomain = 0;
+            rig.engine.switch_domain();
+            EXPECT_EQ(rig.engine.timedomain, 1);
+            for (uint32_t i = 0; i < n; ++i) {
+                ASSERT_NEAR(rig.re[i], want_re[i] / n, tol) << "n=" << n << " i=" << i << " hermitian=" << hermitian;
+                ASSERT_EQ(rig.im[i], 0.0) << "n=" << n << " i=" << i;
+                ASSERT_FALSE(std::signbit(rig.im[i])) << "n=" << n << " i=" << i;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelWidth, TransformVsPlainForm, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("FourLanes") : std::string("TwoLanes");
+                         });
+
+TEST(TransformSmallLengths, SwitchOfTwoFourAndEightPoints)
+{
+    // Small enough to check by hand: the split step meets its edge cases
+    // (DC, Nyquist and the middle bin are all there is).
+    {
+        TransformRig rig(4);
+        rig.re = {1.0, 2.0, 3.0, 4.0};
+        rig.engine.sigre = rig.re.data();
+        rig.engine.timedomain = 1;
+        rig.engine.switch_domain();
+        EXPECT_EQ(rig.re, (std::vector<double>{10.0, -2.0, -2.0, -2.0}));
+        EXPECT_EQ(rig.im, (std::vector<double>{0.0, 2.0, 0.0, -2.0}));
+        rig.engine.switch_domain();
+        EXPECT_EQ(rig.re, (std::vector<double>{1.0, 2.0, 3.0, 4.0}));
+        EXPECT_EQ(rig.im, (std::vector<double>{0.0, 0.0, 0.0, 0.0}));
+    }
+    {
+        // A non-Hermitian spectrum of 4 bins: x[m] = Re(sum_k X[k] i^(mk)) / 4.
+        TransformRig rig(4);
+        rig.re = {1.0, 2.0, 0.0, 0.0};
+        rig.im = {0.0, 0.0, 0.0, 4.0};
+        rig.engine.timedomain = 0;
+        rig.engine.switch_domain();
+        // X[1] = 2 gives 2 i^m, X[3] = 4i gives 4i (-i)^m: real parts
+        // m=0: 1 + 2 + 0 = 3; m=1: 1 + 0 + 4 = 5; m=2: 1 - 2 + 0 = -1;
+        // m=3: 1 + 0 - 4 = -3.
+        EXPECT_EQ(rig.re, (std::vector<double>{0.75, 1.25, -0.25, -0.75}));
+        EXPECT_EQ(rig.im, (std::vector<double>{0.0, 0.0, 0.0, 0.0}));
+    }
+    for (uint32_t n : {2u, 4u, 8u}) {
+        TransformRig rig(n);
+        fill_uniform(rig.re, 12000 + n);
+        const std::vector<double> re0 = rig.re;
+        std::vector<double> want_re = rig.re, want_im(n, 0.0);
+        PlainTransform plain(n);
+        plain.fft(want_re.data(), want_im.data(), n, 0, 1, false);
+        rig.engine.timedomain = 1;
+        rig.engine.switch_domain();
+        const double tol = oracle_tolerance(n, norm2(re0, std::vector<double>(n, 0.0)));
+        for (uint32_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(rig.re[k], want_re[k], tol) << "n=" << n << " k=" << k;
+            EXPECT_NEAR(rig.im[k], want_im[k], tol) << "n=" << n << " k=" << k;
+        }
+        rig.engine.switch_domain();
+        for (uint32_t i = 0; i < n; ++i) {
+            EXPECT_NEAR(rig.re[i], re0[i], 2.0 * tol) << "n=" << n << " i=" << i;
+            EXPECT_EQ(rig.im[i], 0.0) << "n=" << n << " i=" << i;
+        }
+    }
+}
+
+// ---- threads --------------------------------------------------------------------------
+
+// Every result with threads = 1 and with 2 and 3 threads, bit for bit, at
+// lengths where the passes are split (odd and even log2), for the complex
+// transform both ways and for both directions of the switch.
+TEST(TransformThreads, ResultsDoNotDependOnTheThreadCount)
+{
+    for (uint32_t n : {uint32_t{1} << 17, uint32_t{1} << 18, uint32_t{1} << 19}) {
+        std::vector<double> re0(n), im0(n);
+        fill_uniform(re0, 13000 + n);
+        fill_uniform(im0, 14000 + n);
+        struct Results {
+            std::vector<double> fwd_re, fwd_im, inv_re, inv_im, spec_re, spec_im, time_re, time_im;
+        };
+        const auto run = [&](unsigned threads) {
+            Results r;
+            TransformRig rig(n);
+            rig.engine.threads = threads;
+            rig.re = re0;
+            rig.im = im0;
+            rig.forward();
+            r.fwd_re = rig.re;
+            r.fwd_im = rig.im;
+            rig.re = re0;
+            rig.im = im0;
+            rig.inverse();
+            r.inv_re = rig.re;
+            r.inv_im = rig.im;
+            // The switch on a real signal, then back on a spectrum that is
+            // not Hermitian.
+            rig.re = re0;
+            std::fill(rig.im.begin(), rig.im.end(), 0.0);
+            rig.engine.timedomain = 1;
+            rig.engine.switch_domain();
+            r.spec_re = rig.re;
+            r.spec_im = rig.im;
+            rig.re = re0;
+            rig.im = im0;
+            rig.engine.timedomain = 0;
+            rig.engine.switch_domain();
+            r.time_re = rig.re;
+            r.time_im = rig.im;
+            return r;
+        };
+        const Results one = run(1);
+        for (unsigned threads : {2u, 3u}) {
+            const Results more = run(threads);
+            EXPECT_TRUE(same_bits(one.fwd_re, more.fwd_re) && same_bits(one.fwd_im, more.fwd_im)) << n << " " << threads;
+            EXPECT_TRUE(same_bits(one.inv_re, more.inv_re) && same_bits(one.inv_im, more.inv_im)) << n << " " << threads;
+            EXPECT_TRUE(same_bits(one.spec_re, more.spec_re) && same_bits(one.spec_im, more.spec_im)) << n << " " << threads;
+            EXPECT_TRUE(same_bits(one.time_re, more.time_re) && same_bits(one.time_im, more.time_im)) << n << " " << threads;
+        }
+        // And the split passes compute the right thing: the plain form agrees.
+        std::vector<double> want_re = re0, want_im = im0;
+        PlainTransform plain(n);
+        plain.fft(want_re.data(), want_im.data(), n, 0, 1, false);
+        const double tol = oracle_tolerance(n, norm2(re0, im0));
+        for (uint32_t k = 0; k < n; ++k) {
+            ASSERT_NEAR(one.fwd_re[k], want_re[k], tol) << "n=" << n << " k=" << k;
+            ASSERT_NEAR(one.fwd_im[k], want_im[k], tol) << "n=" << n << " k=" << k;
+        }
+    }
 }
 
 } // namespace
