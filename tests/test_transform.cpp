@@ -156,7 +156,11 @@ TEST_P(TransformVsDirectDft, InverseOfForwardIsNTimesTheInput)
 
 INSTANTIATE_TEST_SUITE_P(EveryPowerOfTwo, TransformVsDirectDft, ::testing::ValuesIn(powers_of_two_up_to_1024()),
                          [](const ::testing::TestParamInfo<uint32_t>& info) {
-                             return "N" + std::to_string(info.param);
+                             // Appended, not "N" + ...: GCC 12 warns
+                             // (-Wrestrict) on the inlined operator+.
+                             std::string name = "N";
+                             name += std::to_string(info.param);
+                             return name;
                          });
 
 TEST(TransformSubsequence, OffsetAndStrideTransformOnlyTheirSlice)
