@@ -1,0 +1,213 @@
+#include "ui/exchange.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+#include <type_traits>
+#include <variant>
+
+#include "ui/control_ids.h"
+
+namespace vesk {
+
+namespace {
+
+using FieldRef = std::variant<std::string ParamRecord::*, uint32_t ParamRecord::*,
+                              double ParamRecord::*, int ParamRecord::*>;
+
+struct Binding {
+    ExchangeField field;
+    FieldRef member;
+};
+
+template <typename Member>
+constexpr FieldKind kind_of()
+{
+    if constexpr (std::is_same_v<Member, std::string ParamRecord::*>)
+        return FieldKind::path;
+    else if constexpr (std::is_same_v<Member, uint32_t ParamRecord::*>)
+        return FieldKind::unsigned_number;
+    else if constexpr (std::is_same_v<Member, double ParamRecord::*>)
+        return FieldKind::real;
+    else
+        return FieldKind::flag;
+}
+
+template <typename Member>
+constexpr Binding bind(int control, Member member)
+{
+    return Binding{{control, kind_of<Member>()}, FieldRef{member}};
+}
+
+const std::array<Binding, 15> bindings = {
+    bind(control::inpwavname_edit, &ParamRecord::inpwavname),
+    bind(control::outwavname_edit, &ParamRecord::outwavname),
+    bind(control::fssrc_edit, &ParamRecord::fssrc),
+    bind(control::ensrc_check, &ParamRecord::ensrc),
+    bind(control::fssim_edit, &ParamRecord::fssim),
+    bind(control::bitnr_edit, &ParamRecord::bitnr),
+    bind(control::aperture_edit, &ParamRecord::aperture),
+    bind(control::fcloin_edit, &ParamRecord::fcloin),
+    bind(control::fchiin_edit, &ParamRecord::fchiin),
+    bind(control::fcloout_edit, &ParamRecord::fcloout),
+    bind(control::fchiout_edit, &ParamRecord::fchiout),
+    bind(control::varispeedt_edit, &ParamRecord::varispeedt),
+    bind(control::varispeedf_edit, &ParamRecord::varispeedf),
+    bind(control::varispeedsh_check, &ParamRecord::varispeedsh),
+    bind(control::jitteramp_edit, &ParamRecord::jitteramp),
+};
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim_blanks(std::string_view text)
+{
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Takes one control into its field; false when its text is refused.
+bool take_one(const ExchangeControls& controls, int control, ParamRecord& record,
+              const FieldRef& member)
+{
+    return std::visit(
+        [&](auto m) -> bool {
+            using Member = decltype(m);
+            if constexpr (std::is_same_v<Member, std::string ParamRecord::*>) {
+                std::string text = controls.text(control);
+                if (character_count(text) > max_path_length)
+                    return false;
+                record.*m = std::move(text);
+            } else if constexpr (std::is_same_v<Member, uint32_t ParamRecord::*>) {
+                const auto value = parse_unsigned(controls.text(control));
+                if (!value)
+                    return false;
+                record.*m = *value;
+            } else if constexpr (std::is_same_v<Member, double ParamRecord::*>) {
+                const auto value = parse_real(controls.text(control));
+                if (!value)
+                    return false;
+                record.*m = *value;
+            } else {
+                record.*m = controls.checked(control) ? 1 : 0;
+            }
+            return true;
+        },
+        member);
+}
+
+void show_one(const ParamRecord& record, ExchangeControls& controls, int control,
+              const FieldRef& member)
+{
+    std::visit(
+        [&](auto m) {
+            using Member = decltype(m);
+            if constexpr (std::is_same_v<Member, std::string ParamRecord::*>)
+                controls.set_text(control, record.*m);
+            else if constexpr (std::is_same_v<Member, uint32_t ParamRecord::*>)
+                controls.set_text(control, format_unsigned(record.*m));
+            else if constexpr (std::is_same_v<Member, double ParamRecord::*>)
+                controls.set_text(control, format_real(record.*m));
+            else
+                controls.set_checked(control, record.*m == 1);
+        },
+        member);
+}
+
+} // namespace
+
+const std::array<ExchangeField, 15>& exchange_fields()
+{
+    static const std::array<ExchangeField, 15> fields = [] {
+        std::array<ExchangeField, 15> f{};
+        for (std::size_t i = 0; i < bindings.size(); ++i)
+            f[i] = bindings[i].field;
+        return f;
+    }();
+    return fields;
+}
+
+std::optional<TakeFailure> take(const ExchangeControls& controls, ParamRecord& record)
+{
+    for (const Binding& b : bindings) {
+        if (!take_one(controls, b.field.control, record, b.member))
+            return TakeFailure{b.field.control, b.field.kind};
+    }
+    return std::nullopt;
+}
+
+void show(const ParamRecord& record, ExchangeControls& controls)
+{
+    for (const Binding& b : bindings)
+        show_one(record, controls, b.field.control, b.member);
+}
+
+std::string format_real(double value)
+{
+    // std::to_chars is defined as printf's "%.*g" in the "C" locale, so the
+    // text is the same whatever locale the desktop has set.
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    return std::string(buffer, result.ptr);
+}
+
+std::string format_unsigned(uint32_t value)
+{
+    char buffer[16];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::optional<double> parse_real(std::string_view text)
+{
+    text = trim_blanks(text);
+    // from_chars takes no plus sign; a second sign after it stays refused.
+    if (!text.empty() && text.front() == '+' && (text.size() == 1 || text[1] != '-'))
+        text.remove_prefix(1);
+    if (text.empty())
+        return std::nullopt;
+    double value = 0.0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    // Infinity and NaN are refused too: no field means anything by them, and
+    // they would pass unnoticed through comparisons that check a range.
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<uint32_t> parse_unsigned(std::string_view text)
+{
+    text = trim_blanks(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    // from_chars would take a minus sign for a signed type only, and no
+    // blanks or second sign: digits are all that is left to accept.
+    if (text.empty() || text.front() < '0' || text.front() > '9')
+        return std::nullopt;
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::size_t character_count(std::string_view text)
+{
+    // Every UTF-8 character has exactly one byte that is not a continuation
+    // byte (10xxxxxx).
+    std::size_t count = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace vesk
