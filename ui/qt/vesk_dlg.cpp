@@ -1,0 +1,373 @@
+#include "ui/qt/vesk_dlg.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+
+#include "ui/control_ids.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/resources.h"
+#include "ui/qt/spin_buttons.h"
+#include "ui/steps.h"
+#include "ui_vesk_dialog.h"
+
+namespace vesk {
+
+namespace {
+
+const char* const about_menu_text = "&About vesk...";
+const char* const reset_question = "Reset parameters?";
+const char* const quit_question = "Do you really want to quit?";
+
+std::string refusal_notice(FieldKind kind)
+{
+    switch (kind) {
+    case FieldKind::unsigned_number:
+        return "Please enter a whole number from 0 to 4294967295.";
+    case FieldKind::path:
+        return "Please enter no more than " + std::to_string(max_path_length) + " characters.";
+    case FieldKind::real:
+    case FieldKind::flag:
+        break;
+    }
+    return "Please enter a number.";
+}
+
+// What a scroll bar's action means for the content.  The bar's own idea of
+// a step is replaced by the window's amounts (see OnVScroll).
+std::optional<ScrollCode> scroll_code(int action)
+{
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        return ScrollCode::line_up;
+    case QAbstractSlider::SliderSingleStepAdd:
+        return ScrollCode::line_down;
+    case QAbstractSlider::SliderPageStepSub:
+        return ScrollCode::page_up;
+    case QAbstractSlider::SliderPageStepAdd:
+        return ScrollCode::page_down;
+    case QAbstractSlider::SliderMove:
+        return ScrollCode::thumb_track;
+    case QAbstractSlider::SliderToMinimum:
+    case QAbstractSlider::SliderToMaximum:
+        return ScrollCode::thumb_position;
+    default:
+        return std::nullopt;
+    }
+}
+
+void apply(QScrollBar* bar, const ScrollBarSetting& setting)
+{
+    bar->setRange(setting.minimum, setting.maximum);
+    bar->setPageStep(setting.page);
+    bar->setSingleStep(std::max(setting.maximum / 100, 1));
+    bar->setSliderPosition(setting.position);
+    // A range of 0 means that everything fits: no bar.
+    bar->setVisible(setting.maximum > 0);
+}
+
+} // namespace
+
+CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
+    : QDialog(parent)
+    , ui_(std::make_unique<Ui::CveskDlg>())
+    , toolkit_(toolkit)
+{
+    use_resources();
+    ui_->setupUi(this);
+    // A main window of its own: a task-bar entry, a sizing border and the
+    // minimise and maximise boxes, which a dialog does not have by default.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    ui_->chainPicture->load(chain_picture_resource);
+    // Group titles sit on the frame's top line, not above it: the controls
+    // of each group are placed close under its top edge, and a frame that
+    // started below a title line would run through the semitone labels.
+    ui_->content->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 0.5em; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; padding: 0 2px; }"));
+
+    const QSize design = scale_to_units(ui_->content, dialog_units(ui_->content->font()));
+    resize(design);
+
+    buildControlTable();
+    connectHandlers();
+    OnInitDialog();
+    // The window appears at the size of its content: that first size is the
+    // design size against which the scroll ranges are measured.
+    layOutClientArea(design);
+}
+
+CveskDlg::~CveskDlg() = default;
+
+QWidget* CveskDlg::content() const
+{
+    return ui_->content;
+}
+
+void CveskDlg::buildControlTable()
+{
+    const std::pair<int, QWidget*> table[] = {
+        {control::about_button, ui_->aboutButton},
+        {control::quit_button, ui_->quitButton},
+        {control::bitnr_edit, ui_->bitnrEdit},
+        {control::fssim_edit, ui_->fssimEdit},
+        {control::aperture_edit, ui_->apertureEdit},
+        {control::inpwavname_edit, ui_->inpwavnameEdit},
+        {control::outwavname_edit, ui_->outwavnameEdit},
+        {control::browse_input_button, ui_->browseInputButton},
+        {control::browse_output_button, ui_->browseOutputButton},
+        {control::fcloin_edit, ui_->fcloinEdit},
+        {control::fchiin_edit, ui_->fchiinEdit},
+        {control::fcloout_edit, ui_->fclooutEdit},
+        {control::fchiout_edit, ui_->fchioutEdit},
+        {control::varispeedt_edit, ui_->varispeedtEdit},
+        {control::varispeedf_edit, ui_->varispeedfEdit},
+        {control::jitteramp_edit, ui_->jitterampEdit},
+        {control::process_button, ui_->processButton},
+        {control::play_input_button, ui_->playInputButton},
+        {control::play_output_button, ui_->playOutputButton},
+        {control::info_button, ui_->infoButton},
+        {control::reset_button, ui_->resetButton},
+        {control::varispeedt_spin, ui_->varispeedtSpin},
+        {control::varispeedf_spin, ui_->varispeedfSpin},
+        {control::fssim_spin, ui_->fssimSpin},
+        {control::fcloout_spin, ui_->fclooutSpin},
+        {control::fchiout_spin, ui_->fchioutSpin},
+        {control::fchiin_spin, ui_->fchiinSpin},
+        {control::fcloin_spin, ui_->fcloinSpin},
+        {control::bitnr_spin, ui_->bitnrSpin},
+        {control::open_button, ui_->openButton},
+        {control::save_button, ui_->saveButton},
+        {control::varispeedsh_check, ui_->varispeedshCheck},
+        {control::fssrc_edit, ui_->fssrcEdit},
+        {control::ensrc_check, ui_->ensrcCheck},
+    };
+    for (const auto& [id, widget] : table)
+        controls_.add(id, widget);
+}
+
+void CveskDlg::connectHandlers()
+{
+    // Process, Open..., Save..., both Browse..., both Play and Info belong to
+    // the run, batch-file and file actions; they are connected where those
+    // actions are built.
+    connect(ui_->aboutButton, &QPushButton::clicked, this, &CveskDlg::OnAbout);
+    connect(ui_->quitButton, &QPushButton::clicked, this, &CveskDlg::OnCancel);
+    connect(ui_->resetButton, &QPushButton::clicked, this, &CveskDlg::OnReset);
+    for (const SemitoneSpin& spin : semitone_spins()) {
+        auto* buttons = qobject_cast<SpinButtons*>(control(spin.spin));
+        connect(buttons, &SpinButtons::stepped, this,
+                [this, field = spin.field](int d) { OnSemitoneStep(field, d); });
+    }
+    connect(ui_->bitnrSpin, &SpinButtons::stepped, this, &CveskDlg::OnBitnrStep);
+    connect(ui_->verticalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnVScroll);
+    connect(ui_->horizontalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnHScroll);
+}
+
+bool CveskDlg::OnInitDialog()
+{
+    showRecord();
+
+    // The About box is also offered from the window's menu.  Qt reaches no
+    // window-manager menu on any platform (and X11 and Wayland have none a
+    // program may extend), so the item lives in the window's context menu
+    // and goes through the same command as a window-menu item would.
+    aboutAction_ = new QAction(QString::fromLatin1(about_menu_text), this);
+    aboutAction_->setObjectName(QStringLiteral("aboutAction"));
+    connect(aboutAction_, &QAction::triggered, this,
+            [this] { OnSysCommand(control::about_command); });
+    addAction(aboutAction_);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    // The icon of the title bar, the task bar and the minimised window.
+    setWindowIcon(application_icon());
+    return true;
+}
+
+bool CveskDlg::take()
+{
+    const std::optional<TakeFailure> failure = vesk::take(controls_, record_);
+    if (!failure)
+        return true;
+    refuseText(*failure);
+    return false;
+}
+
+void CveskDlg::refuseText(const TakeFailure& failure)
+{
+    // A held spin arrow would go on stepping, and refusing, behind the
+    // notice.
+    for (SpinButtons* spin : findChildren<SpinButtons*>())
+        spin->stopRepeat();
+    toolkit_.message(refusal_notice(failure.kind));
+    QWidget* refused = control(failure.control);
+    refused->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(refused))
+        edit->selectAll();
+}
+
+void CveskDlg::showRecord()
+{
+    vesk::show(record_, controls_);
+}
+
+void CveskDlg::OnSysCommand(unsigned id)
+{
+    if ((id & control::window_command_mask) == control::about_command)
+        OnAbout();
+}
+
+void CveskDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CveskDlg::OnReset()
+{
+    // No take first: the record is what is reset, and the paths shown are
+    // the stored ones afterwards.
+    if (!toolkit_.question(reset_question))
+        return;
+    reset_keeping_paths(record_);
+    showRecord();
+}
+
+void CveskDlg::OnOK()
+{
+    take();
+}
+
+void CveskDlg::OnCancel()
+{
+    take();
+    if (toolkit_.question(quit_question))
+        QDialog::reject();
+}
+
+void CveskDlg::reject()
+{
+    OnCancel();
+}
+
+void CveskDlg::keyPressEvent(QKeyEvent* event)
+{
+    // No button is the default, so Enter only takes the controls and the
+    // window stays open; a push button that has the focus is pressed by it.
+    const bool plain = event->modifiers() == Qt::NoModifier
+                       || event->modifiers() == Qt::KeypadModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+            button->click();
+        else
+            OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CveskDlg::OnSemitoneStep(double ParamRecord::*field, int d)
+{
+    take();
+    record_.*field = semitone_step(record_.*field, d);
+    showRecord();
+}
+
+void CveskDlg::OnBitnrStep(int d)
+{
+    take();
+    record_.bitnr = bitnr_step(record_.bitnr, d);
+    showRecord();
+}
+
+void CveskDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOutClientArea(event->size());
+}
+
+void CveskDlg::layOutClientArea(QSize window)
+{
+    QScrollBar* vbar = ui_->verticalScrollBar;
+    QScrollBar* hbar = ui_->horizontalScrollBar;
+    const int vwidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, vbar);
+    const int hheight = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, hbar);
+
+    // The client area is what the bars leave, and a bar that appears can
+    // make the other one necessary: settle which bars are shown first.
+    // Until the design size is known the whole window is client area.
+    bool vshown = false;
+    bool hshown = false;
+    for (int round = 0; round < 3 && scroll_.fullwidth > 0; ++round) {
+        const int cx = window.width() - (vshown ? vwidth : 0);
+        const int cy = window.height() - (hshown ? hheight : 0);
+        const bool v = scroll_.fullheight > cy;
+        const bool h = scroll_.fullwidth > cx;
+        if (v == vshown && h == hshown)
+            break;
+        vshown = v;
+        hshown = h;
+    }
+    const int cx = std::max(0, window.width() - (vshown ? vwidth : 0));
+    const int cy = std::max(0, window.height() - (hshown ? hheight : 0));
+    ui_->viewport->setGeometry(0, 0, cx, cy);
+    vbar->setGeometry(cx, 0, vwidth, cy);
+    hbar->setGeometry(0, cy, cx, hheight);
+    OnSize(cx, cy);
+}
+
+void CveskDlg::OnSize(int cx, int cy)
+{
+    const ScrollBarSettings settings = scroll_size_event(scroll_, cx, cy);
+    apply(ui_->verticalScrollBar, settings.vertical);
+    apply(ui_->horizontalScrollBar, settings.horizontal);
+    placeContent();
+}
+
+void CveskDlg::OnVScroll(int action)
+{
+    scrollWith(ui_->verticalScrollBar, action, scroll_vertical, scroll_.vscrollpos);
+}
+
+void CveskDlg::OnHScroll(int action)
+{
+    scrollWith(ui_->horizontalScrollBar, action, scroll_horizontal, scroll_.hscrollpos);
+}
+
+void CveskDlg::scrollWith(QScrollBar* bar, int action, ScrollFunction scroll, const int& position)
+{
+    if (const std::optional<ScrollCode> code = scroll_code(action))
+        scroll(scroll_, *code, bar->sliderPosition());
+    // The bar has already moved its thumb by its own step; it is put where
+    // the content now is.
+    bar->setSliderPosition(position);
+    placeContent();
+}
+
+void CveskDlg::placeContent()
+{
+    ui_->content->move(-scroll_.hscrollpos, -scroll_.vscrollpos);
+}
+
+void CveskDlg::wheelEvent(QWheelEvent* event)
+{
+    // The wheel anywhere over the window scrolls it, as over its bar.
+    QScrollBar* bar = ui_->verticalScrollBar->isVisible() ? ui_->verticalScrollBar
+                                                          : ui_->horizontalScrollBar;
+    if (bar->isVisible())
+        QCoreApplication::sendEvent(bar, event);
+    else
+        QDialog::wheelEvent(event);
+}
+
+} // namespace vesk
