@@ -2,6 +2,7 @@
 // channels.
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -84,7 +85,13 @@ bool reserve_buffer(T*& buffer, uint64_t& cached, uint64_t count)
     buffer = nullptr;
     if (count > SIZE_MAX / sizeof(T))
         return false;
-    buffer = static_cast<T*>(std::malloc(count == 0 ? 1 : count * sizeof(T)));
+    // On cache-line boundaries, where the transform's and the interpolator's
+    // vector loads never straddle two lines (aligned_alloc wants a whole
+    // number of lines).
+    const uint64_t bytes = (std::max<uint64_t>(count * sizeof(T), 1) + 63) / 64 * 64;
+    if (bytes > SIZE_MAX)
+        return false;
+    buffer = static_cast<T*>(std::aligned_alloc(64, static_cast<std::size_t>(bytes)));
     if (buffer == nullptr)
         return false;
     cached = count;

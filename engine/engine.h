@@ -146,6 +146,26 @@ public:
     int stage_quantization(int firstch);
     int stage_jitter();
 
+    // Which stages of the chain act for the current parameters and sizes
+    // (valid once the run is sized).
+    struct StagePlan {
+        bool resample;      // rate conversion
+        bool input_filter;
+        bool hold;          // sampling and hold before vari-speed
+        bool varispeed_t;
+        bool varispeed_f;
+        bool quantization;
+        bool sampling;      // fs-sim below the working rate
+        bool aperture;
+        bool jitter;
+        bool output_filter;
+        bool any() const;
+        // Whether any stage works on the spectrum, so that the transform
+        // (and its tables) is needed at all.
+        bool spectral() const;
+    };
+    StagePlan plan_stages() const;
+
 private:
     void message(const char* text);
     int size_run();

@@ -8,18 +8,41 @@
 
 namespace vesk {
 
-int Engine::process_channel(int firstch)
+bool Engine::StagePlan::any() const
+{
+    return resample || input_filter || hold || varispeed_t || varispeed_f || quantization || sampling || aperture ||
+           jitter || output_filter;
+}
+
+bool Engine::StagePlan::spectral() const
+{
+    return input_filter || hold || varispeed_f || sampling || aperture || output_filter;
+}
+
+Engine::StagePlan Engine::plan_stages() const
 {
     const uint32_t half = sampnump / 2;
-    const bool resample = fs != fsinp;
-    // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
-    const bool input_filter = fcloin_idx != 0 || fchiin_idx < half - 1;
-    const bool output_filter = fcloout_idx != 0 || fchiout_idx < half - 1;
     const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
-    const bool sampling = fssim_idx < sampnump; // fs-sim below the working rate
-    const bool any_stage = resample || input_filter || output_filter || varispeed || bitnr < 24 || sampling ||
-                           aperture > 1e-10 || jitteramp != 0;
+    StagePlan plan{};
+    plan.resample = fs != fsinp;
+    // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
+    plan.input_filter = fcloin_idx != 0 || fchiin_idx < half - 1;
+    // "Hold sample": the signal is sampled and held at fs-sim before its
+    // speed changes, as a sampler replaying its memory at another speed.
+    plan.hold = varispeedsh != 0 && varispeed;
+    plan.varispeed_t = varispeedt != 1.0;
+    plan.varispeed_f = varispeedf != 0 && varispeedf != 1.0;
+    plan.quantization = bitnr < 24;
+    plan.sampling = fssim_idx < sampnump;
+    plan.aperture = aperture > 1e-10;
+    plan.jitter = jitteramp != 0;
+    plan.output_filter = fcloout_idx != 0 || fchiout_idx < half - 1;
+    return plan;
+}
 
+int Engine::process_channel(int firstch)
+{
+    const StagePlan plan = plan_stages();
     const uint32_t input_bytes = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
     const uint64_t input_step = uint64_t{chnr} * input_bytes;
     for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step)
@@ -27,7 +50,7 @@ int Engine::process_channel(int firstch)
     // With every stage idle only the decoded samples are read again (to
     // normalise and encode them), so the zero extension and the imaginary
     // part would be written for nobody.
-    if (any_stage) {
+    if (plan.any()) {
         std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
         std::fill(sigim, sigim + sampnump, 0.0);
     }
@@ -35,58 +58,56 @@ int Engine::process_channel(int firstch)
     if (stopflag)
         return 1;
 
-    if (fs != fsinp) {
+    if (plan.resample) {
         src_resample();
         if (stopflag)
             return 1;
     }
-    if (input_filter) {
+    if (plan.input_filter) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
         if (stopflag)
             return 1;
     }
-    // "Hold sample": the signal is sampled and held at fs-sim before its
-    // speed changes, as a sampler replaying its memory at another speed.
-    if (varispeedsh != 0 && varispeed) {
-        if (sampling)
+    if (plan.hold) {
+        if (plan.sampling)
             stage_sampling();
         stage_hold_aperture("hold ...\n", 0, 1.0);
         if (stopflag)
             return 1;
     }
-    if (varispeedt != 1.0) {
+    if (plan.varispeed_t) {
         stage_varispeed_t();
         if (stopflag)
             return 1;
     }
-    if (varispeedf != 0 && varispeedf != 1.0) {
+    if (plan.varispeed_f) {
         stage_varispeed_f();
         if (stopflag)
             return 1;
     }
     // Quantization acts on every working sample, before the sampling at
     // fs-sim.
-    if (bitnr < 24) {
+    if (plan.quantization) {
         stage_quantization(firstch);
         if (stopflag)
             return 1;
     }
-    if (sampling) {
+    if (plan.sampling) {
         stage_sampling();
         if (stopflag)
             return 1;
     }
-    if (aperture > 1e-10) {
+    if (plan.aperture) {
         stage_hold_aperture("aperture ...\n", 1, aperture);
         if (stopflag)
             return 1;
     }
-    if (jitteramp != 0) {
+    if (plan.jitter) {
         stage_jitter();
         if (stopflag)
             return 1;
     }
-    if (output_filter) {
+    if (plan.output_filter) {
         band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
         if (stopflag)
             return 1;

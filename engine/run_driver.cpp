@@ -199,7 +199,9 @@ int Engine::process_wav()
     if (stopflag)
         return 1;
 
-    if (fft_init() != 0 || alloc_buffers() != 0)
+    // A chain without a spectral stage never transforms: its tables would be
+    // built (and their memory touched) for nothing.
+    if ((plan_stages().spectral() && fft_init() != 0) || alloc_buffers() != 0)
         return fail("cannot allocate memory");
     if (stopflag)
         return 1;
