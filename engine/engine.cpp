@@ -1,6 +1,7 @@
 // Engine state lifecycle: parameter check, buffers, and the two reporting
 // channels.
 #include "engine/engine.h"
+#include "engine/memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -83,15 +84,9 @@ bool reserve_buffer(T*& buffer, uint64_t& cached, uint64_t count)
         return true;
     std::free(buffer);
     buffer = nullptr;
-    if (count > SIZE_MAX / sizeof(T))
+    if (count > UINT64_MAX / sizeof(T))
         return false;
-    // On cache-line boundaries, where the transform's and the interpolator's
-    // vector loads never straddle two lines (aligned_alloc wants a whole
-    // number of lines).
-    const uint64_t bytes = (std::max<uint64_t>(count * sizeof(T), 1) + 63) / 64 * 64;
-    if (bytes > SIZE_MAX)
-        return false;
-    buffer = static_cast<T*>(std::aligned_alloc(64, static_cast<std::size_t>(bytes)));
+    buffer = static_cast<T*>(allocate_block(count * sizeof(T)));
     if (buffer == nullptr)
         return false;
     cached = count;

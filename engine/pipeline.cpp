@@ -48,12 +48,12 @@ int Engine::process_channel(int firstch)
     for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step)
         sigre[i] = decode_sample(inpsampptr, input_bytes);
     // With every stage idle only the decoded samples are read again (to
-    // normalise and encode them), so the zero extension and the imaginary
-    // part would be written for nobody.
-    if (plan.any()) {
+    // normalise and encode them), so the zero extension would be written for
+    // nobody; and only a transform ever reads the imaginary part.
+    if (plan.any())
         std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
+    if (plan.spectral())
         std::fill(sigim, sigim + sampnump, 0.0);
-    }
     timedomain = 1;
     if (stopflag)
         return 1;

@@ -9,6 +9,7 @@
 
 #include "engine/engine.h"
 #include "engine/fft_kernels.h"
+#include "engine/memory.h"
 #include "engine/parallel.h"
 
 namespace vesk {
@@ -49,11 +50,8 @@ int Engine::fft_init()
         std::free(table.array);
         table.array = nullptr;
         // On cache-line boundaries, where the passes' vector loads of the
-        // twiddle runs never straddle two lines (the size is rounded up to a
-        // whole line, as aligned_alloc wants).
-        const uint64_t bytes = (table.bytes + 63) / 64 * 64;
-        if (bytes <= SIZE_MAX)
-            table.array = static_cast<double*>(std::aligned_alloc(64, static_cast<std::size_t>(bytes)));
+        // twiddle runs never straddle two lines.
+        table.array = static_cast<double*>(allocate_block(table.bytes));
         if (table.array == nullptr) {
             message(table.text);
             return -1;
