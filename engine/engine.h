@@ -168,6 +168,9 @@ public:
 
 private:
     void message(const char* text);
+    // Fills entries first .. last-1 of fft_coeff_re / fft_coeff_im.
+    void fill_coefficients(uint64_t first, uint64_t last, unsigned workers);
+    bool fft_coefficients_complete = false; // entries above sampnump / 2 filled too
     int size_run();
     void log_summary();
 

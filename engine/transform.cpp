@@ -59,21 +59,29 @@ int Engine::fft_init()
     }
     // Every entry is computed on its own from the one angle step, so the
     // threads cannot change a value; for large sizes the sines and cosines
-    // are most of the set-up time.
+    // (and the first touch of their pages) are most of the set-up time.
+    // The domain switch reads the entries below sampnump / 2 only; the rest
+    // is filled when a full-length complex transform first needs it.
     const unsigned workers = worker_count(threads);
-    const double step = 6.283185307179586 / sampnump;
-    parallel_for(sampnump, workers, uint64_t{1} << 16, [this, step](uint64_t first, uint64_t last) {
-        for (uint64_t i = first; i < last; ++i) {
-            const double angle = step * static_cast<double>(i);
-            fft_coeff_re[i] = std::cos(angle);
-            fft_coeff_im[i] = std::sin(angle);
-        }
-    });
+    fill_coefficients(0, sampnump / 2 + 1, workers);
+    fft_coefficients_complete = false;
     // The second pair no longer serves a shuffle: it holds the twiddles of
     // each pass in the order the pass reads them.
     fft::build_stage_tables(fft_tmpbuf_re, fft_tmpbuf_im, fft_coeff_re, fft_coeff_im, sampnump, workers);
     fft_tabsize = sampnump;
     return 0;
+}
+
+void Engine::fill_coefficients(uint64_t first, uint64_t last, unsigned workers)
+{
+    const double step = 6.283185307179586 / sampnump;
+    parallel_for(last - first, workers, uint64_t{1} << 16, [this, step, first](uint64_t from, uint64_t to) {
+        for (uint64_t i = first + from; i < first + to; ++i) {
+            const double angle = step * static_cast<double>(i);
+            fft_coeff_re[i] = std::cos(angle);
+            fft_coeff_im[i] = std::sin(angle);
+        }
+    });
 }
 
 int Engine::fft_free()
@@ -92,6 +100,10 @@ void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /
     // of a length-n transform in the tables themselves.
     if (n < 2)
         return;
+    if (n == sampnump && !fft_coefficients_complete) {
+        fill_coefficients(sampnump / 2 + 1, sampnump, worker_count(threads));
+        fft_coefficients_complete = true;
+    }
     const fft::Tables tables = tables_of(*this);
     // The unscaled inverse is the forward transform with the parts exchanged.
     if (inverse)
