@@ -6,11 +6,13 @@
 // negative-frequency bins of a spectrum).
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/interpolator.h"
 #include "engine/parallel.h"
 #include "engine/position.h"
 
@@ -59,134 +61,72 @@ inline int64_t wrap_index(int64_t i, int64_t n)
     return f;
 }
 
-// Sines and cosines of the few angles one output needs, as their Taylor
-// series in Horner form: on these short ranges the series converges to
-// within a fraction of a double's last place (the first term left out is
-// below 2e-18 of the value), and polynomials cost a fraction of a library
-// call.
+// What one interpolation reads and writes.
+struct Source {
+    const double* re;  // first source (sigre)
+    const double* im;  // second source, read only when out_im is set
+    double* out_re;    // tmpre
+    double* out_im;    // may be null
+    int64_t n;         // length of the circular source
+};
 
-// sin(y) for 0 <= y <= pi / 2; the terms up to y^21.
-inline double sine_to_half_pi(double y)
+namespace baseline {
+#include "engine/interpolator_kernels.inc"
+} // namespace baseline
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define VESK_INTERPOLATOR_WIDE 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide {
+#include "engine/interpolator_kernels.inc"
+} // namespace wide
+#pragma GCC pop_options
+#endif
+
+struct Kernels {
+    void (*one)(const Source&, double, int64_t, int64_t, int64_t);
+    void (*stepped)(const Source&, ReadPosition, double, int64_t, uint32_t, uint32_t);
+};
+
+bool cpu_has_avx2()
 {
-    const double y2 = y * y;
-    double sum = 1.0 / 51090942171709440000.0; // 1/21!
-    sum = sum * y2 - 1.0 / 121645100408832000.0;
-    sum = sum * y2 + 1.0 / 355687428096000.0;
-    sum = sum * y2 - 1.0 / 1307674368000.0;
-    sum = sum * y2 + 1.0 / 6227020800.0;
-    sum = sum * y2 - 1.0 / 39916800.0;
-    sum = sum * y2 + 1.0 / 362880.0;
-    sum = sum * y2 - 1.0 / 5040.0;
-    sum = sum * y2 + 1.0 / 120.0;
-    sum = sum * y2 - 1.0 / 6.0;
-    return y + y * y2 * sum;
+#ifdef VESK_INTERPOLATOR_WIDE
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
 }
 
-// sin(t) for 0 <= t <= pi / 16; the terms up to t^13.
-inline double sine_to_pi_16(double t)
-{
-    const double t2 = t * t;
-    double sum = 1.0 / 6227020800.0;
-    sum = sum * t2 - 1.0 / 39916800.0;
-    sum = sum * t2 + 1.0 / 362880.0;
-    sum = sum * t2 - 1.0 / 5040.0;
-    sum = sum * t2 + 1.0 / 120.0;
-    sum = sum * t2 - 1.0 / 6.0;
-    return t + t * t2 * sum;
-}
+std::atomic<bool> wide_allowed{true};
 
-// cos(t) for 0 <= t <= pi / 16; the terms up to t^14.
-inline double cosine_to_pi_16(double t)
+// The AVX2 build where the processor has it (and it is not switched off).
+const Kernels& kernels()
 {
-    const double t2 = t * t;
-    double sum = -1.0 / 87178291200.0;
-    sum = sum * t2 + 1.0 / 479001600.0;
-    sum = sum * t2 - 1.0 / 3628800.0;
-    sum = sum * t2 + 1.0 / 40320.0;
-    sum = sum * t2 - 1.0 / 720.0;
-    sum = sum * t2 + 1.0 / 24.0;
-    sum = sum * t2 - 0.5;
-    return 1.0 + t2 * sum;
-}
-
-// The kernel weights of all 31 taps around one position center + x:
-// weights[t] belongs to tap center - 15 + t.  sin(pi (n + x)) is
-// (-1)^n sin(pi x): one sine per output.  The weights are not normalised:
-// at whole positions the centre weight is 1 and the others vanish.
-inline void kernel_weights(double x, double* weights)
-{
-    // sin(pi x) = sin(pi (1 - x)); near x = 1 the second form keeps its
-    // relative accuracy (1 - x is exact there, pi x is not close enough to pi).
-    const double sin_pi_x = sine_to_half_pi(pi * (x <= 0.5 ? x : 1.0 - x));
-    const double theta = pi * x / 16.0;
-    const double sin_x16 = sine_to_pi_16(theta);
-    const double cos_x16 = cosine_to_pi_16(theta);
-    const KernelTable& k = kernel_table;
-    // No branch inside: the compiler runs this loop in vectors.
-    for (int t = 0; t < padded_taps; ++t) {
-        const double a = pi * (k.offset[t] + x);
-        const double cos_window = k.cos_n[t] * cos_x16 - k.sin_n[t] * sin_x16;
-        weights[t] = (1.0 + cos_window) * 0.5 * (k.sign[t] * sin_pi_x / a);
-    }
-    // sin(a)/a tends to 1; within 1e-10 of 0 the quotient is 1 to double
-    // precision and the division only adds noise (or gives 0/0).  Only the
-    // taps n = 0 (x near 0) and n = -1 (x near 1) can come that close.
-    for (const int t : {half_taps, half_taps + 1}) {
-        if (std::fabs(pi * (k.offset[t] + x)) <= 1e-10)
-            weights[t] = (1.0 + (k.cos_n[t] * cos_x16 - k.sin_n[t] * sin_x16)) * 0.5;
-    }
-}
-
-// The weighted sum of 31 consecutive source values, in four interleaved
-// partial sums that the compiler keeps in vector registers.
-inline double dot_taps(const double* weights, const double* source)
-{
-    double partial[4] = {0.0, 0.0, 0.0, 0.0};
-    for (int t = 0; t < 28; t += 4)
-        for (int k = 0; k < 4; ++k)
-            partial[k] += weights[t + k] * source[t + k];
-    return (partial[0] + partial[1]) + (partial[2] + partial[3]) + weights[28] * source[28] +
-           weights[29] * source[29] + weights[30] * source[30];
+    static const Kernels baseline_kernels{baseline::interpolate_one_impl, baseline::interpolate_stepped_impl};
+#ifdef VESK_INTERPOLATOR_WIDE
+    static const Kernels wide_kernels{wide::interpolate_one_impl, wide::interpolate_stepped_impl};
+    if (wide_allowed.load(std::memory_order_relaxed) && cpu_has_avx2())
+        return wide_kernels;
+#endif
+    return baseline_kernels;
 }
 
 } // namespace
 
+bool allow_wide_interpolator(bool allowed)
+{
+    wide_allowed.store(allowed);
+    return allowed && cpu_has_avx2();
+}
+
 int Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
 {
-    const int64_t n = sampnump;
-    // 64-bit limits: center +/- 15 and 1 - len must not overflow for any int
-    // argument.
-    const int64_t hi = std::min(int64_t{center} + half_taps, int64_t{len} - 1);
-    const int64_t lo = std::max(int64_t{center} - half_taps, int64_t{1} - len);
-    if (lo > hi) {
-        tmpre[outidx] = 0.0;
-        if (outim != nullptr)
-            outim[outidx] = 0.0;
-        return 0;
-    }
-    alignas(64) double weights[padded_taps];
-    kernel_weights(x, weights);
-    const int64_t first_tap = int64_t{center} - half_taps; // the tap of weights[0]
-
-    double sum_re = 0.0;
-    double sum_im = 0.0;
-    if (lo == first_tap && hi == first_tap + max_taps - 1 && lo >= 0 && hi < n) {
-        // Every tap present and inside the array: the common case.
-        sum_re = dot_taps(weights, sigre + lo);
-        if (outim != nullptr)
-            sum_im = dot_taps(weights, values + lo);
-    } else {
-        for (int64_t i = lo; i <= hi; ++i) {
-            const double w = weights[i - first_tap];
-            const int64_t f = wrap_index(i, n);
-            sum_re += w * sigre[f];
-            if (outim != nullptr)
-                sum_im += w * values[f];
-        }
-    }
-    tmpre[outidx] = sum_re;
-    if (outim != nullptr)
-        outim[outidx] = sum_im;
+    kernels().one({sigre, values, tmpre, outim, sampnump}, x, center, len, outidx);
     return 0;
 }
 
@@ -215,15 +155,11 @@ uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double
             }
         }
     }
+    const Source source{sigre, values, tmpre, outim, sampnump};
+    const Kernels& kernel = kernels();
     parallel_for(blocks, blocks, 1, [&](uint64_t first_block, uint64_t last_block) {
-        for (uint64_t b = first_block; b < last_block; ++b) {
-            ReadPosition position = starts[b];
-            const uint32_t stop = std::min(bound(b + 1), end);
-            for (uint32_t i = bound(b); i < stop; ++i) {
-                sinc_interp(values, outim, position.frac, len, static_cast<int>(position.center), static_cast<int>(i));
-                position.advance(step, silent_from);
-            }
-        }
+        for (uint64_t b = first_block; b < last_block; ++b)
+            kernel.stepped(source, starts[b], step, len, bound(b), std::min(bound(b + 1), end));
     });
     return end;
 }

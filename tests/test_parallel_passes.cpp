@@ -1,5 +1,6 @@
-// The interpolating passes split their outputs across threads; whatever the
-// thread count, every output must be the same to the last bit, and the
+// The interpolating passes split their outputs across threads and run on
+// the widest vectors the processor has; whatever the thread count or the
+// vector width, every output must be the same to the last bit, and the
 // jitter's random sequence must end where a single pass leaves it.
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/interpolator.h"
 #include "support/recording_sinks.h"
 
 namespace vesk {
@@ -58,7 +60,7 @@ Outcome run_stage(unsigned threads, bool spectrum, const std::function<void(Engi
     return outcome;
 }
 
-TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCount)
+TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCountOrVectorWidth)
 {
     struct Row {
         const char* name;
@@ -80,6 +82,14 @@ TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCount)
             EXPECT_TRUE(split.re == single.re);
             EXPECT_TRUE(split.im == single.im);
             EXPECT_EQ(split.next_random, single.next_random);
+        }
+        const bool wide = allow_wide_interpolator(true); // the processor has AVX2
+        allow_wide_interpolator(false);
+        const Outcome narrow = run_stage(1, row.spectrum, row.stage);
+        allow_wide_interpolator(true);
+        if (wide) {
+            EXPECT_TRUE(narrow.re == single.re);
+            EXPECT_TRUE(narrow.im == single.im);
         }
     }
 }
