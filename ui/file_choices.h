@@ -1,0 +1,37 @@
+// The file choosers of the main window's actions: batch files for Open...
+// and Save..., WAV files for the two Browse... buttons.
+#pragma once
+
+#include "ui/toolkit.h"
+
+namespace vesk::choices {
+
+inline const char* const batch_filter = "TXT files (*.txt)|*.txt|All files|*|";
+inline const char* const wav_filter = "WAV files (*.wav)|*.wav|All files|*|";
+
+// Both batch choosers are of the save kind: reading a batch file does not
+// insist that the name typed exists (a missing file is then reported as
+// one that cannot be opened).
+inline FileChoice open_batch()
+{
+    return {FileChooserKind::save, "Open batch file", batch_filter, ".txt"};
+}
+
+inline FileChoice save_batch()
+{
+    return {FileChooserKind::save, "Save parameters to batch file", batch_filter, ".txt"};
+}
+
+inline FileChoice input_wav()
+{
+    return {FileChooserKind::open, "Input WAV file", wav_filter, ".wav"};
+}
+
+// Choosing the output asks nothing when the file exists: it is replaced only
+// when a run writes it.
+inline FileChoice output_wav()
+{
+    return {FileChooserKind::save, "Output WAV file", wav_filter, ".wav"};
+}
+
+} // namespace vesk::choices
