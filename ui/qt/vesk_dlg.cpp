@@ -1,21 +1,30 @@
 #include "ui/qt/vesk_dlg.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <QAction>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QWheelEvent>
 
+#include "ui/batch.h"
 #include "ui/control_ids.h"
+#include "ui/file_choices.h"
+#include "ui/input_info.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/inpinfo_dlg.h"
+#include "ui/qt/procinfo_dlg.h"
 #include "ui/qt/resources.h"
 #include "ui/qt/spin_buttons.h"
+#include "ui/run.h"
 #include "ui/steps.h"
 #include "ui_vesk_dialog.h"
 
@@ -26,6 +35,14 @@ namespace {
 const char* const about_menu_text = "&About vesk...";
 const char* const reset_question = "Reset parameters?";
 const char* const quit_question = "Do you really want to quit?";
+const char* const processing_title = "Processing samples, please wait ...";
+const char* const cannot_open_batch = "cannot open file";
+const char* const cannot_save_batch = "cannot save file";
+// How long "--- DONE ---" stays readable before the Processing window goes.
+constexpr int done_pause_ms = 700;
+// How often a wait for the worker's end looks again; the worker's own
+// hand-overs are served at once in between.
+constexpr int worker_poll_ms = 5;
 
 std::string refusal_notice(FieldKind kind)
 {
@@ -80,6 +97,15 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     : QDialog(parent)
     , ui_(std::make_unique<Ui::CveskDlg>())
     , toolkit_(toolkit)
+    , messageSink_(toolkit)
+    , logSink_(toolkit,
+               [this](const std::string& line) {
+                   procinfo_->logline = line;
+                   procinfo_->OnLogLine();
+               })
+    , engine_(messageSink_, logSink_)
+    , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
+                                               [this] { enableRunButtons(true); }))
 {
     use_resources();
     ui_->setupUi(this);
@@ -107,7 +133,16 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     layOutClientArea(design);
 }
 
-CveskDlg::~CveskDlg() = default;
+CveskDlg::~CveskDlg()
+{
+    // The worker uses the engine and the Processing window, both about to
+    // go: it is stopped and its last hand-overs are served first.
+    if (runUnderWay()) {
+        quitting_ = true;
+        engine_.stopflag = 1;
+        waitForRunEnd();
+    }
+}
 
 QWidget* CveskDlg::content() const
 {
@@ -158,11 +193,14 @@ void CveskDlg::buildControlTable()
 
 void CveskDlg::connectHandlers()
 {
-    // Process, Open..., Save..., both Browse..., both Play and Info belong to
-    // the run, batch-file and file actions; they are connected where those
-    // actions are built.
     connect(ui_->aboutButton, &QPushButton::clicked, this, &CveskDlg::OnAbout);
+    connect(ui_->browseInputButton, &QPushButton::clicked, this, &CveskDlg::OnBrowseInput);
+    connect(ui_->browseOutputButton, &QPushButton::clicked, this, &CveskDlg::OnBrowseOutput);
     connect(ui_->quitButton, &QPushButton::clicked, this, &CveskDlg::OnCancel);
+    connect(ui_->processButton, &QPushButton::clicked, this, &CveskDlg::OnProcess);
+    connect(ui_->playInputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayInput);
+    connect(ui_->infoButton, &QPushButton::clicked, this, &CveskDlg::OnInfo);
+    connect(ui_->playOutputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayOutput);
     connect(ui_->resetButton, &QPushButton::clicked, this, &CveskDlg::OnReset);
     for (const SemitoneSpin& spin : semitone_spins()) {
         auto* buttons = qobject_cast<SpinButtons*>(control(spin.spin));
@@ -170,6 +208,8 @@ void CveskDlg::connectHandlers()
                 [this, field = spin.field](int d) { OnSemitoneStep(field, d); });
     }
     connect(ui_->bitnrSpin, &SpinButtons::stepped, this, &CveskDlg::OnBitnrStep);
+    connect(ui_->openButton, &QPushButton::clicked, this, &CveskDlg::OnOpen);
+    connect(ui_->saveButton, &QPushButton::clicked, this, &CveskDlg::OnSave);
     connect(ui_->verticalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnVScroll);
     connect(ui_->horizontalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnHScroll);
 }
@@ -251,8 +291,159 @@ void CveskDlg::OnOK()
 void CveskDlg::OnCancel()
 {
     take();
-    if (toolkit_.question(quit_question))
-        QDialog::reject();
+    if (!toolkit_.question(quit_question))
+        return;
+    // A run left to itself would be cut off when the program ends.  It is
+    // asked to stop (the engine writes its output under a temporary name and
+    // renames it only on success, so nothing half-written stays), and its
+    // hand-overs are served until its worker has finished.
+    quitting_ = true;
+    if (runUnderWay()) {
+        procinfo_->OnCancel();
+        waitForRunEnd();
+    }
+    QDialog::reject();
+}
+
+void CveskDlg::OnProcess()
+{
+    // One run at a time, and the engine's parameters must not change under
+    // a run: a batch file's second "process" waits here for the first run.
+    waitForRunEnd();
+    if (quitting_)
+        return;
+    take();
+    copy_record_to_engine(record_, engine_);
+    if (engine_.check_params() < 0)
+        return;
+
+    procinfo_->Create(this);
+    procinfo_->title = processing_title;
+    procinfo_->clearLog();
+    procinfo_->UpdateData();
+    procinfo_->ShowWindow();
+    enableRunButtons(false);
+
+    workerRunning_ = true;
+    toolkit_.start_thread([this] { run_worker(); });
+}
+
+void CveskDlg::run_worker()
+{
+    run_worker_steps(engine_, [this] { toolkit_.pause(done_pause_ms); });
+    toolkit_.call_on_ui([this] { procinfo_->OnRunDone(); });
+    // The last touch of this window: once false, the window may go.
+    workerRunning_ = false;
+}
+
+void CveskDlg::waitForRunEnd()
+{
+    if (!runUnderWay())
+        return;
+    // A local loop keeps the windows responsive and, above all, serves the
+    // worker's synchronous hand-overs, without which it could never end.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+        if (!runUnderWay())
+            loop.quit();
+    });
+    poll.start(worker_poll_ms);
+    loop.exec();
+}
+
+void CveskDlg::enableRunButtons(bool enable)
+{
+    ui_->processButton->setEnabled(enable);
+    ui_->openButton->setEnabled(enable);
+}
+
+void CveskDlg::OnOpen()
+{
+    // Between the end of one run and the start of the next that a batch file
+    // asks for, "Open..." is briefly enabled; a second file is not read into
+    // the middle of the first.
+    if (readingBatch_)
+        return;
+    const std::optional<std::string> path = toolkit_.choose_file(choices::open_batch());
+    if (!path)
+        return;
+    std::string text;
+    if (!batch::load_file(*path, text)) {
+        toolkit_.message(cannot_open_batch);
+        return;
+    }
+    readingBatch_ = true;
+    batch::BatchStream stream(std::move(text));
+    batch::BatchActions actions;
+    actions.process = [this] { OnProcess(); };
+    actions.show = [this] { showRecord(); };
+    batch::read_batch(stream, record_, actions);
+    readingBatch_ = false;
+}
+
+void CveskDlg::OnSave()
+{
+    take();
+    const std::optional<std::string> path = toolkit_.choose_file(choices::save_batch());
+    if (!path)
+        return;
+    std::FILE* file = std::fopen(path->c_str(), "w");
+    if (file == nullptr) {
+        toolkit_.message(cannot_save_batch);
+        return;
+    }
+    const std::string text = batch::write_batch(record_);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
+void CveskDlg::browse(std::string ParamRecord::*path, const FileChoice& choice)
+{
+    take();
+    if (const std::optional<std::string> chosen = toolkit_.choose_file(choice)) {
+        record_.*path = *chosen;
+        showRecord();
+    }
+}
+
+void CveskDlg::OnBrowseInput()
+{
+    browse(&ParamRecord::inpwavname, choices::input_wav());
+}
+
+void CveskDlg::OnBrowseOutput()
+{
+    browse(&ParamRecord::outwavname, choices::output_wav());
+}
+
+void CveskDlg::play(const std::string ParamRecord::*path)
+{
+    take();
+    toolkit_.play(record_.*path);
+}
+
+void CveskDlg::OnPlayInput()
+{
+    play(&ParamRecord::inpwavname);
+}
+
+void CveskDlg::OnPlayOutput()
+{
+    play(&ParamRecord::outwavname);
+}
+
+void CveskDlg::OnInfo()
+{
+    take();
+    InputInfo info;
+    const InputInfoResult result = read_input_info(record_.inpwavname, info);
+    if (result != InputInfoResult::ok) {
+        toolkit_.message(input_info_message(result));
+        return;
+    }
+    CInpinfoDlg dialog(format_input_info(info), this);
+    dialog.exec();
 }
 
 void CveskDlg::reject()

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <memory>
+#include <string>
 
+#include "engine/engine.h"
 #include "ui/exchange.h"
 #include "ui/params.h"
 #include "ui/qt/widget_controls.h"
 #include "ui/scrolling.h"
 #include "ui/toolkit.h"
+#include "ui/toolkit_sinks.h"
 
 namespace Ui {
 class CveskDlg;
@@ -20,6 +24,8 @@ class QAction;
 class QScrollBar;
 
 namespace vesk {
+
+class CProcinfoDlg;
 
 class CveskDlg : public QDialog {
     Q_OBJECT
@@ -52,7 +58,35 @@ public:
     // Enter: take, and nothing else.
     void OnOK();
     // Quit, Escape and the close box: take, then ask before the window ends.
+    // A run under way is stopped, and waited for, before the window ends.
     void OnCancel();
+
+    // Process: takes the controls, hands the record to the engine and, when
+    // the engine accepts it, starts a run on a worker thread with the
+    // Processing window showing its log.  Called while a run is under way
+    // (by a batch file's second "process"), it first waits for that run to
+    // end, the window staying responsive.
+    void OnProcess();
+    // Open...: reads a batch file into the record (no take first); its
+    // "process" commands start runs, one after the other.
+    void OnOpen();
+    // Save...: takes the controls and writes the record to a batch file.
+    void OnSave();
+    void OnBrowseInput();
+    void OnBrowseOutput();
+    void OnPlayInput();
+    void OnPlayOutput();
+    // Info: the input file's format, read without touching a run.
+    void OnInfo();
+
+    // The engine every run of this window uses.
+    Engine& engine() { return engine_; }
+    CProcinfoDlg& procinfo() { return *procinfo_; }
+    // From OnProcess starting a worker until that worker has finished.
+    bool runUnderWay() const { return workerRunning_.load(); }
+    // Serves events (the worker's hand-overs among them) until no worker
+    // is running.
+    void waitForRunEnd();
 
 protected:
     bool OnInitDialog();
@@ -76,12 +110,31 @@ private:
     void placeContent();
     void refuseText(const TakeFailure& failure);
 
+    // The worker thread's procedure.
+    void run_worker();
+    // Greys or restores "Process" and "Open...".
+    void enableRunButtons(bool enable);
+    void browse(std::string ParamRecord::*path, const FileChoice& choice);
+    void play(const std::string ParamRecord::*path);
+
     std::unique_ptr<Ui::CveskDlg> ui_;
     Toolkit& toolkit_;
     ParamRecord record_;
     ScrollState scroll_;
     WidgetControls controls_;
     QAction* aboutAction_ = nullptr;
+
+    // The engine reports through these; they must outlive it.
+    ToolkitMessageSink messageSink_;
+    ToolkitLogSink logSink_;
+    Engine engine_;
+    std::unique_ptr<CProcinfoDlg> procinfo_;
+    // Written true on this thread before a worker starts, false by that
+    // worker as the last thing it does.
+    std::atomic<bool> workerRunning_{false};
+    // The user has agreed to quit: no further run is started.
+    bool quitting_ = false;
+    bool readingBatch_ = false;
 };
 
 } // namespace vesk

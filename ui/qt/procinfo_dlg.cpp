@@ -1,0 +1,142 @@
+#include "ui/qt/procinfo_dlg.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/fixed_font.h"
+#include "ui_procinfo_dialog.h"
+
+namespace vesk {
+
+namespace {
+
+const char* const stopping_title = "Stopping, please wait ...";
+
+} // namespace
+
+ProcinfoWindow::ProcinfoWindow(CProcinfoDlg& owner, QWidget* parent)
+    : QDialog(parent)
+    , owner_(owner)
+    , ui_(std::make_unique<Ui::CProcinfoDlg>())
+{
+    ui_->setupUi(this);
+    // A fixed frame with a close box (the stop request) and nothing else.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    setModal(false);
+    setFixedSize(scale_to_units(this, dialog_units(font())));
+}
+
+ProcinfoWindow::~ProcinfoWindow() = default;
+
+QLabel* ProcinfoWindow::titleLabel() const
+{
+    return ui_->titleLabel;
+}
+
+QLabel* ProcinfoWindow::logLabel() const
+{
+    return ui_->logLabel;
+}
+
+void ProcinfoWindow::reject()
+{
+    // The close box comes here too (QDialog's close event rejects, and keeps
+    // the window when it is still visible afterwards).
+    owner_.OnCancel();
+}
+
+void ProcinfoWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        owner_.OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+CProcinfoDlg::CProcinfoDlg(std::atomic<int>& stopflag, std::function<void()> runEnded)
+    : stopflag_(stopflag)
+    , runEnded_(std::move(runEnded))
+{
+}
+
+CProcinfoDlg::~CProcinfoDlg()
+{
+    delete window_;
+}
+
+void CProcinfoDlg::Create(QWidget* parent)
+{
+    DestroyWindow();
+    window_ = new ProcinfoWindow(*this, parent);
+    OnInitDialog();
+}
+
+void CProcinfoDlg::OnInitDialog()
+{
+    logfont = fixed_pitch_font();
+    window_->logLabel()->setFont(logfont);
+}
+
+void CProcinfoDlg::DestroyWindow()
+{
+    if (!window_)
+        return;
+    window_->hide();
+    delete window_;
+}
+
+void CProcinfoDlg::UpdateData()
+{
+    if (!window_)
+        return;
+    window_->titleLabel()->setText(QString::fromStdString(title));
+    window_->logLabel()->setText(QString::fromStdString(logtext));
+}
+
+void CProcinfoDlg::ShowWindow()
+{
+    if (window_)
+        window_->show();
+}
+
+void CProcinfoDlg::clearLog()
+{
+    loglines.clear();
+    logtext.clear();
+    stopping_ = false;
+}
+
+void CProcinfoDlg::OnLogLine()
+{
+    // The worker clears the stop request when its run begins; a request
+    // made before that would be lost.  Every line is handed over while the
+    // worker waits, so raising the flag again here makes the request stand
+    // from the run's first line on.
+    if (stopping_)
+        stopflag_ = 1;
+    loglines.append(logline);
+    logtext = loglines.joined();
+    UpdateData();
+}
+
+void CProcinfoDlg::OnRunDone()
+{
+    stopflag_ = 1;
+    DestroyWindow();
+    stopping_ = false;
+    if (runEnded_)
+        runEnded_();
+}
+
+void CProcinfoDlg::OnCancel()
+{
+    stopflag_ = 1;
+    stopping_ = true;
+    title = stopping_title;
+    UpdateData();
+}
+
+} // namespace vesk

@@ -1,0 +1,100 @@
+// The Processing window: the heading and the live log of a run, and the
+// user's way to ask the run to stop.  One CProcinfoDlg lives as long as the
+// main window; its window is created for each run and destroyed when the run
+// has ended.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/log_ring.h"
+
+namespace Ui {
+class CProcinfoDlg;
+}
+
+class QLabel;
+
+namespace vesk {
+
+class CProcinfoDlg;
+
+// The window itself: Escape and the close box ask the run to stop instead
+// of closing it, and Enter does nothing.
+class ProcinfoWindow : public QDialog {
+    Q_OBJECT
+public:
+    ProcinfoWindow(CProcinfoDlg& owner, QWidget* parent);
+    ~ProcinfoWindow() override;
+
+    QLabel* titleLabel() const;
+    QLabel* logLabel() const;
+
+protected:
+    void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    CProcinfoDlg& owner_;
+    std::unique_ptr<Ui::CProcinfoDlg> ui_;
+};
+
+class CProcinfoDlg {
+public:
+    // `stopflag` is the run's stop request; `runEnded` puts the main window
+    // back into its idle state.
+    CProcinfoDlg(std::atomic<int>& stopflag, std::function<void()> runEnded);
+    ~CProcinfoDlg();
+    CProcinfoDlg(const CProcinfoDlg&) = delete;
+    CProcinfoDlg& operator=(const CProcinfoDlg&) = delete;
+
+    // Creates the window, owned by `parent` (it stays above it), hidden.
+    void Create(QWidget* parent);
+    // Hides and destroys the window; the texts stay.
+    void DestroyWindow();
+    // Null while no run is under way.
+    ProcinfoWindow* window() const { return window_; }
+
+    // Writes title and logtext into the window's labels.
+    void UpdateData();
+    void ShowWindow();
+
+    // A new line waits in logline: into the ring, and shown.
+    void OnLogLine();
+    // The run is over: the stop request stands until the next run clears
+    // it, the window goes and the main window is idle again.
+    void OnRunDone();
+    // Escape or the close box: ask the run to stop; the window stays until
+    // the run has ended.
+    void OnCancel();
+    // Enter: nothing.
+    void OnOK() {}
+
+    // Empties the log for a new run, which also starts with no stop asked.
+    void clearLog();
+
+    int logindex() const { return loglines.logindex(); }
+
+    std::string title;
+    std::string logline;
+    LogRing loglines;
+    std::string logtext;
+    QFont logfont;
+
+private:
+    void OnInitDialog();
+
+    std::atomic<int>& stopflag_;
+    std::function<void()> runEnded_;
+    // Guarded: the owner of the window may delete it with itself.
+    QPointer<ProcinfoWindow> window_;
+    // Set by a stop request and kept until the run ends (see OnLogLine).
+    bool stopping_ = false;
+};
+
+} // namespace vesk
