@@ -1,5 +1,8 @@
 #include "scripted_toolkit.h"
 
+#include <chrono>
+#include <thread>
+
 namespace vesk::testing {
 
 void ScriptedToolkit::answerQuestions(std::initializer_list<bool> answers)
@@ -18,6 +21,37 @@ void ScriptedToolkit::onRequest(std::function<void(const ToolkitRequest&)> hook)
 {
     const std::lock_guard lock(mutex_);
     hook_ = std::move(hook);
+}
+
+void ScriptedToolkit::afterHandOver(std::function<void()> hook)
+{
+    handOverHook_ = std::move(hook);
+}
+
+void ScriptedToolkit::call_on_ui(const std::function<void()>& call)
+{
+    if (onUiThread()) {
+        call();
+        return;
+    }
+    QtToolkit::call_on_ui([&] {
+        call();
+        if (handOverHook_)
+            handOverHook_();
+    });
+    std::function<bool()> hold;
+    {
+        const std::lock_guard lock(mutex_);
+        hold = holdCondition_;
+    }
+    while (hold && hold())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void ScriptedToolkit::holdWorkerWhile(std::function<bool()> condition)
+{
+    const std::lock_guard lock(mutex_);
+    holdCondition_ = std::move(condition);
 }
 
 std::vector<ToolkitRequest> ScriptedToolkit::requests() const

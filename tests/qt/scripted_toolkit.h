@@ -31,6 +31,16 @@ public:
     // Runs at each request, after it is recorded: lets a test look at the
     // window at the moment a box would be up.
     void onRequest(std::function<void(const ToolkitRequest&)> hook);
+    // Runs on the user-interface thread after each call handed over from
+    // another thread, while that thread still waits for it: lets a test act
+    // at an exact point of a run (a given log line) without racing it.
+    void afterHandOver(std::function<void()> hook);
+    // After each hand-over the calling thread waits, on its own side, for
+    // as long as `condition` holds: lets a test hold a run at a point until
+    // the user-interface thread has done something, without blocking that
+    // thread.  The condition runs on the waiting thread, so it may only read
+    // what is safe to read there (atomics).  An empty one holds nothing.
+    void holdWorkerWhile(std::function<bool()> condition);
 
     std::vector<ToolkitRequest> requests() const;
     std::vector<std::string> messages() const;
@@ -45,6 +55,7 @@ public:
     std::optional<std::string> choose_file(const FileChoice& choice) override;
     void play(const std::string& path) override;
     void pause(int milliseconds) override;
+    void call_on_ui(const std::function<void()>& call) override;
 
 private:
     void record(ToolkitRequest request);
@@ -55,6 +66,9 @@ private:
     std::deque<bool> questionAnswers_;
     std::deque<std::optional<std::string>> fileAnswers_;
     std::function<void(const ToolkitRequest&)> hook_;
+    // Set and read on the user-interface thread only.
+    std::function<void()> handOverHook_;
+    std::function<bool()> holdCondition_;
     int unanswered_ = 0;
 };
 

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "main_window_fixture.h"
 #include "scripted_toolkit.h"
 #include "ui/control_ids.h"
 #include "ui/exchange.h"
@@ -31,26 +32,8 @@ namespace {
 const std::string quit_question = "Do you really want to quit?";
 const std::string reset_question = "Reset parameters?";
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public MainWindowTest {
 protected:
-    void SetUp() override
-    {
-        dlg = std::make_unique<CveskDlg>(toolkit);
-        toolkit.setOwner(dlg.get());
-        dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        dlg->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
-    }
-
-    QLineEdit* edit(const char* name)
-    {
-        auto* e = dlg->findChild<QLineEdit*>(QString::fromLatin1(name));
-        EXPECT_NE(e, nullptr) << name;
-        return e;
-    }
-    QString text(const char* name) { return edit(name)->text(); }
-
     SpinButtons* spin(const char* name)
     {
         auto* s = dlg->findChild<SpinButtons*>(QString::fromLatin1(name));
@@ -59,26 +42,6 @@ protected:
     }
     void up(const char* name) { QTest::mouseClick(spin(name)->upButton(), Qt::LeftButton); }
     void down(const char* name) { QTest::mouseClick(spin(name)->downButton(), Qt::LeftButton); }
-
-    // Types into an edit as a person would, replacing its text.
-    void type(const char* name, const QString& typed)
-    {
-        QLineEdit* e = edit(name);
-        e->setFocus();
-        e->selectAll();
-        QTest::keyClick(e, Qt::Key_Backspace);
-        QTest::keyClicks(e, typed);
-    }
-
-    void click(const char* button)
-    {
-        auto* b = dlg->findChild<QPushButton*>(QString::fromLatin1(button));
-        ASSERT_NE(b, nullptr) << button;
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
-
-    ScriptedToolkit toolkit;
-    std::unique_ptr<CveskDlg> dlg;
 };
 
 TEST_F(MainWindow, AFreshWindowShowsTheDefaults)

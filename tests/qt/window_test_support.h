@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace vesk::testing {
 
@@ -39,5 +40,10 @@ std::shared_ptr<bool> whenModalAppears(std::function<void(W*)> handle)
 // Saves a picture of the window to $VESK_SCREENSHOT_DIR/<name>.png when that
 // variable is set, so the look can be checked by eye; returns the picture.
 QImage grabWindow(QWidget* window, const QString& name);
+
+// The pictures of several windows side by side, left to right on a plain
+// background, saved the same way (in 256 colours): how the desktop looks
+// with them open.
+QImage grabSideBySide(const std::vector<QWidget*>& windows, const QString& name);
 
 } // namespace vesk::testing
