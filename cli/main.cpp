@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -154,17 +155,26 @@ int main(int argc, char** argv)
             engine.stopflag = 1;
     };
 
-    for (const Source& source : sources) {
-        if (interrupted)
-            break;
-        std::string text;
-        if (!load_source(source, text)) {
-            messages.show_message("cannot open file");
-            return 1;
+    try {
+        for (const Source& source : sources) {
+            if (interrupted)
+                break;
+            std::string text;
+            if (!load_source(source, text)) {
+                messages.show_message("cannot open file");
+                return 1;
+            }
+            vesk::batch::BatchStream stream(std::move(text));
+            if (vesk::batch::read_batch(stream, record, actions) == vesk::batch::BatchEnd::stop)
+                break;
         }
-        vesk::batch::BatchStream stream(std::move(text));
-        if (vesk::batch::read_batch(stream, record, actions) == vesk::batch::BatchEnd::stop)
-            break;
+    } catch (const std::bad_alloc&) {
+        // A small block that the engine does not check itself (a log line, a
+        // batch text) could not be had.  The run under way has removed its
+        // temporary file on the way out; the message is written without
+        // building a string, which could fail in turn.
+        std::fputs("vesk: cannot allocate memory\n", stderr);
+        return 1;
     }
     if (interrupted)
         return 130;

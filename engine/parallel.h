@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -35,8 +36,16 @@ void parallel_for(uint64_t count, unsigned threads, uint64_t min_block, Body&& b
     std::vector<std::thread> helpers;
     helpers.reserve(blocks - 1);
     const auto bounds = [count, blocks](uint64_t b) { return count * b / blocks; };
-    for (uint64_t b = 1; b < blocks; ++b)
-        helpers.emplace_back([&body, &bounds, b] { body(bounds(b), bounds(b + 1)); });
+    for (uint64_t b = 1; b < blocks; ++b) {
+        // A helper that cannot be started (no address space left for its
+        // stack, the process's thread limit reached) leaves its block to
+        // this thread: slower, the same result, and no run lost to it.
+        try {
+            helpers.emplace_back([&body, &bounds, b] { body(bounds(b), bounds(b + 1)); });
+        } catch (const std::system_error&) {
+            body(bounds(b), bounds(b + 1));
+        }
+    }
     body(bounds(0), bounds(1));
     for (std::thread& helper : helpers)
         helper.join();

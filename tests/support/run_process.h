@@ -20,10 +20,13 @@ struct ProcessResult {
 
 // Runs `program` with `args` in `workdir` (if not empty), with `input` on
 // standard input.  `on_output` sees standard output as it arrives and may
-// signal the child (its pid is passed along).
+// signal the child (its pid is passed along).  `in_child` runs in the child
+// just before the program is started, to narrow what it may do (resource
+// limits, a user without privileges); it must only make system calls.
 inline ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                                  const std::string& workdir = "", const std::string& input = "",
-                                 const std::function<void(const std::string&, pid_t)>& on_output = {})
+                                 const std::function<void(const std::string&, pid_t)>& on_output = {},
+                                 const std::function<void()>& in_child = {})
 {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(in_pipe) != 0)
@@ -42,6 +45,8 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
+        if (in_child)
+            in_child();
         execv(program.c_str(), argv.data());
         _exit(127);
     }
