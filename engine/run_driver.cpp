@@ -118,7 +118,12 @@ int Engine::size_run()
 
     const uint64_t channel_bytes = uint64_t{sampnumout} * 3;
     const uint64_t data_bytes = channel_bytes * chnr;
-    if (data_bytes + 36 > max_wav_field) {
+    // The header also holds a frame's bytes in 16 bits (block align) and a
+    // second's bytes in 32 bits (byte rate): more than 21845 channels of
+    // 24-bit samples, or a rate that high, would be described as some other
+    // layout than the samples that follow.
+    const uint64_t frame_bytes = uint64_t{3} * chnr;
+    if (data_bytes + 36 > max_wav_field || frame_bytes > 0xFFFF || frame_bytes * fs > max_wav_field) {
         message("wav-out: output too large for WAV");
         return -1;
     }

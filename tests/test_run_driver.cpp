@@ -345,6 +345,43 @@ TEST_F(RunDriver, StopAtEachCheckLeavesNoOutput)
     }
 }
 
+// The output header holds a frame's bytes in 16 bits and a second's bytes in
+// 32 bits; an output that would not fit them is refused before anything is
+// allocated, like one whose data would not fit.
+TEST_F(RunDriver, OutputHeaderFieldsMustHoldTheirValues)
+{
+    struct Row {
+        const char* name;
+        uint16_t channels;
+        uint32_t rate;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"21845 channels: a frame of 65535 bytes", 21845, 8000, true},
+        {"21846 channels", 21846, 8000, false},
+        {"65535 channels", 65535, 8000, false},
+        {"3 x rate = 2^32 - 1 bytes a second", 1, 1431655765u, true},
+        {"one more", 1, 1431655766u, false},
+        {"byte rate of two channels", 2, 715827883u, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        messages.texts.clear();
+        log.lines.clear();
+        engine.stopflag = 0;
+        engine.fs = 0;
+        engine.fssim = row.rate;
+        write_input(test::make_pcm_wav(row.channels, row.rate, 8,
+                                       std::vector<std::vector<int32_t>>(row.channels, std::vector<int32_t>{1, 2})));
+        stop_at("chnr:");
+        EXPECT_EQ(engine.process_wav(), row.accepted ? 1 : -1);
+        EXPECT_EQ(messages.texts, row.accepted ? std::vector<std::string>{}
+                                               : std::vector<std::string>{"wav-out: output too large for WAV"});
+        EXPECT_EQ(engine.sampbuf_size, 0u);
+        EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+    }
+}
+
 TEST_F(RunDriver, BuffersAreKeptWhileTheirSizeHolds)
 {
     engine.inpdatasize = 100;
