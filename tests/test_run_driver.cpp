@@ -317,32 +317,86 @@ TEST_F(RunDriver, OutputPathThatIsAFolderIsRefused)
 
 TEST_F(RunDriver, StopAtEachCheckLeavesNoOutput)
 {
-    // Each row raises the stop request while the named line is logged; the
-    // run must end with 1 at the next check and leave the old output alone.
-    const char* triggers[] = {"input:", "chnr:", "reading input", "--- processing channel 0", "--- processing channel 1",
-                              "t->f", "input filter", "output filter", "f->t"};
-    for (const char* trigger : triggers) {
-        SCOPED_TRACE(trigger);
+    // Each row raises the stop request while the n-th line starting with
+    // `trigger` is logged; the run must end with 1 at the next check, whose
+    // last line before it is `last`, and leave the old output alone.  The
+    // chain has every stage acting, so there is a check after each of them,
+    // in both channels.  (Between the checks before and after the allocation
+    // nothing is logged: a stop raised at the summary is seen by the first.)
+    struct Row {
+        const char* trigger;
+        int occurrence;
+        const char* last;
+    };
+    const Row rows[] = {
+        {"input:", 1, "chnr:"},                     // after the summary
+        {"chnr:", 1, "chnr:"},
+        {"reading input", 1, "reading input"},      // after the samples are read
+        {"--- processing channel 0", 1, "--- processing channel 0"}, // after decoding
+        {"SRC", 1, "SRC"},                          // after each stage ...
+        {"t->f", 1, "input filter"},
+        {"input filter", 1, "input filter"},
+        {"sampling", 1, "hold"},                    // sampling and hold are one step
+        {"hold ...", 1, "hold ..."},
+        {"f->t", 1, "vari-speed (t)"},
+        {"vari-speed (t)", 1, "vari-speed (t)"},
+        {"vari-speed (f)", 1, "vari-speed (f)"},
+        {"quantization", 1, "quantization"},
+        {"sampling", 2, "5 image(s)"},
+        {"aperture ...", 1, "aperture ..."},
+        {"jitter ...", 1, "jitter ..."},
+        {"output filter", 1, "output filter"},
+        {"f->t", 4, "f->t"},                        // after the channel
+        {"--- processing channel 1", 1, "--- processing channel 1"},
+        {"SRC", 2, "SRC"},
+        {"output filter", 2, "output filter"},
+        {"f->t", 8, "f->t"},                        // after the last channel, before writing
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.trigger) + " #" + std::to_string(row.occurrence));
         write_input(test::make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
+        engine.fs = 44100;
         engine.fcloin = 100;
-        engine.fchiout = 8000;
+        engine.fchiin = 15000;
+        engine.varispeedsh = 1;
+        engine.varispeedt = 0.9;
+        engine.varispeedf = 1.1;
+        engine.bitnr = 12;
+        engine.fssim = 11025;
+        engine.aperture = 0.5;
+        engine.jitteramp = 0.1;
+        engine.fcloout = 50;
+        engine.fchiout = 5000;
+        engine.fixed_seed = 1;
         engine.stopflag = 0;
         messages.texts.clear();
         log.lines.clear();
         test::write_file(dir.file("out.wav"), {9, 9});
-        stop_at(trigger);
+        int seen = 0;
+        log.on_line = [&](const std::string& line) {
+            if (line.rfind(row.trigger, 0) == 0 && ++seen == row.occurrence)
+                engine.stopflag = 1;
+        };
         EXPECT_EQ(engine.process_wav(), 1);
         EXPECT_TRUE(messages.texts.empty());
-        bool seen = false;
-        for (const std::string& line : log.lines)
-            seen = seen || line.rfind(trigger, 0) == 0;
-        EXPECT_TRUE(seen);
-        EXPECT_EQ(log.lines.back().rfind("writing output", 0), std::string::npos);
+        EXPECT_EQ(seen, row.occurrence);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_EQ(log.lines.back().rfind(row.last, 0), 0u) << log.lines.back();
         EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{9, 9}));
         EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
         engine.fft_free();
         engine.free_buffers();
     }
+    // Without a stop the same chain runs to its end.
+    log.on_line = nullptr;
+    engine.stopflag = 0;
+    write_input(test::make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
+    engine.fs = 44100;
+    engine.fssim = 11025;
+    engine.fcloout = 50;
+    engine.fchiout = 5000;
+    EXPECT_EQ(engine.process_wav(), 0);
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
 
 // The output header holds a frame's bytes in 16 bits and a second's bytes in
