@@ -91,8 +91,10 @@ int Engine::size_run()
     double m = std::fmax(std::fmax(out_length, after_src), std::fmax(after_varispeed_t, after_varispeed_f));
     // The rate conversion reads every input sample from the working arrays,
     // and its taps reach 15 samples below index 0, which wraps to the top of
-    // the arrays: those must hold zeros, also when the rate is lowered.
-    if (fs != fsinp)
+    // the arrays: those must hold zeros, also when the rate is lowered.  An
+    // input without samples has nothing to hold and stays without a length,
+    // so it ends as "sampnump too small" whatever the rate.
+    if (fs != fsinp && sampnuminp > 0)
         m = std::fmax(m, std::ceil((n + 15.0) / 2.0));
     // NaN only reaches here when the factors were never checked; it counts
     // as a size that cannot be had.

@@ -132,6 +132,7 @@ void process_wav_seeds(const fs::path& folder)
     put(folder, "stop-at-summary", join(m16, tail(0, 0, 0, 63, 23, 0, {0, 255, 0, 255}, 128, 128, 0, 3)));
     put(folder, "stop-in-chain", join(s8, tail(0x7F, 3, 2, 25, 7, 128, {10, 200, 5, 150}, 110, 140, 100, 22)));
     put(folder, "no-samples", join(make_pcm_wav(1, 8000, 16, {{}}), tail(0)));
+    put(folder, "no-samples-rate-converted", join(make_pcm_wav(2, 8000, 8, {{}, {}}), tail(1, 10, 1)));
     put(folder, "short-data", join(mono16(10, WavOptions().with_data_size(400)), tail(0)));
     put(folder, "odd-chunk", join(mono16(10, WavOptions().with_chunk_before_data("LIST", {1, 2, 3})), tail(0)));
 }

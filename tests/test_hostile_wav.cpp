@@ -161,6 +161,7 @@ std::vector<Row> hostile_rows()
         {"format tag 0xFFFE with its 40-byte fmt", mono16(100, WavOptions().with_format_tag(0xFFFE).with_fmt_size(40)),
          invalid_format},
         {"rate 0", make_pcm_wav(1, 0, 16, {tone(10, 1, 0.1)}), "vesk: wav-in: invalid sample rate\n"},
+        {"empty data chunk", make_pcm_wav(2, 8000, 8, {{}, {}}), "vesk: sampnump too small\n"},
         // Odd chunks are skipped by exactly their size: a writer that pads
         // them as RIFF asks is read one byte off and the walk finds no data.
         {"odd-sized chunk", riff({fmt(), {"LIST", 3, {'a', 'b', 'c'}}, data(samples16(10))}), "", 1, 10},

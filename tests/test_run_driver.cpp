@@ -215,6 +215,13 @@ TEST_F(RunDriver, RefusedRunsShowOneMessageAndWriteNothing)
          {}, "wav-in: invalid bitnr"},
         {"no samples", [](RunDriver& t) { t.write_input(test::make_pcm_wav(2, 48000, 16, {{}, {}})); },
          {"wav-in: warning, no samples", "wav-out: warning, no samples\n"}, "sampnump too small"},
+        // Rate conversion, whose working arrays also hold the input channel:
+        // with no samples there is nothing to hold (found by fuzzing: the
+        // run went on with no input buffer at all).
+        {"no samples, rate converted", [](RunDriver& t) {
+             t.write_input(test::make_pcm_wav(2, 8000, 8, {{}, {}}));
+             t.engine.fs = 44100;
+         }, {"wav-in: warning, no samples", "wav-out: warning, no samples\n"}, "sampnump too small"},
         {"fs-sim below one bin", [](RunDriver& t) { t.mono16(1000); t.engine.fssim = 11.0; },
          {}, "invalid fs-sim=0"},
         // ceil(48000 / speed-t) = 2^30 + 1
