@@ -13,12 +13,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/memory.h"
 #include "support/batch_runs.h"
 #include "support/temp_dir.h"
 #include "support/wav_builder.h"
@@ -126,6 +128,22 @@ TEST_F(NoMemory, EachBufferThatCannotBeHadEndsTheRunCleanly)
         }
         std::filesystem::remove(dir.file("out.wav"));
     }
+}
+
+// Sizes at the top of the range must not wrap to a small block when they
+// are rounded up to the alignment.
+TEST(BlockAllocation, SizesThatCannotBeRoundedUpAreRefused)
+{
+    const uint64_t huge_page = uint64_t{2} << 20;
+    for (const uint64_t bytes : {UINT64_MAX, UINT64_MAX - 1, UINT64_MAX - huge_page + 2, UINT64_MAX - huge_page + 1}) {
+        SCOPED_TRACE(bytes);
+        void* block = allocate_block(bytes);
+        EXPECT_EQ(block, nullptr);
+        std::free(block);
+    }
+    void* small = allocate_block(100);
+    EXPECT_NE(small, nullptr);
+    std::free(small);
 }
 
 // Between "not enough to start" and "enough for everything" lie limits at
