@@ -360,39 +360,48 @@ TEST_F(RunDriver, StopAtEachCheckLeavesNoOutput)
         {"f->t", 8, "f->t"},                        // after the last channel, before writing
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.trigger) + " #" + std::to_string(row.occurrence));
-        write_input(test::make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
-        engine.fs = 44100;
-        engine.fcloin = 100;
-        engine.fchiin = 15000;
-        engine.varispeedsh = 1;
-        engine.varispeedt = 0.9;
-        engine.varispeedf = 1.1;
-        engine.bitnr = 12;
-        engine.fssim = 11025;
-        engine.aperture = 0.5;
-        engine.jitteramp = 0.1;
-        engine.fcloout = 50;
-        engine.fchiout = 5000;
-        engine.fixed_seed = 1;
-        engine.stopflag = 0;
-        messages.texts.clear();
-        log.lines.clear();
-        test::write_file(dir.file("out.wav"), {9, 9});
-        int seen = 0;
-        log.on_line = [&](const std::string& line) {
-            if (line.rfind(row.trigger, 0) == 0 && ++seen == row.occurrence)
-                engine.stopflag = 1;
-        };
-        EXPECT_EQ(engine.process_wav(), 1);
-        EXPECT_TRUE(messages.texts.empty());
-        EXPECT_EQ(seen, row.occurrence);
-        ASSERT_FALSE(log.lines.empty());
-        EXPECT_EQ(log.lines.back().rfind(row.last, 0), 0u) << log.lines.back();
-        EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{9, 9}));
-        EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
-        engine.fft_free();
-        engine.free_buffers();
+        for (const bool had_previous : {true, false}) {
+            SCOPED_TRACE(std::string(row.trigger) + " #" + std::to_string(row.occurrence) +
+                         (had_previous ? ", previous output" : ", no previous output"));
+            write_input(test::make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
+            engine.fs = 44100;
+            engine.fcloin = 100;
+            engine.fchiin = 15000;
+            engine.varispeedsh = 1;
+            engine.varispeedt = 0.9;
+            engine.varispeedf = 1.1;
+            engine.bitnr = 12;
+            engine.fssim = 11025;
+            engine.aperture = 0.5;
+            engine.jitteramp = 0.1;
+            engine.fcloout = 50;
+            engine.fchiout = 5000;
+            engine.fixed_seed = 1;
+            engine.stopflag = 0;
+            messages.texts.clear();
+            log.lines.clear();
+            std::filesystem::remove(dir.file("out.wav"));
+            if (had_previous)
+                test::write_file(dir.file("out.wav"), {9, 9});
+            int seen = 0;
+            log.on_line = [&](const std::string& line) {
+                if (line.rfind(row.trigger, 0) == 0 && ++seen == row.occurrence)
+                    engine.stopflag = 1;
+            };
+            EXPECT_EQ(engine.process_wav(), 1);
+            EXPECT_TRUE(messages.texts.empty());
+            EXPECT_EQ(seen, row.occurrence);
+            ASSERT_FALSE(log.lines.empty());
+            EXPECT_EQ(log.lines.back().rfind(row.last, 0), 0u) << log.lines.back();
+            if (had_previous) {
+                EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{9, 9}));
+                EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
+            } else {
+                EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+            }
+            engine.fft_free();
+            engine.free_buffers();
+        }
     }
     // Without a stop the same chain runs to its end.
     log.on_line = nullptr;
