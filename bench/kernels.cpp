@@ -279,6 +279,20 @@ struct TimeSignal {
     }
 };
 
+// Times one time-domain stage, the input restored (untimed) before each run.
+template <typename Stage>
+void time_stage(benchmark::State& state, Rig& rig, const TimeSignal& input, Stage stage)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.load(input.re.get(), input.im.get(), 1);
+        state.ResumeTiming();
+        stage(rig.engine);
+        benchmark::DoNotOptimize(rig.engine.sigre);
+        benchmark::ClobberMemory();
+    }
+}
+
 void interp_src(benchmark::State& state)
 {
     const uint32_t n = interp_points;
@@ -292,14 +306,7 @@ void interp_src(benchmark::State& state)
     e.sampnuminp = static_cast<uint32_t>(std::floor(n / 2 * (44100.0 / 48000.0)));
     const TimeSignal input(n, e.sampnuminp);
     const uint64_t outputs = stretched_outputs(44100.0 / 48000.0, e.sampnuminp, n / 2);
-    for (auto _ : state) {
-        state.PauseTiming();
-        rig.load(input.re.get(), input.im.get(), 1);
-        state.ResumeTiming();
-        e.src_resample();
-        benchmark::DoNotOptimize(e.sigre);
-        benchmark::ClobberMemory();
-    }
+    time_stage(state, rig, input, [](vesk::Engine& engine) { engine.src_resample(); });
     interp_counters(state, outputs);
 }
 
@@ -314,14 +321,7 @@ void interp_varispeed_t(benchmark::State& state)
     e.varispeedt = 1.5;
     const TimeSignal input(n, n / 2);
     const uint64_t outputs = stretched_outputs(1.5, n / 2, n / 2);
-    for (auto _ : state) {
-        state.PauseTiming();
-        rig.load(input.re.get(), input.im.get(), 1);
-        state.ResumeTiming();
-        e.stage_varispeed_t();
-        benchmark::DoNotOptimize(e.sigre);
-        benchmark::ClobberMemory();
-    }
+    time_stage(state, rig, input, [](vesk::Engine& engine) { engine.stage_varispeed_t(); });
     interp_counters(state, outputs);
 }
 
@@ -337,16 +337,10 @@ void interp_jitter(benchmark::State& state)
     e.fssim_idx = static_cast<uint32_t>(std::trunc(e.fssim / (e.fs / static_cast<double>(n))));
     e.jitteramp = 0.05;
     const TimeSignal input(n, n / 2);
-    for (auto _ : state) {
-        state.PauseTiming();
-        rig.load(input.re.get(), input.im.get(), 1);
-        // The same error sequence every time.
-        e.jitter_rng.seed(1);
-        state.ResumeTiming();
-        e.stage_jitter();
-        benchmark::DoNotOptimize(e.sigre);
-        benchmark::ClobberMemory();
-    }
+    time_stage(state, rig, input, [](vesk::Engine& engine) {
+        engine.jitter_rng.seed(1); // the same error sequence every time
+        engine.stage_jitter();
+    });
     // Every output of the lower half is read: the errors are a fraction of a
     // sample.
     interp_counters(state, n / 2);
