@@ -113,6 +113,9 @@ public:
     // ---- channel pipeline ----------------------------------------------------
     int process_channel(int firstch);
     double normalize_level(double x, uint32_t count);
+    // The channel with every stage idle: decoded, normalised and encoded
+    // straight from the input buffer to the output buffer.
+    void pass_through(int firstch);
 
     // ---- spectral transform --------------------------------------------------
     int fft_init();

@@ -78,7 +78,7 @@ int Engine::stage_jitter()
             phase += u;
             if (phase >= 1.0) {
                 newperiod = true;
-                phase -= std::floor(phase);
+                phase -= floor_exact(phase);
             }
             return e;
         }

@@ -1,7 +1,7 @@
 // Output level normalisation.
-#include <cmath>
-
 #include "engine/engine.h"
+#include "engine/level.h"
+#include "engine/parallel.h"
 
 namespace vesk {
 
@@ -12,17 +12,19 @@ double Engine::normalize_level(double x, uint32_t count)
 {
     if (sigre == nullptr || count == 0)
         return 0.0;
-    double gain = x;
+    const unsigned workers = worker_count(threads);
+    double* samples = sigre;
+    double peak = 0.0;
     if (x < 0) {
-        double peak = 0.0;
-        for (uint32_t i = 0; i < count; ++i)
-            peak = std::fmax(peak, std::fabs(sigre[i]));
-        if (peak <= 0)
+        peak = peak_magnitude(count, workers, [samples](uint64_t i) { return samples[i]; });
+        if (!(peak > 0))
             return 1.0;
-        gain = -x / peak;
     }
-    for (uint32_t i = 0; i < count; ++i)
-        sigre[i] *= gain;
+    const double gain = level_gain(x, peak);
+    parallel_for(count, workers, sample_pass_min_block, [samples, gain](uint64_t first, uint64_t last) {
+        for (uint64_t i = first; i < last; ++i)
+            samples[i] *= gain;
+    });
     return gain;
 }
 

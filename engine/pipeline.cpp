@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "engine/engine.h"
+#include "engine/level.h"
+#include "engine/parallel.h"
 #include "engine/sample_codec.h"
 
 namespace vesk {
@@ -40,18 +42,79 @@ Engine::StagePlan Engine::plan_stages() const
     return plan;
 }
 
+namespace {
+
+// The current channel's samples in the file buffers: every channel's sample
+// of one instant lies side by side, so a channel's samples are `step` bytes
+// apart.
+struct ChannelBytes {
+    const uint8_t* input;
+    uint32_t input_width;
+    uint64_t input_step;
+    uint8_t* output;
+    uint64_t output_step;
+};
+
+// Encodes value(i) for i < count as 24-bit output samples.
+template <typename Value>
+void encode_channel(const ChannelBytes& channel, uint64_t count, unsigned threads, const Value& value)
+{
+    parallel_for(count, threads, sample_pass_min_block, [&](uint64_t first, uint64_t last) {
+        for (uint64_t i = first; i < last; ++i)
+            encode_sample24(value(i), channel.output + i * channel.output_step);
+    });
+}
+
+} // namespace
+
+void Engine::pass_through(int firstch)
+{
+    const ChannelBytes channel{inpsampptr, bitnrinp / 8, uint64_t{chnr} * (bitnrinp / 8), outsampptr,
+                               uint64_t{chnr} * 3};
+    const unsigned workers = worker_count(threads);
+    const uint64_t count = sampnumout; // = sampnuminp: nothing changes the length
+    with_sample_width(channel.input_width, [&](auto fixed_width) {
+        const auto input = [&channel](uint64_t i) {
+            return decode_sample(channel.input + i * channel.input_step, decltype(fixed_width)::value);
+        };
+        // As normalize_level would find them on the decoded samples.
+        if (firstch)
+            outgain = level_gain(-0.707106781, peak_magnitude(count, workers, input));
+        const double gain = outgain;
+        encode_channel(channel, count, workers, [&input, gain](uint64_t i) { return input(i) * gain; });
+    });
+    inpsampptr += count * channel.input_step;
+    outsampptr += count * channel.output_step;
+}
+
 int Engine::process_channel(int firstch)
 {
     const StagePlan plan = plan_stages();
-    const uint32_t input_bytes = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
+    // With every stage idle the output is the input times the level gain:
+    // the samples are decoded from the file buffer where they are needed
+    // instead of being held in the working array, which would be filled and
+    // read again for nothing.
+    if (!plan.any()) {
+        pass_through(firstch);
+        return stopflag ? 1 : 0;
+    }
+    const unsigned workers = worker_count(threads);
+    const uint32_t input_bytes = bitnrinp / 8;
     const uint64_t input_step = uint64_t{chnr} * input_bytes;
-    for (uint32_t i = 0; i < sampnuminp; ++i, inpsampptr += input_step)
-        sigre[i] = decode_sample(inpsampptr, input_bytes);
-    // With every stage idle only the decoded samples are read again (to
-    // normalise and encode them), so the zero extension would be written for
-    // nobody; and only a transform ever reads the imaginary part.
-    if (plan.any())
-        std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
+    {
+        const uint8_t* input = inpsampptr;
+        double* samples = sigre;
+        with_sample_width(input_bytes, [&](auto fixed_width) {
+            parallel_for(sampnuminp, workers, sample_pass_min_block, [&](uint64_t first, uint64_t last) {
+                for (uint64_t i = first; i < last; ++i)
+                    samples[i] = decode_sample(input + i * input_step, decltype(fixed_width)::value);
+            });
+        });
+        inpsampptr += sampnuminp * input_step;
+    }
+    // The zero extension: the stages read beyond the input.  Only a
+    // transform ever reads the imaginary part.
+    std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
     if (plan.spectral())
         std::fill(sigim, sigim + sampnump, 0.0);
     timedomain = 1;
@@ -122,9 +185,10 @@ int Engine::process_channel(int firstch)
     else
         normalize_level(outgain, sampnumout);
 
-    const uint64_t output_step = uint64_t{chnr} * 3;
-    for (uint32_t i = 0; i < sampnumout; ++i, outsampptr += output_step)
-        encode_sample24(sigre[i], outsampptr);
+    const ChannelBytes channel{nullptr, 0, 0, outsampptr, uint64_t{chnr} * 3};
+    const double* samples = sigre;
+    encode_channel(channel, sampnumout, workers, [samples](uint64_t i) { return samples[i]; });
+    outsampptr += uint64_t{sampnumout} * channel.output_step;
     return 0;
 }
 

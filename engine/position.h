@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/floor.h"
+
 namespace vesk {
 
 struct ReadPosition {
@@ -26,7 +28,7 @@ struct ReadPosition {
             frac = next;
             return true;
         }
-        const double whole = std::floor(next);
+        const double whole = floor_exact(next);
         // Written so that a NaN step also ends the reading.
         if (!(static_cast<double>(center) + whole < static_cast<double>(silent_from)))
             return false;
@@ -41,7 +43,7 @@ struct ReadPosition {
     // would.
     static ReadPosition offset_from(int64_t base, double offset)
     {
-        double whole = std::floor(offset);
+        double whole = floor_exact(offset);
         double fraction = offset - whole;
         if (fraction >= 1.0) {
             fraction -= 1.0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/floor.h"
 
 namespace vesk {
 
@@ -35,7 +36,7 @@ constexpr double lsb24 = 1.1920928955078125e-07; // 2^-23, exact
 // taken as silence and comes out as 0.
 inline double quantize_sample(double sample, int32_t offset, uint32_t drop)
 {
-    double y = std::floor(sample * full_scale + 0.5); // nearest, ties upward
+    double y = floor_exact(sample * full_scale + 0.5); // nearest, ties upward
     if (std::isnan(y))
         y = 0.0;
     y += offset;

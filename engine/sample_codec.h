@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
+
 
 namespace vesk {
 
@@ -26,20 +28,37 @@ inline double decode_sample(const uint8_t* bytes, uint32_t width)
     return (bytes[0] - 128) * (1.0 / 128.0);
 }
 
-// Rounds half up to a 24-bit integer and clips at full scale.
+// Rounds half up to a 24-bit integer and clips at full scale; NaN is 0.
 inline void encode_sample24(double x, uint8_t* bytes)
 {
-    double v = std::floor(x * 8388608.0 + 0.5);
-    if (std::isnan(v))
-        v = 0.0;
-    if (v < -8388608.0)
-        v = -8388608.0;
+    // Clipping to whole limits before rounding down gives what clipping
+    // after it would, and keeps the conversion to an integer in range.
+    double v = x * 8388608.0 + 0.5;
+    if (!(v >= -8388608.0))
+        v = v != v ? 0.0 : -8388608.0; // NaN fails the comparison too
     if (v > 8388607.0)
         v = 8388607.0;
-    const int32_t i = static_cast<int32_t>(v);
+    // The conversion truncates toward zero; one step down makes it a floor
+    // for the negative fractions.
+    int32_t i = static_cast<int32_t>(v);
+    i -= static_cast<double>(i) > v ? 1 : 0;
     bytes[0] = static_cast<uint8_t>(i & 0xFF);
     bytes[1] = static_cast<uint8_t>((i >> 8) & 0xFF);
     bytes[2] = static_cast<uint8_t>((i >> 16) & 0xFF);
+}
+
+// Calls f with the sample width as a compile-time constant
+// (std::integral_constant), so that a loop inside f does not test the width
+// again for every sample.
+template <typename F>
+inline void with_sample_width(uint32_t width, F&& f)
+{
+    if (width == 3)
+        f(std::integral_constant<uint32_t, 3>{});
+    else if (width == 2)
+        f(std::integral_constant<uint32_t, 2>{});
+    else
+        f(std::integral_constant<uint32_t, 1>{});
 }
 
 } // namespace vesk

@@ -7,11 +7,14 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/interpolator.h"
 #include "support/recording_sinks.h"
+#include "support/temp_dir.h"
+#include "support/wav_builder.h"
 
 namespace vesk {
 namespace {
@@ -91,6 +94,45 @@ TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCountOrVectorWidth)
             EXPECT_TRUE(narrow.re == single.re);
             EXPECT_TRUE(narrow.im == single.im);
         }
+    }
+}
+
+// Decoding, the peak search, the gain and the encoding are split across
+// threads on long channels: a whole run gives the same file for any count,
+// with every stage idle (the channel goes straight from input to output
+// bytes) and with one stage working on the decoded samples.
+TEST(ParallelPasses, WholeRunsGiveTheSameFileForAnyThreadCount)
+{
+    test::TempDir dir;
+    // Three channels of 16 bits, long enough for several blocks; the peak
+    // of channel 0 lies late in the file, where only a later block sees it.
+    constexpr uint32_t frames = 700000;
+    std::vector<std::vector<int32_t>> channels(3, std::vector<int32_t>(frames));
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int32_t> value(-9000, 9000);
+    for (auto& channel : channels)
+        for (int32_t& v : channel)
+            v = value(random);
+    channels[0][frames - 10] = -20000;
+    channels[2][100] = 32767; // louder than channel 0: clips
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(3, 48000, 16, channels));
+
+    const auto render = [&dir](unsigned threads, uint32_t bitnr) {
+        test::RecordingMessages messages;
+        test::RecordingLog log;
+        Engine engine(messages, log);
+        engine.threads = threads;
+        engine.bitnr = bitnr;
+        engine.inpwavname = dir.file("in.wav");
+        engine.outwavname = dir.file("out.wav");
+        EXPECT_EQ(engine.process_wav(), 0);
+        return test::read_file(dir.file("out.wav"));
+    };
+    for (const uint32_t bitnr : {24u, 12u}) {
+        SCOPED_TRACE(bitnr);
+        const std::vector<uint8_t> single = render(1, bitnr);
+        for (const unsigned threads : {2u, 3u})
+            EXPECT_TRUE(render(threads, bitnr) == single) << threads << " threads";
     }
 }
 

@@ -2,14 +2,43 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "engine/engine.h"
+#include "engine/floor.h"
 #include "engine/sample_codec.h"
 #include "support/recording_sinks.h"
 
 namespace vesk {
 namespace {
+
+// The inline floor must be std::floor bit for bit, the sign of zero and
+// the values where truncation and floor part included.
+TEST(FloorExact, MatchesTheLibraryBitForBit)
+{
+    const auto bits = [](double v) {
+        uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    const double two52 = 4503599627370496.0;
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 1.5, -1.5, 0.9999999999999999,
+                                  -0.9999999999999999, 4.9e-324, -4.9e-324, two52 - 0.5, -(two52 - 0.5),
+                                  two52, -two52, two52 + 1.0, 9.3e18, -9.3e18, 1e300, -1e300, inf, -inf,
+                                  8388607.5, -8388608.5, 1.0 + 1e-16, 2.0 - 2.2e-16};
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> spread(-1e7, 1e7);
+    for (int i = 0; i < 2000; ++i)
+        values.push_back(spread(random));
+    for (const double v : values) {
+        SCOPED_TRACE(v);
+        EXPECT_EQ(bits(floor_exact(v)), bits(std::floor(v)));
+    }
+    EXPECT_TRUE(std::isnan(floor_exact(std::numeric_limits<double>::quiet_NaN())));
+}
 
 TEST(SampleCodec, DecodesEveryWidthToFractionsOfFullScale)
 {
@@ -50,6 +79,11 @@ TEST(SampleCodec, EncodesHalfUpAndClips)
         {2.5 * lsb, {0x03, 0x00, 0x00}}, // half up
         {-2.5 * lsb, {0xFE, 0xFF, 0xFF}}, // -2, also half up
         {2.4999 * lsb, {0x02, 0x00, 0x00}},
+        {-0.6 * lsb, {0xFF, 0xFF, 0xFF}},              // -0.1 rounds down to -1
+        {-0.5 * lsb, {0x00, 0x00, 0x00}},
+        {8388607.4 * lsb, {0xFF, 0xFF, 0x7F}},         // 8388607.9 rounds down, in range
+        {-8388607.7 * lsb, {0x00, 0x00, 0x80}},        // -8388607.2 rounds down to the limit
+        {-8388608.6 * lsb, {0x00, 0x00, 0x80}},
         {-1.5, {0x00, 0x00, 0x80}},
         {1e300, {0xFF, 0xFF, 0x7F}},
         {std::numeric_limits<double>::infinity(), {0xFF, 0xFF, 0x7F}},
