@@ -137,9 +137,12 @@ public:
     // The stepped walk itself: outputs 0 .. count-1 of tmpre (and of outim,
     // interpolating `values` alongside sigre) read at the positions 0, step,
     // 2 step, ...  Returns how many outputs were read; the ones after that
-    // lie beyond every tap and are left for the caller to clear.  Split
-    // across `threads`, with results identical to a single pass.
-    uint32_t read_stepped(uint32_t count, double step, int len, const double* values, double* outim);
+    // lie beyond every tap and are left for the caller to clear.  A
+    // nonzero `zeros_from` says the sources hold zeros from that index on
+    // (up to the tap limit), so outputs whose taps all lie there are 0 too.
+    // Split across `threads`, with results identical to a single pass.
+    uint32_t read_stepped(uint32_t count, double step, int len, const double* values, double* outim,
+                          uint32_t zeros_from = 0);
 
     // ---- simulation stages ---------------------------------------------------
     int stage_sampling();
@@ -174,6 +177,12 @@ private:
     // Fills entries first .. last-1 of fft_coeff_re / fft_coeff_im.
     void fill_coefficients(uint64_t first, uint64_t last, unsigned workers);
     bool fft_coefficients_complete = false; // entries above sampnump / 2 filled too
+    // What process_channel knows while it runs the chain: sigre holds zeros
+    // from this index on (0: not known), and whether ranges the stages
+    // clear may be handed back to the system because no later stage writes
+    // them (see clear_doubles).
+    uint32_t zeros_from_ = 0;
+    bool release_cleared_ = false;
     int size_run();
     void log_summary();
 

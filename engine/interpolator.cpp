@@ -13,6 +13,7 @@
 
 #include "engine/engine.h"
 #include "engine/interpolator.h"
+#include "engine/memory.h"
 #include "engine/parallel.h"
 #include "engine/position.h"
 
@@ -130,25 +131,32 @@ int Engine::sinc_interp(const double* values, double* outim, double x, int len, 
     return 0;
 }
 
-uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double* values, double* outim)
+uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double* values, double* outim,
+                              uint32_t zeros_from)
 {
-    // From this centre on no tap is within the source and every output is 0.
-    const int64_t silent_from = int64_t{len} + 15;
+    // From this centre on no tap reaches a value that may be nonzero, and
+    // every output is 0.
+    const int64_t reach = zeros_from != 0 ? std::min<int64_t>(len, zeros_from) : len;
+    const int64_t silent_from = reach + 15;
     // Block boundaries and the position at each, found by one cheap
     // sequential walk: the positions stay accumulated step by step, exactly
     // as one pass over all outputs would have them, whoever reads a block.
+    // The walk also finds where the outputs fall silent, which may be long
+    // before `count`: the threads share the blocks before that point, so
+    // the boundaries are finer than one block per thread.
     constexpr unsigned max_blocks = 64;
-    const unsigned blocks = static_cast<unsigned>(
-        std::clamp<uint64_t>(std::min<uint64_t>(worker_count(threads), count / 4096), 1, max_blocks));
+    const unsigned workers = worker_count(threads);
+    const unsigned blocks =
+        workers == 1 ? 1 : static_cast<unsigned>(std::clamp<uint64_t>(count / 4096, 1, max_blocks));
     std::array<ReadPosition, max_blocks> starts{};
     const auto bound = [count, blocks](uint64_t b) { return static_cast<uint32_t>(count * b / blocks); };
     uint32_t end = count;
+    unsigned reached = 0; // blocks whose first output lies before the end
     {
         ReadPosition position;
-        unsigned b = 0;
         for (uint32_t i = 0; i < count; ++i) {
-            if (b < blocks && i == bound(b))
-                starts[b++] = position;
+            if (reached < blocks && i == bound(reached))
+                starts[reached++] = position;
             if (!position.advance(step, silent_from)) {
                 end = i + 1;
                 break;
@@ -157,7 +165,7 @@ uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double
     }
     const Source source{sigre, values, tmpre, outim, sampnump};
     const Kernels& kernel = kernels();
-    parallel_for(blocks, blocks, 1, [&](uint64_t first_block, uint64_t last_block) {
+    parallel_for(reached, workers, 1, [&](uint64_t first_block, uint64_t last_block) {
         for (uint64_t b = first_block; b < last_block; ++b)
             kernel.stepped(source, starts[b], step, len, bound(b), std::min(bound(b + 1), end));
     });
@@ -170,10 +178,12 @@ void Engine::read_time_stretched(double step, int len)
     // The outputs past the end of the source, then the upper half, stay
     // silent: the zero extension (and the circular continuation before
     // index 0 for any later reader).
-    for (uint32_t i = read_stepped(n / 2, step, len, nullptr, nullptr); i < n; ++i)
-        tmpre[i] = 0.0;
+    const uint32_t end = read_stepped(n / 2, step, len, nullptr, nullptr, zeros_from_);
+    clear_doubles(tmpre + end, n - end, release_cleared_);
     // sigim is untouched: it holds the zeros of the time domain.
     std::swap(sigre, tmpre);
+    if (zeros_from_ != 0)
+        zeros_from_ = std::max<uint32_t>(end, 1);
 }
 
 } // namespace vesk

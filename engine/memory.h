@@ -12,4 +12,12 @@ namespace vesk {
 // ordinary pages would cost more than the processing.
 void* allocate_block(uint64_t bytes);
 
+// Sets `count` doubles from `first` on to +0.0.  With `release`, the whole
+// pages inside a long range are handed back to the system instead of being
+// written: they read as zeros from then on and cost nothing until something
+// writes them again.  That pays where the cleared range is only read later
+// (a fresh page is expensive to fault in) and costs where it is written
+// soon after (the page must be faulted in again), so the caller decides.
+void clear_doubles(double* first, uint64_t count, bool release);
+
 } // namespace vesk

@@ -15,8 +15,9 @@ inline unsigned worker_count(unsigned setting)
 {
     if (setting != 0)
         return setting;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : cores;
+    // Asked once: the library reads it from the system every time.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return cores;
 }
 
 // Calls body(begin, end) on consecutive blocks that together cover

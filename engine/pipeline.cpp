@@ -5,6 +5,7 @@
 
 #include "engine/engine.h"
 #include "engine/level.h"
+#include "engine/memory.h"
 #include "engine/parallel.h"
 #include "engine/sample_codec.h"
 
@@ -112,11 +113,25 @@ int Engine::process_channel(int firstch)
         });
         inpsampptr += sampnuminp * input_step;
     }
+    // A chain that only reads the signal at stretched positions writes no
+    // array beyond the signal it reads or makes, so the zeros after it can
+    // be pages given back rather than pages written; any stage that writes
+    // whole arrays would fault them in again.
+    release_cleared_ = !plan.spectral() && !plan.quantization && !plan.jitter;
     // The zero extension: the stages read beyond the input.  Only a
     // transform ever reads the imaginary part.
-    std::fill(sigre + sampnuminp, sigre + sampnump, 0.0);
+    clear_doubles(sigre + sampnuminp, sampnump - sampnuminp, release_cleared_);
     if (plan.spectral())
         std::fill(sigim, sigim + sampnump, 0.0);
+    // Up to vari-speed in time (the last stage that reads the signal at
+    // stretched positions) the signal keeps a known end where only the rate
+    // conversion came before it: the readers need not walk the zeros after
+    // it.  Forgotten when the channel ends, whichever way it ends.
+    struct ForgetZeros {
+        uint32_t& zeros_from;
+        ~ForgetZeros() { zeros_from = 0; }
+    } forget{zeros_from_};
+    zeros_from_ = plan.input_filter || plan.hold ? 0 : std::max<uint32_t>(sampnuminp, 1);
     timedomain = 1;
     if (stopflag)
         return 1;

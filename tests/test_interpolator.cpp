@@ -354,3 +354,37 @@ TEST(Interpolator, FarPositionsWrapWithoutOverflow)
 }
 
 } // namespace
+
+// A stepped walk told where the source's zeros begin stops where every tap
+// reads them; the outputs it gives up on are exactly the +0.0 the full walk
+// computes there, and the ones before are the same bits.
+TEST(Interpolator, SteppedWalkStopsWhereTheTapsReadOnlyKnownZeros)
+{
+    constexpr uint32_t n = 1u << 14;
+    constexpr uint32_t signal = 5000; // nonzero samples 0 .. signal-1
+    for (const double step : {0.75, 1.5, 2.9})
+        for (const unsigned threads : {1u, 3u}) {
+            SCOPED_TRACE(step);
+            std::vector<std::vector<double>> outputs;
+            std::vector<uint32_t> ends;
+            for (const uint32_t zeros_from : {0u, signal}) {
+                vesk::test::ScratchRig rig(n, untouched);
+                rig.engine.threads = threads;
+                std::mt19937_64 random(3);
+                std::uniform_real_distribution<double> value(-1.0, 1.0);
+                for (uint32_t i = 0; i < signal; ++i)
+                    rig.re[i] = value(random);
+                ends.push_back(rig.engine.read_stepped(n / 2, step, n / 2, nullptr, nullptr, zeros_from));
+                outputs.push_back(rig.scratch_re);
+            }
+            const uint32_t full = ends[0], early = ends[1];
+            EXPECT_LT(early, full);
+            EXPECT_EQ(early, static_cast<uint32_t>(std::ceil((signal + 15) / step)));
+            for (uint32_t i = 0; i < early; ++i)
+                ASSERT_EQ(std::signbit(outputs[1][i]), std::signbit(outputs[0][i])) << i;
+            EXPECT_TRUE(std::equal(outputs[1].begin(), outputs[1].begin() + early, outputs[0].begin()));
+            for (uint32_t i = early; i < full; ++i)
+                ASSERT_TRUE(outputs[0][i] == 0.0 && !std::signbit(outputs[0][i])) << i;
+            EXPECT_EQ(outputs[1][early], untouched); // left for the caller to clear
+        }
+}

@@ -100,7 +100,7 @@ TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCountOrVectorWidth)
 // Decoding, the peak search, the gain and the encoding are split across
 // threads on long channels: a whole run gives the same file for any count,
 // with every stage idle (the channel goes straight from input to output
-// bytes) and with one stage working on the decoded samples.
+// bytes) and with stages working on the decoded samples.
 TEST(ParallelPasses, WholeRunsGiveTheSameFileForAnyThreadCount)
 {
     test::TempDir dir;
@@ -117,22 +117,35 @@ TEST(ParallelPasses, WholeRunsGiveTheSameFileForAnyThreadCount)
     channels[2][100] = 32767; // louder than channel 0: clips
     test::write_file(dir.file("in.wav"), test::make_pcm_wav(3, 48000, 16, channels));
 
-    const auto render = [&dir](unsigned threads, uint32_t bitnr) {
-        test::RecordingMessages messages;
-        test::RecordingLog log;
-        Engine engine(messages, log);
-        engine.threads = threads;
-        engine.bitnr = bitnr;
-        engine.inpwavname = dir.file("in.wav");
-        engine.outwavname = dir.file("out.wav");
-        EXPECT_EQ(engine.process_wav(), 0);
-        return test::read_file(dir.file("out.wav"));
+    struct Chain {
+        const char* name;
+        uint32_t bitnr;
+        uint32_t fs;
+        double varispeedt;
     };
-    for (const uint32_t bitnr : {24u, 12u}) {
-        SCOPED_TRACE(bitnr);
-        const std::vector<uint8_t> single = render(1, bitnr);
+    const Chain chains[] = {
+        {"every stage idle", 24, 0, 1.0},
+        {"quantization", 12, 0, 1.0},
+        {"rate conversion and vari-speed in time", 24, 44100, 0.8},
+    };
+    for (const Chain& chain : chains) {
+        SCOPED_TRACE(chain.name);
+        const auto render = [&dir, &chain](unsigned threads) {
+            test::RecordingMessages messages;
+            test::RecordingLog log;
+            Engine engine(messages, log);
+            engine.threads = threads;
+            engine.bitnr = chain.bitnr;
+            engine.fs = chain.fs;
+            engine.varispeedt = chain.varispeedt;
+            engine.inpwavname = dir.file("in.wav");
+            engine.outwavname = dir.file("out.wav");
+            EXPECT_EQ(engine.process_wav(), 0);
+            return test::read_file(dir.file("out.wav"));
+        };
+        const std::vector<uint8_t> single = render(1);
         for (const unsigned threads : {2u, 3u})
-            EXPECT_TRUE(render(threads, bitnr) == single) << threads << " threads";
+            EXPECT_TRUE(render(threads) == single) << threads << " threads";
     }
 }
 
