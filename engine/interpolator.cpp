@@ -87,7 +87,7 @@ namespace wide {
 
 struct Kernels {
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
-    void (*stepped)(const Source&, ReadPosition, double, int64_t, uint32_t, uint32_t);
+    uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
 };
 
 bool cpu_has_avx2()
@@ -138,37 +138,39 @@ uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double
     // every output is 0.
     const int64_t reach = zeros_from != 0 ? std::min<int64_t>(len, zeros_from) : len;
     const int64_t silent_from = reach + 15;
-    // Block boundaries and the position at each, found by one cheap
-    // sequential walk: the positions stay accumulated step by step, exactly
-    // as one pass over all outputs would have them, whoever reads a block.
-    // The walk also finds where the outputs fall silent, which may be long
-    // before `count`: the threads share the blocks before that point, so
-    // the boundaries are finer than one block per thread.
-    constexpr unsigned max_blocks = 64;
-    const unsigned workers = worker_count(threads);
-    const unsigned blocks =
-        workers == 1 ? 1 : static_cast<unsigned>(std::clamp<uint64_t>(count / 4096, 1, max_blocks));
-    std::array<ReadPosition, max_blocks> starts{};
-    const auto bound = [count, blocks](uint64_t b) { return static_cast<uint32_t>(count * b / blocks); };
-    uint32_t end = count;
-    unsigned reached = 0; // blocks whose first output lies before the end
-    {
-        ReadPosition position;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (reached < blocks && i == bound(reached))
-                starts[reached++] = position;
-            if (!position.advance(step, silent_from)) {
-                end = i + 1;
-                break;
-            }
-        }
-    }
     const Source source{sigre, values, tmpre, outim, sampnump};
     const Kernels& kernel = kernels();
-    parallel_for(reached, workers, 1, [&](uint64_t first_block, uint64_t last_block) {
-        for (uint64_t b = first_block; b < last_block; ++b)
-            kernel.stepped(source, starts[b], step, len, bound(b), std::min(bound(b + 1), end));
-    });
+    const unsigned workers = worker_count(threads);
+    if (workers == 1)
+        return kernel.stepped(source, ReadPosition{}, step, len, silent_from, 0, count);
+
+    // The positions stay accumulated step by step, exactly as one pass over
+    // all outputs would have them, whoever reads a block: a sequential walk
+    // records the position at each block boundary and finds where the
+    // outputs fall silent, which may be long before `count`.  The blocks are
+    // finer than one per thread so that the threads share the ones before
+    // that point evenly.
+    constexpr unsigned max_blocks = 64;
+    const unsigned blocks = static_cast<unsigned>(std::clamp<uint64_t>(count / 4096, 1, max_blocks));
+    const auto bound = [count, blocks](uint64_t b) { return static_cast<uint32_t>(count * b / blocks); };
+    std::array<ReadPosition, max_blocks> starts{};
+    std::array<uint32_t, max_blocks> stops{};
+    ReadPosition position;
+    uint32_t end = count;
+    walk_ahead_for(
+        blocks, workers,
+        [&](unsigned b) {
+            starts[b] = position;
+            stops[b] = bound(b + 1);
+            for (uint32_t i = bound(b); i < bound(b + 1); ++i) {
+                if (!position.advance(step, silent_from)) {
+                    end = stops[b] = i + 1;
+                    return false;
+                }
+            }
+            return true;
+        },
+        [&](unsigned b) { kernel.stepped(source, starts[b], step, len, silent_from, bound(b), stops[b]); });
     return end;
 }
 
