@@ -54,8 +54,9 @@ int Engine::stage_jitter()
     // The timing errors form one sequential chain (each period starts where
     // the last ended, and the random sequence runs on), but reading the
     // signal at them is independent per sample.  A cheap first walk records
-    // the chain's state at each block boundary; the blocks are then read in
-    // parallel, each replaying its own stretch of the chain exactly.
+    // the chain's state at each block boundary, running ahead of the threads
+    // that read the blocks, each replaying its own stretch of the chain
+    // exactly.
     struct Chain {
         double start = 0.0;  // timing error at the start of the period [samples]
         double end = 0.0;    // pending error at its end [samples]
@@ -87,43 +88,48 @@ int Engine::stage_jitter()
     chain.random = jitter_rng;
     chain.end = draw(chain.random, amplitude); // the pending end value of the first period
 
+    // Reads outputs first .. last-1, moving `replay` on by one per output.
+    const auto read_block = [&](Chain& replay, uint32_t first, uint32_t last) {
+        for (uint32_t i = first; i < last; ++i) {
+            const double e = replay.next(u, amplitude);
+            // i + e as a whole part and a fraction in [0, 1), exactly as
+            // moving the fraction by whole units would give it (including a
+            // tiny negative error whose fraction rounds up to 1).  A NaN
+            // error (an fs-sim of 0 makes the amplitude infinite) reads
+            // nothing: output 0.
+            bool read = false;
+            if (std::fabs(e) <= far) {
+                const ReadPosition position = ReadPosition::offset_from(i, e);
+                if (position.center >= -reach && position.center <= reach) {
+                    sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center),
+                                static_cast<int>(i));
+                    read = true;
+                }
+            }
+            if (!read)
+                tmpre[i] = 0.0;
+        }
+    };
+    const unsigned workers = worker_count(threads);
     constexpr unsigned max_blocks = 64;
-    const unsigned blocks =
-        static_cast<unsigned>(std::clamp<uint64_t>(std::min<uint64_t>(worker_count(threads), half / 4096), 1, max_blocks));
-    const auto bound = [half, blocks](uint64_t b) { return static_cast<uint32_t>(uint64_t{half} * b / blocks); };
-    std::array<Chain, max_blocks> starts{};
-    for (uint32_t i = 0, b = 0; i < half; ++i) {
-        if (b < blocks && i == bound(b))
-            starts[b++] = chain;
-        chain.next(u, amplitude);
+    const unsigned blocks = workers == 1 ? 1 : static_cast<unsigned>(std::clamp<uint64_t>(half / 4096, 1, max_blocks));
+    if (blocks == 1) {
+        read_block(chain, 0, half);
+    } else {
+        const auto bound = [half, blocks](uint64_t b) { return static_cast<uint32_t>(uint64_t{half} * b / blocks); };
+        std::array<Chain, max_blocks> starts{};
+        walk_ahead_for(
+            blocks, workers,
+            [&](unsigned b) {
+                starts[b] = chain;
+                for (uint32_t i = bound(b); i < bound(b + 1); ++i)
+                    chain.next(u, amplitude);
+                return true;
+            },
+            [&](unsigned b) { read_block(starts[b], bound(b), bound(b + 1)); });
     }
     // The random sequence runs on across the channels of a run.
     jitter_rng = chain.random;
-
-    parallel_for(blocks, blocks, 1, [&](uint64_t first_block, uint64_t last_block) {
-        for (uint64_t b = first_block; b < last_block; ++b) {
-            Chain replay = starts[b];
-            for (uint32_t i = bound(b); i < bound(b + 1); ++i) {
-                const double e = replay.next(u, amplitude);
-                // i + e as a whole part and a fraction in [0, 1), exactly as
-                // moving the fraction by whole units would give it (including
-                // a tiny negative error whose fraction rounds up to 1).  A NaN
-                // error (an fs-sim of 0 makes the amplitude infinite) reads
-                // nothing: output 0.
-                bool read = false;
-                if (std::fabs(e) <= far) {
-                    const ReadPosition position = ReadPosition::offset_from(i, e);
-                    if (position.center >= -reach && position.center <= reach) {
-                        sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center),
-                                    static_cast<int>(i));
-                        read = true;
-                    }
-                }
-                if (!read)
-                    tmpre[i] = 0.0;
-            }
-        }
-    });
     for (uint32_t i = half; i < n; ++i)
         tmpre[i] = 0.0;
 
