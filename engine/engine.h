@@ -127,6 +127,9 @@ public:
 
     // ---- interpolator, band filters, rate conversion -------------------------
     int sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
+    // sinc_interp(nullptr, nullptr, fracs[i], len, centers[i], at[i]) for
+    // i < count, the outputs' common work done together.
+    void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len);
     int band_filter(const char* label, uint32_t lo, uint32_t hi);
     int src_resample();
     // Fills the first half of tmpre with sigre read at the positions 0, step,

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "engine/engine.h"
@@ -34,6 +35,8 @@ constexpr int max_taps = 2 * half_taps + 1;
 // cosine at n + x by the angle-sum rule from cos and sin of pi x / 16, so no
 // tap needs a trigonometric call.
 constexpr int padded_taps = 32;
+// Outputs whose angle functions are evaluated together.
+constexpr int batch = 8;
 struct KernelTable {
     alignas(64) std::array<double, padded_taps> offset{}; // n
     alignas(64) std::array<double, padded_taps> sign{};   // (-1)^n, 0 for the padding
@@ -72,7 +75,9 @@ struct Source {
 };
 
 namespace baseline {
+#define VECTOR_BYTES 16
 #include "engine/interpolator_kernels.inc"
+#undef VECTOR_BYTES
 } // namespace baseline
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -80,7 +85,9 @@ namespace baseline {
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace wide {
+#define VECTOR_BYTES 32
 #include "engine/interpolator_kernels.inc"
+#undef VECTOR_BYTES
 } // namespace wide
 #pragma GCC pop_options
 #endif
@@ -88,6 +95,7 @@ namespace wide {
 struct Kernels {
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
     uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
+    void (*batch)(const Source&, const double*, const int64_t*, const uint32_t*, int, int64_t);
 };
 
 bool cpu_has_avx2()
@@ -108,9 +116,11 @@ std::atomic<bool> wide_allowed{true};
 // The AVX2 build where the processor has it (and it is not switched off).
 const Kernels& kernels()
 {
-    static const Kernels baseline_kernels{baseline::interpolate_one_impl, baseline::interpolate_stepped_impl};
+    static const Kernels baseline_kernels{baseline::interpolate_one_impl, baseline::interpolate_stepped_impl,
+                                          baseline::interpolate_batch_impl};
 #ifdef VESK_INTERPOLATOR_WIDE
-    static const Kernels wide_kernels{wide::interpolate_one_impl, wide::interpolate_stepped_impl};
+    static const Kernels wide_kernels{wide::interpolate_one_impl, wide::interpolate_stepped_impl,
+                                      wide::interpolate_batch_impl};
     if (wide_allowed.load(std::memory_order_relaxed) && cpu_has_avx2())
         return wide_kernels;
 #endif
@@ -129,6 +139,13 @@ int Engine::sinc_interp(const double* values, double* outim, double x, int len, 
 {
     kernels().one({sigre, values, tmpre, outim, sampnump}, x, center, len, outidx);
     return 0;
+}
+
+void Engine::sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len)
+{
+    for (int first = 0; first < count; first += batch)
+        kernels().batch({sigre, nullptr, tmpre, nullptr, sampnump}, fracs + first, centers + first, at + first,
+                        std::min(batch, count - first), len);
 }
 
 uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double* values, double* outim,

@@ -88,8 +88,14 @@ int Engine::stage_jitter()
     chain.random = jitter_rng;
     chain.end = draw(chain.random, amplitude); // the pending end value of the first period
 
-    // Reads outputs first .. last-1, moving `replay` on by one per output.
+    // Reads outputs first .. last-1, moving `replay` on by one per output;
+    // the positions are handed to the interpolator a batch at a time.
     const auto read_block = [&](Chain& replay, uint32_t first, uint32_t last) {
+        constexpr int batch = 16;
+        double fracs[batch];
+        int64_t centers[batch];
+        uint32_t at[batch];
+        int pending = 0;
         for (uint32_t i = first; i < last; ++i) {
             const double e = replay.next(u, amplitude);
             // i + e as a whole part and a fraction in [0, 1), exactly as
@@ -101,13 +107,18 @@ int Engine::stage_jitter()
             if (std::fabs(e) <= far) {
                 const ReadPosition position = ReadPosition::offset_from(i, e);
                 if (position.center >= -reach && position.center <= reach) {
-                    sinc_interp(nullptr, nullptr, position.frac, len, static_cast<int>(position.center),
-                                static_cast<int>(i));
+                    fracs[pending] = position.frac;
+                    centers[pending] = position.center;
+                    at[pending++] = i;
                     read = true;
                 }
             }
             if (!read)
                 tmpre[i] = 0.0;
+            if (pending == batch || (i + 1 == last && pending > 0)) {
+                sinc_interp_batch(fracs, centers, at, pending, len);
+                pending = 0;
+            }
         }
     };
     const unsigned workers = worker_count(threads);
