@@ -33,23 +33,25 @@ constexpr int max_taps = 2 * half_taps + 1;
 // padded to 32 entries so the weight loop runs in whole vectors (entry 31
 // has sign 0 and so weight 0).  cos and sin of pi n / 16 give the window's
 // cosine at n + x by the angle-sum rule from cos and sin of pi x / 16, so no
-// tap needs a trigonometric call.
+// tap needs a trigonometric call.  The Hann window's 1/2 and the sign
+// (-1)^n that sin(pi (n + x)) takes against sin(pi x) are folded into the
+// constants (both exact).
 constexpr int padded_taps = 32;
 // Outputs whose angle functions are evaluated together.
 constexpr int batch = 8;
 struct KernelTable {
-    alignas(64) std::array<double, padded_taps> offset{}; // n
-    alignas(64) std::array<double, padded_taps> sign{};   // (-1)^n, 0 for the padding
-    alignas(64) std::array<double, padded_taps> cos_n{};  // cos(pi n / 16)
-    alignas(64) std::array<double, padded_taps> sin_n{};  // sin(pi n / 16)
+    alignas(64) std::array<double, padded_taps> offset{};    // n
+    alignas(64) std::array<double, padded_taps> half_sign{}; // (-1)^n / 2, 0 for the padding
+    alignas(64) std::array<double, padded_taps> half_cos{};  // (-1)^n cos(pi n / 16) / 2
+    alignas(64) std::array<double, padded_taps> half_sin{};  // (-1)^n sin(pi n / 16) / 2
     KernelTable()
     {
         for (int t = 0; t < padded_taps; ++t) {
             const int n = half_taps - t;
             offset[t] = n;
-            sign[t] = t < max_taps ? ((n & 1) ? -1.0 : 1.0) : 0.0;
-            cos_n[t] = std::cos(pi * n / 16.0);
-            sin_n[t] = std::sin(pi * n / 16.0);
+            half_sign[t] = t < max_taps ? ((n & 1) ? -0.5 : 0.5) : 0.0;
+            half_cos[t] = half_sign[t] * std::cos(pi * n / 16.0);
+            half_sin[t] = half_sign[t] * std::sin(pi * n / 16.0);
         }
     }
 };
