@@ -92,49 +92,71 @@ namespace wide {
 #undef VECTOR_BYTES
 } // namespace wide
 #pragma GCC pop_options
+
+// AVX-512 implies fused multiply-add, which the compiler would otherwise
+// form from a product and a sum and so round differently from the other
+// builds.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512vl,prefer-vector-width=512")
+#pragma GCC optimize("fp-contract=off")
+namespace widest {
+#define VECTOR_BYTES 64
+#include "engine/interpolator_kernels.inc"
+#undef VECTOR_BYTES
+} // namespace widest
+#pragma GCC pop_options
 #endif
 
 struct Kernels {
+    int lanes;
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
     uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
     void (*batch)(const Source&, const double*, const int64_t*, const uint32_t*, int, int64_t);
 };
 
-bool cpu_has_avx2()
+// The widest vectors the processor has, in doubles: 8 (AVX-512), 4 (AVX2)
+// or 2 (every x86-64).
+int cpu_lanes()
 {
 #ifdef VESK_INTERPOLATOR_WIDE
-    static const bool has = [] {
+    static const int lanes = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+            __builtin_cpu_supports("avx512vl"))
+            return 8;
+        return __builtin_cpu_supports("avx2") ? 4 : 2;
     }();
-    return has;
+    return lanes;
 #else
-    return false;
+    return 2;
 #endif
 }
 
-std::atomic<bool> wide_allowed{true};
+std::atomic<int> lane_limit{8};
 
-// The AVX2 build where the processor has it (and it is not switched off).
+// The widest build the processor runs (and the limit allows).
 const Kernels& kernels()
 {
-    static const Kernels baseline_kernels{baseline::interpolate_one_impl, baseline::interpolate_stepped_impl,
-                                          baseline::interpolate_batch_impl};
+    static const Kernels builds[] = {
 #ifdef VESK_INTERPOLATOR_WIDE
-    static const Kernels wide_kernels{wide::interpolate_one_impl, wide::interpolate_stepped_impl,
-                                      wide::interpolate_batch_impl};
-    if (wide_allowed.load(std::memory_order_relaxed) && cpu_has_avx2())
-        return wide_kernels;
+        {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_batch_impl},
+        {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_batch_impl},
 #endif
-    return baseline_kernels;
+        {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_batch_impl},
+    };
+    const int usable = std::min(cpu_lanes(), lane_limit.load(std::memory_order_relaxed));
+    for (const Kernels& build : builds)
+        if (build.lanes <= usable)
+            return build;
+    return builds[std::size(builds) - 1];
 }
 
 } // namespace
 
-bool allow_wide_interpolator(bool allowed)
+int limit_interpolator_lanes(int lanes)
 {
-    wide_allowed.store(allowed);
-    return allowed && cpu_has_avx2();
+    lane_limit.store(lanes);
+    return kernels().lanes;
 }
 
 int Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)

@@ -3,9 +3,10 @@
 
 namespace vesk {
 
-// Whether the interpolator may use its AVX2 build (where the processor has
-// AVX2; the baseline build serves otherwise).  Both builds give the same
-// bits; returns whether the AVX2 build is now in use.
-bool allow_wide_interpolator(bool allowed);
+// Limits the interpolator to builds of at most `lanes` doubles per vector
+// (8: AVX-512, 4: AVX2, 2: the x86-64 baseline); the widest build the
+// processor runs within the limit serves.  All builds give the same bits.
+// Returns the lanes of the build now in use.
+int limit_interpolator_lanes(int lanes);
 
 } // namespace vesk

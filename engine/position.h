@@ -21,9 +21,10 @@ struct ReadPosition {
     // interpolator finds no tap, every further output is 0, and the caller
     // can stop reading.  (Also keeps the whole part within 64 bits for a
     // step near the largest double.)
-    // `Floor` is any exact floor; code built for processors with a rounding
-    // instruction passes one that uses it.
-    template <double (*Floor)(double) = floor_exact>
+    // Code built for processors with a rounding instruction sets
+    // `rounding_instruction`, so that floor is that one instruction once
+    // this is inlined there; elsewhere std::floor would be a library call.
+    template <bool rounding_instruction = false>
     bool advance(double step, int64_t silent_from)
     {
         const double next = frac + step;
@@ -31,7 +32,7 @@ struct ReadPosition {
             frac = next;
             return true;
         }
-        const double whole = Floor(next);
+        const double whole = rounding_instruction ? std::floor(next) : floor_exact(next);
         // Written so that a NaN step also ends the reading.
         if (!(static_cast<double>(center) + whole < static_cast<double>(silent_from)))
             return false;
