@@ -4,6 +4,7 @@
 // engine's entry to the complex transform, and the switch, which uses that
 // the time signal is real: a complex transform of half the length does the
 // work of the full one in either direction.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -74,13 +75,42 @@ int Engine::fft_init()
 
 void Engine::fill_coefficients(uint64_t first, uint64_t last, unsigned workers)
 {
-    const double step = 6.283185307179586 / sampnump;
-    parallel_for(last - first, workers, uint64_t{1} << 16, [this, step, first](uint64_t from, uint64_t to) {
-        for (uint64_t i = first + from; i < first + to; ++i) {
-            const double angle = step * static_cast<double>(i);
-            fft_coeff_re[i] = std::cos(angle);
-            fft_coeff_im[i] = std::sin(angle);
-        }
+    // Only the angles up to pi/4 go through the library; the rest of the
+    // circle is the same values exchanged or negated, which is exact (and
+    // more accurate than the library's rounding of angles near pi/2 and
+    // pi).  The ranges are filled in order, each from entries already
+    // filled, and split across threads within each range.
+    const uint64_t n = sampnump;
+    const double step = 6.283185307179586 / static_cast<double>(n);
+    const auto fill = [&](uint64_t from, uint64_t to, auto entry) {
+        from = std::max(from, first);
+        to = std::min(to, last);
+        if (from < to)
+            parallel_for(to - from, workers, uint64_t{1} << 16, [&](uint64_t a, uint64_t b) {
+                for (uint64_t i = from + a; i < from + b; ++i)
+                    entry(i);
+            });
+    };
+    const uint64_t eighth = n / 8, quarter = n / 4, half = n / 2;
+    fill(0, eighth + 1, [&](uint64_t i) {
+        const double angle = step * static_cast<double>(i);
+        fft_coeff_re[i] = std::cos(angle);
+        fft_coeff_im[i] = std::sin(angle);
+    });
+    // pi/4 .. pi/2: cos x = sin(pi/2 - x), sin x = cos(pi/2 - x).
+    fill(eighth + 1, quarter + 1, [&](uint64_t i) {
+        fft_coeff_re[i] = fft_coeff_im[quarter - i];
+        fft_coeff_im[i] = fft_coeff_re[quarter - i];
+    });
+    // pi/2 .. pi: cos x = -cos(pi - x), sin x = sin(pi - x).
+    fill(quarter + 1, half + 1, [&](uint64_t i) {
+        fft_coeff_re[i] = -fft_coeff_re[half - i];
+        fft_coeff_im[i] = fft_coeff_im[half - i];
+    });
+    // pi .. 2 pi: cos x = cos(2 pi - x), sin x = -sin(2 pi - x).
+    fill(half + 1, n, [&](uint64_t i) {
+        fft_coeff_re[i] = fft_coeff_re[n - i];
+        fft_coeff_im[i] = -fft_coeff_im[n - i];
     });
 }
 

@@ -406,20 +406,26 @@ TEST(TransformTables, ANewSizeRebuildsTheTables)
     rig.engine.sampnump = 512;
     ASSERT_EQ(rig.engine.fft_init(), 0);
     EXPECT_EQ(rig.engine.fft_tabsize, 512u);
-    // Every entry as built from the one angle step: the lower half (all a
-    // domain switch reads) at once, the rest with the first full-length
-    // complex transform.
-    const double step = 6.283185307179586 / 512;
-    for (uint32_t i = 0; i <= 256; ++i) {
-        ASSERT_EQ(rig.engine.fft_coeff_re[i], std::cos(step * i)) << i;
-        ASSERT_EQ(rig.engine.fft_coeff_im[i], std::sin(step * i)) << i;
-    }
+    // Every entry within an ulp of the exact cosine and sine of 2 pi i / 512
+    // (and exact where they are 0 or 1): the lower half (all a domain switch
+    // reads) at once, the rest with the first full-length complex transform.
+    const auto check = [&rig](uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) {
+            const long double angle = 2.0L * std::numbers::pi_v<long double> * i / 512.0L;
+            ASSERT_NEAR(rig.engine.fft_coeff_re[i], static_cast<double>(std::cos(angle)), 1.2e-16) << i;
+            ASSERT_NEAR(rig.engine.fft_coeff_im[i], static_cast<double>(std::sin(angle)), 1.2e-16) << i;
+        }
+        for (const uint32_t i : {0u, 128u, 256u, 384u}) {
+            if (i >= count)
+                continue;
+            EXPECT_EQ(std::fabs(rig.engine.fft_coeff_re[i]), i % 256 == 0 ? 1.0 : 0.0) << i;
+            EXPECT_EQ(std::fabs(rig.engine.fft_coeff_im[i]), i % 256 == 0 ? 0.0 : 1.0) << i;
+        }
+    };
+    check(257);
     std::vector<double> re(512, 0.0), im(512, 0.0);
     rig.engine.fft(re.data(), im.data(), 512, 0, 1, 0);
-    for (uint32_t i = 0; i < 512; ++i) {
-        ASSERT_EQ(rig.engine.fft_coeff_re[i], std::cos(step * i)) << i;
-        ASSERT_EQ(rig.engine.fft_coeff_im[i], std::sin(step * i)) << i;
-    }
+    check(512);
     // The scratch halves must be usable over their whole new length.
     rig.engine.fft_tmpbuf_re[255] = 1.0;
     rig.engine.fft_tmpbuf_im[255] = 1.0;
