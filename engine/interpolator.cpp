@@ -112,6 +112,7 @@ struct Kernels {
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
     uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
     void (*batch)(const Source&, const double*, const int64_t*, const uint32_t*, int, int64_t);
+    uint32_t (*walk)(ReadPosition&, double, int64_t, uint32_t);
 };
 
 // The widest vectors the processor has, in doubles: 8 (AVX-512), 4 (AVX2)
@@ -139,10 +140,13 @@ const Kernels& kernels()
 {
     static const Kernels builds[] = {
 #ifdef VESK_INTERPOLATOR_WIDE
-        {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_batch_impl},
-        {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_batch_impl},
+        {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_batch_impl,
+         widest::walk_impl},
+        {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_batch_impl,
+         wide::walk_impl},
 #endif
-        {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_batch_impl},
+        {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_batch_impl,
+         baseline::walk_impl},
     };
     const int usable = std::min(cpu_lanes(), lane_limit.load(std::memory_order_relaxed));
     for (const Kernels& build : builds)
@@ -202,14 +206,13 @@ uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double
         blocks, workers,
         [&](unsigned b) {
             starts[b] = position;
-            stops[b] = bound(b + 1);
-            for (uint32_t i = bound(b); i < bound(b + 1); ++i) {
-                if (!position.advance(step, silent_from)) {
-                    end = stops[b] = i + 1;
-                    return false;
-                }
-            }
-            return true;
+            const uint32_t length = bound(b + 1) - bound(b);
+            const uint32_t taken = kernel.walk(position, step, silent_from, length);
+            stops[b] = bound(b) + std::min(taken + 1, length);
+            if (taken == length)
+                return true;
+            end = stops[b];
+            return false;
         },
         [&](unsigned b) { kernel.stepped(source, starts[b], step, len, silent_from, bound(b), stops[b]); });
     return end;

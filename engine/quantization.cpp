@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/floor.h"
+#include "engine/parallel.h"
 
 namespace vesk {
 
@@ -79,8 +80,11 @@ int Engine::stage_quantization(int firstch)
     // dropped bits the 24-bit rounding alone remains.
     const int32_t offset = drop > 0 ? (int32_t{1} << (drop - 1)) - 1 : 0;
 
-    for (uint32_t i = 0; i < n; ++i)
-        sigre[i] = quantize_sample(sigre[i], offset, drop);
+    double* samples = sigre;
+    parallel_for(n, worker_count(threads), uint64_t{1} << 16, [=](uint64_t first, uint64_t last) {
+        for (uint64_t i = first; i < last; ++i)
+            samples[i] = quantize_sample(samples[i], offset, drop);
+    });
 
     // Back to the level before the stage.  A gain of 0 (possible only when
     // the first channel's peak was infinite) cannot be undone, and the

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/parallel.h"
 #include "engine/spectrum.h"
 
 namespace vesk {
@@ -119,21 +120,25 @@ int Engine::stage_hold_aperture(const char* label, int mode, double value)
     tmpre[0] = sigre[0];
     tmpim[0] = sigim[0];
     // The Nyquist bin is weighted too: it is half of a real cosine at fs/2.
-    // x > 0 throughout because k >= 1 and value > 0.
-    for (uint32_t k = 1; k <= h; ++k) {
-        const double x = (static_cast<double>(k) / m) * pv; // [radians]
-        const double s = std::sin(x) / x;
-        if (mode == 0) {
-            tmpre[k] = sigre[k] * s;
-            tmpim[k] = sigim[k] * s;
-        } else {
-            // Multiply by s * e^(-jx) = a + jb.
-            const double a = s * std::cos(x);
-            const double b = -s * std::sin(x);
-            tmpre[k] = sigre[k] * a - sigim[k] * b;
-            tmpim[k] = sigre[k] * b + sigim[k] * a;
+    // x > 0 throughout because k >= 1 and value > 0.  Every bin on its own,
+    // so the bins are split across threads.
+    parallel_for(h, worker_count(threads), uint64_t{1} << 14, [&](uint64_t first, uint64_t last) {
+        for (uint64_t k = first + 1; k <= last; ++k) {
+            const double x = (static_cast<double>(k) / m) * pv; // [radians]
+            const double sin_x = std::sin(x);
+            const double s = sin_x / x;
+            if (mode == 0) {
+                tmpre[k] = sigre[k] * s;
+                tmpim[k] = sigim[k] * s;
+            } else {
+                // Multiply by s * e^(-jx) = a + jb.
+                const double a = s * std::cos(x);
+                const double b = -s * sin_x;
+                tmpre[k] = sigre[k] * a - sigim[k] * b;
+                tmpim[k] = sigre[k] * b + sigim[k] * a;
+            }
         }
-    }
+    });
 
     complete_conjugate_symmetry(tmpre, tmpim, n);
     std::swap(sigre, tmpre);

@@ -1,7 +1,7 @@
-// The interpolating passes split their outputs across threads and run on
-// the widest vectors the processor has; whatever the thread count or the
-// vector width, every output must be the same to the last bit, and the
-// jitter's random sequence must end where a single pass leaves it.
+// The heavy passes split their work across threads, and the interpolator
+// runs on the widest vectors the processor has; whatever the thread count
+// or the vector width, every output must be the same to the last bit, and
+// the jitter's random sequence must end where a single pass leaves it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -75,6 +75,8 @@ TEST(ParallelPasses, ResultsDoNotDependOnTheThreadCountOrVectorWidth)
         {"vari-speed in time", false, [](Engine& e) { e.stage_varispeed_t(); }},
         {"vari-speed in frequency", true, [](Engine& e) { e.stage_varispeed_f(); }},
         {"jitter", false, [](Engine& e) { e.stage_jitter(); }},
+        {"hold", true, [](Engine& e) { e.stage_hold_aperture("hold ...\n", 0, 1.0); }},
+        {"aperture", true, [](Engine& e) { e.stage_hold_aperture("aperture ...\n", 1, 0.5); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
