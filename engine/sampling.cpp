@@ -5,6 +5,7 @@
 // Units: N = sampnump [samples, also bins], H = N / 2 [bins], M = fssim_idx
 // [bins per fs-sim period, i.e. fs-sim in bins of width fs / N].  One
 // fs-sim period is N / M working samples long.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -73,9 +74,11 @@ int Engine::stage_sampling()
     // Spread: target j takes bucket j mod m.  Ascending j lets each bin copy
     // the one a period below it, which already holds the same bucket, so
     // the buckets are read in place and need no second array.
-    for (uint32_t j = b; j < h; ++j) {
-        tmpre[j] = tmpre[j - m];
-        tmpim[j] = tmpim[j - m];
+    // A period at a time: source and target of one copy never overlap.
+    for (uint32_t j = b; j < h; j += m) {
+        const uint32_t length = std::min(m, h - j);
+        std::copy_n(tmpre + (j - m), length, tmpre + j);
+        std::copy_n(tmpim + (j - m), length, tmpim + j);
     }
     // The images are gathered into the bins below the Nyquist bin only; the
     // Nyquist bin stays empty.  The upper half is rebuilt from the lower one
