@@ -16,9 +16,10 @@ inline double floor_exact(double v)
         return v;
     // Below 2^52 the conversion to a 64-bit integer truncates exactly; one
     // step down turns truncation into floor for the negative fractions.
-    double whole = static_cast<double>(static_cast<int64_t>(v));
-    if (whole > v)
-        whole -= 1.0;
+    // The step is taken in integers from the comparison's result, not by a
+    // branch, which values of either sign would mispredict half the time.
+    const int64_t truncated = static_cast<int64_t>(v);
+    const double whole = static_cast<double>(truncated - (static_cast<double>(truncated) > v ? 1 : 0));
     // floor keeps the sign of its argument: -0.0 stays -0.0.
     return std::copysign(whole, v);
 }
