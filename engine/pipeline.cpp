@@ -2,6 +2,7 @@
 // fixed order (each only when its parameters make it act), normalise and
 // encode as 24-bit samples.
 #include <algorithm>
+#include <cstring>
 
 #include "engine/engine.h"
 #include "engine/level.h"
@@ -66,6 +67,36 @@ void encode_channel(const ChannelBytes& channel, uint64_t count, unsigned thread
     });
 }
 
+// Encodes input(i) * gain for i < count through a table of every possible
+// result, built in `scratch`; returns false (and does nothing) where that
+// does not pay or the table does not fit.
+bool encode_by_table(const ChannelBytes& channel, uint64_t count, uint32_t width, double gain, uint8_t* scratch,
+                     uint64_t scratch_bytes, unsigned threads)
+{
+    // 8 or 16 bits hold at most 65536 different sample values: encoding each
+    // value once and looking the samples up gives the same bytes for far
+    // less work on a long channel.
+    if (width > 2)
+        return false;
+    const uint64_t codes = uint64_t{1} << (8 * width);
+    constexpr uint64_t entry = 4; // bytes per code: the 3 of the sample and one spare
+    if (count < 4 * codes || scratch == nullptr || scratch_bytes < codes * entry)
+        return false;
+    uint8_t* const table = scratch;
+    for (uint64_t code = 0; code < codes; ++code) {
+        const uint8_t bytes[3] = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8), 0};
+        encode_sample24(decode_sample(bytes, width) * gain, table + entry * code);
+    }
+    parallel_for(count, threads, sample_pass_min_block, [&](uint64_t first, uint64_t last) {
+        for (uint64_t i = first; i < last; ++i) {
+            const uint8_t* in = channel.input + i * channel.input_step;
+            const uint32_t code = width == 2 ? in[0] | (in[1] << 8) : in[0];
+            std::memcpy(channel.output + i * channel.output_step, table + entry * code, 3);
+        }
+    });
+    return true;
+}
+
 } // namespace
 
 void Engine::pass_through(int firstch)
@@ -82,7 +113,10 @@ void Engine::pass_through(int firstch)
         if (firstch)
             outgain = level_gain(-0.707106781, peak_magnitude(count, workers, input));
         const double gain = outgain;
-        encode_channel(channel, count, workers, [&input, gain](uint64_t i) { return input(i) * gain; });
+        // The scratch array is free: an idle chain leaves it unused.
+        if (!encode_by_table(channel, count, fixed_width.value, gain, reinterpret_cast<uint8_t*>(tmpre),
+                             uint64_t{sampnump} * sizeof(double), workers))
+            encode_channel(channel, count, workers, [&input, gain](uint64_t i) { return input(i) * gain; });
     });
     inpsampptr += count * channel.input_step;
     outsampptr += count * channel.output_step;

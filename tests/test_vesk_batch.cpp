@@ -60,6 +60,9 @@ TEST(VeskBatch, NeutralRunsGiveTheInputIn24Bits)
         // The second channel is louder than the first and clips.
         {"three channels, one clipping", 16, {tone(400, 5000, 0.01), tone(400, 30000, 0.02), tone(400, 0, 0.0)}, {}},
         {"silent first channel keeps gain 1", 16, {tone(100, 0, 0.0), tone(100, 1000, 0.1)}, {}},
+        // Long enough for the encoding by a table of every possible value.
+        {"long stereo 16 bit", 16, {tone(300000, 25000, 0.0013), tone(300000, 31000, 0.0021)}, {}},
+        {"long stereo 8 bit", 8, {tone(3000, 90, 0.01), tone(3000, 127, 0.03)}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
