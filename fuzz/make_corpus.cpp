@@ -68,6 +68,14 @@ void wav_header_seeds(const fs::path& folder)
         b[36 + 5] = b[36 + 6] = b[36 + 7] = 0xFF;
         put(folder, "chunk-near-4g", b);
     }
+    {
+        // A data chunk declared 36 bytes short of 2^32: readable, but no
+        // header of that size can be written (its RIFF size would not fit).
+        Bytes b = mono16(4);
+        b[40] = 0xDC;
+        b[41] = b[42] = b[43] = 0xFF;
+        put(folder, "data-near-4g", b);
+    }
     put(folder, "zero-channels", make_pcm_wav(0, 8000, 16, {}));
     put(folder, "riff-only", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'});
 }

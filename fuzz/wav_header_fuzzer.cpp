@@ -79,8 +79,12 @@ void check_read(std::FILE* file, const uint8_t* data, std::size_t size)
     if (u32_at(header + 4) != uint64_t{format.inpchdatasize} * format.chnr)
         broken("published data size differs from the chunk's");
 
-    // What the writer makes of this format reads back the same.
+    // What the writer makes of this format reads back the same, for every
+    // size the writer takes: the RIFF size, datasize + 36, must fit 32 bits
+    // (runs refuse larger outputs before they write a header).
     const uint32_t datasize = format.inpchdatasize * format.chnr;
+    if (datasize > 0xFFFFFFFFu - 36u)
+        return;
     const auto written = vesk::wav::make_wav_header(format.chnr, format.fsinp, format.bitnrinp, datasize);
     std::FILE* again = fmemopen(const_cast<uint8_t*>(written.data()), written.size(), "rb");
     if (again == nullptr)
