@@ -147,6 +147,16 @@ int Engine::process_channel(int firstch)
         });
         inpsampptr += sampnuminp * input_step;
     }
+    // What this channel knows about its arrays holds for this channel only:
+    // forgotten when it ends, whichever way it ends.
+    struct Forget {
+        Engine& engine;
+        ~Forget()
+        {
+            engine.zeros_from_ = 0;
+            engine.release_cleared_ = false;
+        }
+    } forget{*this};
     // A chain that only reads the signal at stretched positions writes no
     // array beyond the signal it reads or makes, so the zeros after it can
     // be pages given back rather than pages written; any stage that writes
@@ -160,11 +170,7 @@ int Engine::process_channel(int firstch)
     // Up to vari-speed in time (the last stage that reads the signal at
     // stretched positions) the signal keeps a known end where only the rate
     // conversion came before it: the readers need not walk the zeros after
-    // it.  Forgotten when the channel ends, whichever way it ends.
-    struct ForgetZeros {
-        uint32_t& zeros_from;
-        ~ForgetZeros() { zeros_from = 0; }
-    } forget{zeros_from_};
+    // it.
     zeros_from_ = plan.input_filter || plan.hold ? 0 : std::max<uint32_t>(sampnuminp, 1);
     timedomain = 1;
     if (stopflag)
