@@ -94,15 +94,15 @@ struct Rig {
     {
         engine.sampnump = n;
         engine.threads = 1;
-        if (engine.fft_init() != 0)
+        if (!engine.fft_init())
             return;
         if (buffers) {
-            if (engine.alloc_buffers() != 0)
+            if (!engine.alloc_buffers())
                 return;
-            engine.sigre = engine.sampbuf1_re;
-            engine.sigim = engine.sampbuf1_im;
-            engine.tmpre = engine.sampbuf2_re;
-            engine.tmpim = engine.sampbuf2_im;
+            engine.sigre = engine.sampbuf1_re.data();
+            engine.sigim = engine.sampbuf1_im.data();
+            engine.tmpre = engine.sampbuf2_re.data();
+            engine.tmpim = engine.sampbuf2_im.data();
         }
         ok = true;
     }
@@ -112,10 +112,10 @@ struct Rig {
     void load(const double* re, const double* im, int timedomain)
     {
         const uint32_t n = engine.sampnump;
-        engine.sigre = engine.sampbuf1_re;
-        engine.sigim = engine.sampbuf1_im;
-        engine.tmpre = engine.sampbuf2_re;
-        engine.tmpim = engine.sampbuf2_im;
+        engine.sigre = engine.sampbuf1_re.data();
+        engine.sigim = engine.sampbuf1_im.data();
+        engine.tmpre = engine.sampbuf2_re.data();
+        engine.tmpim = engine.sampbuf2_im.data();
         copy(engine.sigre, re, n);
         copy(engine.sigim, im, n);
         engine.timedomain = timedomain;
@@ -306,7 +306,7 @@ void interp_src(benchmark::State& state)
         return;
     vesk::Engine& e = rig.engine;
     e.fsinp = 44100;
-    e.fs = 48000;
+    e.params.fs = 48000;
     // An input just long enough for the outputs to fill the lower half.
     e.sampnuminp = static_cast<uint32_t>(std::floor(n / 2 * (44100.0 / 48000.0)));
     const TimeSignal input(n, e.sampnuminp);
@@ -322,8 +322,8 @@ void interp_varispeed_t(benchmark::State& state)
     if (!rig.check(state))
         return;
     vesk::Engine& e = rig.engine;
-    e.fs = e.fsinp = 48000;
-    e.varispeedt = 1.5;
+    e.params.fs = e.fsinp = 48000;
+    e.params.varispeedt = 1.5;
     const TimeSignal input(n, n / 2);
     const uint64_t outputs = stretched_outputs(1.5, n / 2, n / 2);
     time_stage(state, rig, input, [](vesk::Engine& engine) { engine.stage_varispeed_t(); });
@@ -337,10 +337,10 @@ void interp_jitter(benchmark::State& state)
     if (!rig.check(state))
         return;
     vesk::Engine& e = rig.engine;
-    e.fs = e.fsinp = 48000;
-    e.fssim = 11025.0;
-    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.fssim / (e.fs / static_cast<double>(n))));
-    e.jitteramp = 0.05;
+    e.params.fs = e.fsinp = 48000;
+    e.params.fssim = 11025.0;
+    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.params.fssim / (e.params.fs / static_cast<double>(n))));
+    e.params.jitteramp = 0.05;
     const TimeSignal input(n, n / 2);
     time_stage(state, rig, input, [](vesk::Engine& engine) {
         engine.jitter_rng.seed(1); // the same error sequence every time
@@ -407,9 +407,9 @@ void sampling(benchmark::State& state)
     if (!rig.check(state))
         return;
     vesk::Engine& e = rig.engine;
-    e.fs = e.fsinp = 48000;
-    e.fssim = static_cast<double>(state.range(0));
-    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.fssim / (e.fs / static_cast<double>(n))));
+    e.params.fs = e.fsinp = 48000;
+    e.params.fssim = static_cast<double>(state.range(0));
+    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.params.fssim / (e.params.fs / static_cast<double>(n))));
     Array re = make_array(n), im = make_array(n);
     fill_random(re.get(), n, 5);
     fill_random(im.get(), n, 6);

@@ -1,11 +1,13 @@
 // vesk-batch: runs batch files without any window system.
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "engine/engine.h"
 #include "ui/batch.h"
@@ -16,38 +18,38 @@ namespace {
 const char usage_text[] = "usage: vesk-batch [-e LINE]... [FILE]...\n"
                           "Try 'vesk-batch --help' for more information.\n";
 
-const char help_text[] =
-    "usage: vesk-batch [-e LINE]... [FILE]...\n"
-    "\n"
-    "Reads batch text from each -e LINE and each FILE ('-' is standard input),\n"
-    "in the order given, and runs the chain on every \"process\" command.\n"
-    "The parameters start at their defaults and carry over from one source to\n"
-    "the next.\n"
-    "\n"
-    "Batch text is a sequence of words; each keyword takes the value after it:\n"
-    "  inpwavname PATH     input WAV file (the rest of the line)\n"
-    "  outwavname PATH     output WAV file (the rest of the line)\n"
-    "  fssrc HZ            target rate of the sample-rate conversion\n"
-    "  ensrc TRUE|FALSE    sample-rate conversion on or off\n"
-    "  fssim HZ            simulated sampling rate fs-sim\n"
-    "  bitnr BITS          quantization word length, 1 to 24\n"
-    "  aperture TS         aperture, fraction of the fs-sim period (0 to 1)\n"
-    "  fcloin HZ, fchiin HZ      input band filter corners\n"
-    "  fcloout HZ, fchiout HZ    output band filter corners\n"
-    "  varispeedt F        vari-speed factor in time\n"
-    "  varispeedf F        vari-speed factor in frequency\n"
-    "  varispeedsh TRUE|FALSE    hold sample before vari-speed\n"
-    "  jitteramp TS        clock jitter amplitude, fraction of the fs-sim period (0 to 0.5)\n"
-    "  process             run the chain with the parameters read so far\n"
-    "  stop                stop reading (nothing after it is read)\n"
-    "Frequencies and factors also take the semitone form: ST raises the current\n"
-    "value by one semitone, ST-12 lowers it by an octave, ST7 raises it by a fifth.\n"
-    "\n"
-    "The run's log goes to standard output; messages go to standard error.\n"
-    "Exit status: 0 when every run succeeded (or there was none); 1 when a source\n"
-    "could not be opened, parameters were refused or a run failed; 130 after\n"
-    "Ctrl-C, which stops the run under way and leaves no output behind; 2 for a\n"
-    "usage error.\n";
+// The help: the keywords come from the parameter table, so the text
+// cannot fall behind the reader.
+std::string help_text()
+{
+    std::string text =
+        "usage: vesk-batch [-e LINE]... [FILE]...\n"
+        "\n"
+        "Reads batch text from each -e LINE and each FILE ('-' is standard input),\n"
+        "in the order given, and runs the chain on every \"process\" command.\n"
+        "The parameters start at their defaults and carry over from one source to\n"
+        "the next.\n"
+        "\n"
+        "Batch text is a sequence of words; each keyword takes the value after it:\n";
+    for (const vesk::ParamInfo& p : vesk::param_table()) {
+        std::string left = "  " + std::string(p.keyword) + " " + std::string(p.value_name);
+        left.resize(std::max<std::size_t>(left.size() + 1, 28), ' ');
+        text += left + std::string(p.help) + ", default " + std::string(p.fallback) + "\n";
+    }
+    text +=
+        "  process                    run the chain with the parameters read so far\n"
+        "  stop                       stop reading (nothing after it is read)\n"
+        "Frequencies and factors (fssim, the four filter corners, varispeedt and\n"
+        "varispeedf) also take the semitone form: ST raises the current value by one\n"
+        "semitone, ST-12 lowers it by an octave, ST7 raises it by a fifth.\n"
+        "\n"
+        "The run's log goes to standard output; messages go to standard error.\n"
+        "Exit status: 0 when every run succeeded (or there was none); 1 when a source\n"
+        "could not be opened, parameters were refused or a run failed; 130 after\n"
+        "Ctrl-C, which stops the run under way and leaves no output behind; 2 for a\n"
+        "usage error.\n";
+    return text;
+}
 
 // Written by the SIGINT handler; both are lock-free, so the handler may touch
 // them.
@@ -93,9 +95,22 @@ bool load_source(const Source& source, std::string& text)
         return true;
     case Source::file:
         return vesk::batch::load_file(source.text, text);
-    case Source::standard_input:
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return !std::cin.bad();
+    case Source::standard_input: {
+        // read(2) rather than a stream: Ctrl-C interrupts the read (the
+        // handler is installed without SA_RESTART), so a batch still being
+        // typed or piped in ends at once instead of at the end of the input.
+        text.clear();
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (n > 0)
+                text.append(chunk, static_cast<std::size_t>(n));
+            else if (n == 0 || interrupted)
+                return true;
+            else if (errno != EINTR)
+                return false;
+        }
+    }
     }
     return false;
 }
@@ -109,7 +124,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!options_done && (arg == "--help" || arg == "-h")) {
-            std::fputs(help_text, stdout);
+            std::fputs(help_text().c_str(), stdout);
             return 0;
         }
         if (!options_done && arg == "--") {
@@ -140,19 +155,23 @@ int main(int argc, char** argv)
     StderrMessages messages;
     vesk::Engine engine(messages, log);
     running_stopflag = &engine.stopflag;
-    std::signal(SIGINT, on_interrupt);
+    struct sigaction on_ctrl_c {};
+    on_ctrl_c.sa_handler = on_interrupt;
+    sigemptyset(&on_ctrl_c.sa_mask);
+    on_ctrl_c.sa_flags = 0; // no SA_RESTART: a blocking read returns at once
+    sigaction(SIGINT, &on_ctrl_c, nullptr);
 
     vesk::ParamRecord record;
     bool failed = false;
     vesk::batch::BatchActions actions;
+    // The stop flag is never cleared here: a Ctrl-C that comes after this
+    // check, even before the run has begun, stops the run at its first look.
     actions.process = [&] {
         if (interrupted)
             return;
-        vesk::copy_record_to_engine(record, engine);
-        if (engine.check_params() != 0 || vesk::run_worker_steps(engine) != 0)
+        engine.params = vesk::engine_params(record);
+        if (!engine.check_params() || vesk::run_worker_steps(engine) != vesk::RunOutcome::done)
             failed = true;
-        if (interrupted)
-            engine.stopflag = 1;
     };
 
     try {

@@ -9,7 +9,7 @@
 
 namespace vesk {
 
-int Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
+void Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
 {
     if (timedomain != 0)
         switch_domain();
@@ -42,7 +42,6 @@ int Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
     // band.  The negative frequencies are rebuilt as the mirror of the
     // positive ones, so the filter needs no second pass over the upper half.
     complete_conjugate_symmetry(sigre, sigim, n);
-    return 0;
 }
 
 } // namespace vesk

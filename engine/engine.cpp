@@ -6,18 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <cstdlib>
 #include <vector>
 
 namespace vesk {
 
 Engine::Engine(MessageSink& messages, LogSink& log) : messages_(messages), log_(log) {}
 
-Engine::~Engine()
-{
-    fft_free();
-    free_buffers();
-}
+Engine::~Engine() = default;
 
 void Engine::message(const char* text)
 {
@@ -42,7 +37,7 @@ void Engine::log_line(const char* format, ...)
     log_.append_log(line);
 }
 
-int Engine::check_params()
+bool Engine::check_params()
 {
     // A value that is not finite fails the test that covers it: an infinite
     // factor or amplitude would otherwise step positions forever.
@@ -52,65 +47,38 @@ int Engine::check_params()
         const char* text;
     };
     const Check checks[] = {
-        {finite(fssim) && fssim > 0, "invalid fs-sim (must be >0)"},
-        {finite(aperture) && aperture >= 0 && aperture <= 1, "invalid aperture (must be 0 ... 1)"},
-        {finite(fcloin) && fcloin >= 0, "invalid input fc-lo (must be >= 0)"},
-        {finite(fchiin) && fchiin >= 0, "invalid input fc-hi (must be >= 0)"},
-        {finite(fcloout) && finite(fchiout) && fcloout >= 0 && fchiout >= 0,
+        {finite(params.fssim) && params.fssim > 0, "invalid fs-sim (must be >0)"},
+        {finite(params.aperture) && params.aperture >= 0 && params.aperture <= 1, "invalid aperture (must be 0 ... 1)"},
+        {finite(params.fcloin) && params.fcloin >= 0, "invalid input fc-lo (must be >= 0)"},
+        {finite(params.fchiin) && params.fchiin >= 0, "invalid input fc-hi (must be >= 0)"},
+        {finite(params.fcloout) && finite(params.fchiout) && params.fcloout >= 0 && params.fchiout >= 0,
          "invalid output fc-lo (must be >= 0)"},
-        {bitnr >= 1 && bitnr <= 24, "invalid bitnr (must be 1 ... 24)"},
-        {finite(varispeedt) && varispeedt > 0, "invalid vari-speed-t (must be > 0)"},
-        {finite(varispeedf) && varispeedf > 0, "invalid vari-speed-f (must be > 0)"},
-        {finite(jitteramp) && jitteramp >= 0 && jitteramp <= 0.5, "invalid jitter-amp (must be 0 ... 0.5)"},
+        {params.bitnr >= 1 && params.bitnr <= 24, "invalid bitnr (must be 1 ... 24)"},
+        {finite(params.varispeedt) && params.varispeedt > 0, "invalid vari-speed-t (must be > 0)"},
+        {finite(params.varispeedf) && params.varispeedf > 0, "invalid vari-speed-f (must be > 0)"},
+        {finite(params.jitteramp) && params.jitteramp >= 0 && params.jitteramp <= 0.5, "invalid jitter-amp (must be 0 ... 0.5)"},
     };
     for (const Check& check : checks) {
         if (!check.holds) {
             message(check.text);
-            return -1;
+            return false;
         }
     }
-    return 0;
-}
-
-namespace {
-
-// Keeps `buffer` when it already has `bytes`; otherwise replaces it.  The
-// cached size changes only on success, so a failed allocation leaves the
-// buffer absent with its old size remembered.
-template <typename T>
-bool reserve_buffer(T*& buffer, uint64_t& cached, uint64_t count)
-{
-    if (count == cached)
-        return true;
-    std::free(buffer);
-    buffer = nullptr;
-    if (count > UINT64_MAX / sizeof(T))
-        return false;
-    buffer = static_cast<T*>(allocate_block(count * sizeof(T)));
-    if (buffer == nullptr)
-        return false;
-    cached = count;
     return true;
 }
 
-} // namespace
-
-int Engine::alloc_buffers()
+bool Engine::alloc_buffers()
 {
-    if (!reserve_buffer(wavinpbuf, wavinpbuf_size, inpdatasize)) {
+    if (!wavinpbuf.reserve(inpdatasize)) {
         message("cannot malloc wavinpbuf");
-        return -1;
+        return false;
     }
-    if (!reserve_buffer(wavoutbuf, wavoutbuf_size, outdatasize)) {
+    if (!wavoutbuf.reserve(outdatasize)) {
         message("cannot malloc wavoutbuf");
-        return -1;
+        return false;
     }
-    if (sampnump == sampbuf_size)
-        return 0;
-    // One count governs all four arrays; it is updated only once all four
-    // exist, so a partial failure makes the next call allocate again.
     struct Array {
-        double*& buffer;
+        Block<double>& buffer;
         const char* text;
     };
     Array arrays[] = {
@@ -120,31 +88,23 @@ int Engine::alloc_buffers()
         {sampbuf2_im, "cannot malloc sampbuf2_im"},
     };
     for (Array& array : arrays) {
-        uint64_t unused = 0;
-        if (!reserve_buffer(array.buffer, unused, sampnump)) {
+        if (!array.buffer.reserve(sampnump)) {
             message(array.text);
-            return -1;
+            return false;
         }
     }
-    sampbuf_size = sampnump;
-    return 0;
+    return true;
 }
 
-int Engine::free_buffers()
+void Engine::free_buffers()
 {
-    for (double** array : {&sampbuf1_re, &sampbuf1_im, &sampbuf2_re, &sampbuf2_im}) {
-        std::free(*array);
-        *array = nullptr;
-    }
-    std::free(wavinpbuf);
-    wavinpbuf = nullptr;
-    std::free(wavoutbuf);
-    wavoutbuf = nullptr;
-    wavinpbuf_size = wavoutbuf_size = sampbuf_size = 0;
+    for (Block<double>* array : {&sampbuf1_re, &sampbuf1_im, &sampbuf2_re, &sampbuf2_im})
+        array->release();
+    wavinpbuf.release();
+    wavoutbuf.release();
     sigre = sigim = tmpre = tmpim = nullptr;
     inpsampptr = nullptr;
     outsampptr = nullptr;
-    return 0;
 }
 
 } // namespace vesk

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/memory.h"
+#include "engine/params.h"
 #include "engine/sinks.h"
 #include "engine/random.h"
 
@@ -23,20 +25,10 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // ---- parameters, written by the front-end before each run ----------
-    std::optional<std::string> inpwavname; // input WAV path; absent ends a run at once
-    std::optional<std::string> outwavname; // output WAV path
-    uint32_t fs = 0;          // output rate [Hz]; 0 = the input's rate
-    double fssim = 48000.0;   // simulated sampling rate fs-sim [Hz]
-    double aperture = 0.0;    // aperture [fraction of the fs-sim period, 0 .. 1]
-    uint32_t bitnr = 24;      // quantization word length [bits, 1 .. 24]
-    double fcloin = 0.0;      // input band filter, low corner [Hz]
-    double fchiin = 24000.0;  // input band filter, high corner [Hz]
-    double fcloout = 0.0;     // output band filter, low corner [Hz]
-    double fchiout = 24000.0; // output band filter, high corner [Hz]
-    double varispeedt = 1.0;  // vari-speed factor in time (> 0)
-    double varispeedf = 1.0;  // vari-speed factor in frequency (> 0)
-    int varispeedsh = 0;      // hold sample before vari-speed (0 or 1)
-    double jitteramp = 0.0;   // jitter amplitude [fraction of the fs-sim period, 0 .. 0.5]
+    // The run snaps fs-sim and the filter corners to whole bins and sets fs
+    // to the input's rate when it is 0, so after a run they hold the values
+    // the chain used.
+    Params params;
     // Raised by another thread (or a signal handler) to ask the run to stop;
     // polled between stages and between channels.
     std::atomic<int> stopflag{0};
@@ -81,57 +73,60 @@ public:
     double outgain = 1.0;       // level gain found on channel 0, applied to the rest
     double quantgain = 1.0;     // gain of the quantization stage, found on channel 0
 
-    // ---- buffers; a cached size of 0 means "not allocated" ---------------
-    uint8_t* wavinpbuf = nullptr;
-    uint64_t wavinpbuf_size = 0; // bytes
-    uint8_t* wavoutbuf = nullptr;
-    uint64_t wavoutbuf_size = 0; // bytes
-    double* sampbuf1_re = nullptr;
-    double* sampbuf1_im = nullptr;
-    double* sampbuf2_re = nullptr;
-    double* sampbuf2_im = nullptr;
-    uint64_t sampbuf_size = 0;  // elements of each of the four arrays
+    // ---- buffers, kept from run to run while their sizes fit -------------
+    Block<uint8_t> wavinpbuf;   // the input's sample bytes, all channels
+    Block<uint8_t> wavoutbuf;   // the output's sample bytes, all channels
+    Block<double> sampbuf1_re;  // the two working pairs, sampnump each
+    Block<double> sampbuf1_im;
+    Block<double> sampbuf2_re;
+    Block<double> sampbuf2_im;
 
     // ---- transform tables --------------------------------------------------
-    double* fft_coeff_re = nullptr; // cos(2 pi i / sampnump), i < sampnump
-    double* fft_coeff_im = nullptr; // sin(2 pi i / sampnump)
-    double* fft_tmpbuf_re = nullptr; // sampnump / 2 twiddles laid out per pass (fft_kernels.h)
-    double* fft_tmpbuf_im = nullptr;
+    Block<double> fft_coeff_re;  // cos(2 pi i / sampnump), i < sampnump
+    Block<double> fft_coeff_im;  // sin(2 pi i / sampnump)
+    Block<double> fft_tmpbuf_re; // sampnump / 2 twiddles laid out per pass (fft_kernels.h)
+    Block<double> fft_tmpbuf_im;
     uint32_t fft_tabsize = 0;        // sampnump the tables were built for; 0 = none
 
     JitterRandom jitter_rng;
 
     // ---- run driver ----------------------------------------------------------
-    int check_params();
-    int process_wav();
-    int alloc_buffers();
-    int free_buffers();
-    int read_wav_header(std::FILE* file, const char** reason, int* fmttag);
-    int write_wav_header(std::FILE* file);
+    // False (after its message) when a parameter is out of its range.
+    bool check_params();
+    RunOutcome process_wav();
+    // False (after naming the buffer) when memory cannot be had.
+    bool alloc_buffers();
+    // Gives the buffers back; the destructor does so too.
+    void free_buffers();
+    bool read_wav_header(std::FILE* file, const char** reason, int* fmttag);
+    bool write_wav_header(std::FILE* file);
     void log_line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // ---- channel pipeline ----------------------------------------------------
-    int process_channel(int firstch);
+    // Runs the chain on the current channel; false when a stop request cut
+    // it short.
+    bool process_channel(int firstch);
     double normalize_level(double x, uint32_t count);
     // The channel with every stage idle: decoded, normalised and encoded
     // straight from the input buffer to the output buffer.
     void pass_through(int firstch);
 
     // ---- spectral transform --------------------------------------------------
-    int fft_init();
-    int fft_free();
+    // False when the tables cannot be had (or sampnump is below 2).
+    bool fft_init();
+    void fft_free();
     // In place, natural order: n points (a power of two up to sampnump) at
     // offset; stride = sampnump / n; inverse != 0 gives the unscaled inverse.
     void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse);
-    int switch_domain();
+    void switch_domain();
 
     // ---- interpolator, band filters, rate conversion -------------------------
-    int sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
+    void sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
     // sinc_interp(nullptr, nullptr, fracs[i], len, centers[i], at[i]) for
     // i < count, the outputs' common work done together.
     void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len);
-    int band_filter(const char* label, uint32_t lo, uint32_t hi);
-    int src_resample();
+    void band_filter(const char* label, uint32_t lo, uint32_t hi);
+    void src_resample();
     // Fills the first half of tmpre with sigre read at the positions 0, step,
     // 2 step, ... (taps limited to 1 - len .. len - 1), clears the rest and
     // makes it the current signal: the walk shared by rate conversion and
@@ -148,12 +143,12 @@ public:
                           uint32_t zeros_from = 0);
 
     // ---- simulation stages ---------------------------------------------------
-    int stage_sampling();
-    int stage_hold_aperture(const char* label, int mode, double value);
-    int stage_varispeed_t();
-    int stage_varispeed_f();
-    int stage_quantization(int firstch);
-    int stage_jitter();
+    void stage_sampling();
+    void stage_hold_aperture(const char* label, int mode, double value);
+    void stage_varispeed_t();
+    void stage_varispeed_f();
+    void stage_quantization(int firstch);
+    void stage_jitter();
 
     // Which stages of the chain act for the current parameters and sizes
     // (valid once the run is sized).
@@ -186,7 +181,7 @@ private:
     // them (see clear_doubles).
     uint32_t zeros_from_ = 0;
     bool release_cleared_ = false;
-    int size_run();
+    bool size_run();
     void log_summary();
 
     MessageSink& messages_;

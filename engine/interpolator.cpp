@@ -163,10 +163,9 @@ int limit_interpolator_lanes(int lanes)
     return kernels().lanes;
 }
 
-int Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
+void Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
 {
     kernels().one({sigre, values, tmpre, outim, sampnump}, x, center, len, outidx);
-    return 0;
 }
 
 void Engine::sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len)

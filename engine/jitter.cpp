@@ -28,7 +28,7 @@ double draw(JitterRandom& random, double amplitude)
 
 } // namespace
 
-int Engine::stage_jitter()
+void Engine::stage_jitter()
 {
     if (timedomain != 1)
         switch_domain();
@@ -40,7 +40,7 @@ int Engine::stage_jitter()
     // fs-sim lies above the working rate.
     const double u = static_cast<double>(fssim_idx) / static_cast<double>(n);
     // Largest timing error [working samples]: jitteramp is in fs-sim periods.
-    const double amplitude = static_cast<double>(fs) * jitteramp / fssim;
+    const double amplitude = static_cast<double>(params.fs) * params.jitteramp / params.fssim;
 
     // The interpolator reads taps from 1 - len to len - 1 and is 0 for a
     // centre more than len + 14 away from 0; such centres are not passed on
@@ -147,7 +147,6 @@ int Engine::stage_jitter()
     // The re-read signal becomes current; sigim still holds the zeros of the
     // time domain.
     std::swap(sigre, tmpre);
-    return 0;
 }
 
 } // namespace vesk

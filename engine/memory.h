@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace vesk {
 
@@ -19,5 +21,43 @@ void* allocate_block(uint64_t bytes);
 // (a fresh page is expensive to fault in) and costs where it is written
 // soon after (the page must be faulted in again), so the caller decides.
 void clear_doubles(double* first, uint64_t count, bool release);
+
+// An array of `T` in one block from allocate_block, owned: it is freed when
+// replaced, released or destroyed, so no path of a run can leak it.
+template <typename T>
+class Block {
+public:
+    T* data() const { return block_.get(); }
+    T& operator[](uint64_t i) const { return block_[i]; }
+    uint64_t size() const { return size_; } // elements; 0 = none
+    // Makes the block hold `count` elements (their values unspecified),
+    // keeping it when it already does.  On failure the block is empty and
+    // false is returned.
+    bool reserve(uint64_t count)
+    {
+        if (count == size_ && block_)
+            return true;
+        release();
+        if (count > UINT64_MAX / sizeof(T))
+            return false;
+        block_.reset(static_cast<T*>(allocate_block(count * sizeof(T))));
+        if (!block_)
+            return false;
+        size_ = count;
+        return true;
+    }
+    void release()
+    {
+        block_.reset();
+        size_ = 0;
+    }
+
+private:
+    struct Free {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T[], Free> block_;
+    uint64_t size_ = 0;
+};
 
 } // namespace vesk

@@ -26,20 +26,20 @@ bool Engine::StagePlan::spectral() const
 Engine::StagePlan Engine::plan_stages() const
 {
     const uint32_t half = sampnump / 2;
-    const bool varispeed = varispeedt != 1.0 || varispeedf != 1.0;
+    const bool varispeed = params.varispeedt != 1.0 || params.varispeedf != 1.0;
     StagePlan plan{};
-    plan.resample = fs != fsinp;
+    plan.resample = params.fs != fsinp;
     // A filter from bin 0 up to (sampnump / 2 - 1) or beyond is wide open.
     plan.input_filter = fcloin_idx != 0 || fchiin_idx < half - 1;
     // "Hold sample": the signal is sampled and held at fs-sim before its
     // speed changes, as a sampler replaying its memory at another speed.
-    plan.hold = varispeedsh != 0 && varispeed;
-    plan.varispeed_t = varispeedt != 1.0;
-    plan.varispeed_f = varispeedf != 0 && varispeedf != 1.0;
-    plan.quantization = bitnr < 24;
+    plan.hold = params.varispeedsh != 0 && varispeed;
+    plan.varispeed_t = params.varispeedt != 1.0;
+    plan.varispeed_f = params.varispeedf != 0 && params.varispeedf != 1.0;
+    plan.quantization = params.bitnr < 24;
     plan.sampling = fssim_idx < sampnump;
-    plan.aperture = aperture > 1e-10;
-    plan.jitter = jitteramp != 0;
+    plan.aperture = params.aperture > 1e-10;
+    plan.jitter = params.jitteramp != 0;
     plan.output_filter = fcloout_idx != 0 || fchiout_idx < half - 1;
     return plan;
 }
@@ -111,7 +111,7 @@ void Engine::pass_through(int firstch)
         };
         // As normalize_level would find them on the decoded samples.
         if (firstch)
-            outgain = level_gain(-0.707106781, peak_magnitude(count, workers, input));
+            outgain = level_gain(-output_peak, peak_magnitude(count, workers, input));
         const double gain = outgain;
         // The scratch array is free: an idle chain leaves it unused.
         if (!encode_by_table(channel, count, fixed_width.value, gain, reinterpret_cast<uint8_t*>(tmpre),
@@ -122,7 +122,7 @@ void Engine::pass_through(int firstch)
     outsampptr += count * channel.output_step;
 }
 
-int Engine::process_channel(int firstch)
+bool Engine::process_channel(int firstch)
 {
     const StagePlan plan = plan_stages();
     // With every stage idle the output is the input times the level gain:
@@ -131,7 +131,7 @@ int Engine::process_channel(int firstch)
     // read again for nothing.
     if (!plan.any()) {
         pass_through(firstch);
-        return stopflag ? 1 : 0;
+        return !stopflag;
     }
     const unsigned workers = worker_count(threads);
     const uint32_t input_bytes = bitnrinp / 8;
@@ -174,61 +174,61 @@ int Engine::process_channel(int firstch)
     zeros_from_ = plan.input_filter || plan.hold ? 0 : std::max<uint32_t>(sampnuminp, 1);
     timedomain = 1;
     if (stopflag)
-        return 1;
+        return false;
 
     if (plan.resample) {
         src_resample();
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.input_filter) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.hold) {
         if (plan.sampling)
             stage_sampling();
         stage_hold_aperture("hold ...\n", 0, 1.0);
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.varispeed_t) {
         stage_varispeed_t();
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.varispeed_f) {
         stage_varispeed_f();
         if (stopflag)
-            return 1;
+            return false;
     }
     // Quantization acts on every working sample, before the sampling at
     // fs-sim.
     if (plan.quantization) {
         stage_quantization(firstch);
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.sampling) {
         stage_sampling();
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.aperture) {
-        stage_hold_aperture("aperture ...\n", 1, aperture);
+        stage_hold_aperture("aperture ...\n", 1, params.aperture);
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.jitter) {
         stage_jitter();
         if (stopflag)
-            return 1;
+            return false;
     }
     if (plan.output_filter) {
         band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
         if (stopflag)
-            return 1;
+            return false;
     }
     if (timedomain != 1)
         switch_domain();
@@ -236,7 +236,7 @@ int Engine::process_channel(int firstch)
     // Channel 0 sets the level; the others follow with the same gain so the
     // balance between channels stays as recorded.
     if (firstch)
-        outgain = normalize_level(-0.707106781, sampnumout);
+        outgain = normalize_level(-output_peak, sampnumout);
     else
         normalize_level(outgain, sampnumout);
 
@@ -244,7 +244,7 @@ int Engine::process_channel(int firstch)
     const double* samples = sigre;
     encode_channel(channel, sampnumout, workers, [samples](uint64_t i) { return samples[i]; });
     outsampptr += uint64_t{sampnumout} * channel.output_step;
-    return 0;
+    return true;
 }
 
 } // namespace vesk

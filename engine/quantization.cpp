@@ -54,7 +54,7 @@ inline double quantize_sample(double sample, int32_t offset, uint32_t drop)
 
 } // namespace
 
-int Engine::stage_quantization(int firstch)
+void Engine::stage_quantization(int firstch)
 {
     if (timedomain != 1)
         switch_domain();
@@ -73,7 +73,7 @@ int Engine::stage_quantization(int firstch)
     // Bits dropped from the 24-bit word.  The chain skips the stage at 24
     // bits; a word length outside 1 .. 24 (refused by check_params) is taken
     // as the nearest valid one, so that the shift stays within 0 .. 23.
-    const uint32_t bits = std::clamp<uint32_t>(bitnr, 1, 24);
+    const uint32_t bits = std::clamp<uint32_t>(params.bitnr, 1, 24);
     const uint32_t drop = 24 - bits;
     // With the offset 2^(drop-1) - 1 the floor to the grid lands on the
     // nearest grid level, a value exactly halfway going down.  Without
@@ -91,7 +91,6 @@ int Engine::stage_quantization(int firstch)
     // samples are left as quantized.
     if (quantgain != 0)
         normalize_level(1.0 / quantgain, n);
-    return 0;
 }
 
 } // namespace vesk

@@ -46,77 +46,91 @@ uint32_t to_bins(double hz, double dfmin)
     return static_cast<uint32_t>(bins);
 }
 
+// Whether `file` holds at least `bytes` more from where it stands.  A file
+// that cannot tell its size (a pipe) is given the benefit of the doubt: the
+// read itself finds a short one.
+bool holds_bytes(std::FILE* file, uint64_t bytes)
+{
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return true;
+    const long end = std::ftell(file);
+    if (std::fseek(file, here, SEEK_SET) != 0)
+        return false;
+    return end >= here && static_cast<uint64_t>(end - here) >= bytes;
+}
+
 } // namespace
 
-int Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
+bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
 {
     wav::WavFormat format;
     if (wav::read_wav_header(file, reason, fmttag, format) != 0)
-        return -1;
+        return false;
     fsinp = format.fsinp;
     chnr = format.chnr;
     bitnrinp = format.bitnrinp;
     inpchdatasize = format.inpchdatasize;
-    return 0;
+    return true;
 }
 
-int Engine::write_wav_header(std::FILE* file)
+bool Engine::write_wav_header(std::FILE* file)
 {
-    return wav::write_wav_header(file, chnr, fs, bitnrout, outchdatasize * chnr);
+    return wav::write_wav_header(file, chnr, params.fs, bitnrout, outchdatasize * chnr) == 0;
 }
 
 // Sizes the working arrays and snaps fs-sim and the filter corners to whole
 // bins.  Lengths are computed in double and checked before they become
 // integers, so no value wraps.
-int Engine::size_run()
+bool Engine::size_run()
 {
     const uint32_t bytes_per_sample = bitnrinp / 8;
     sampnuminp = inpchdatasize / bytes_per_sample;
     if (sampnuminp == 0)
         log_line("wav-in: warning, no samples");
     inpdatasize = static_cast<uint32_t>(uint64_t{inpchdatasize} * chnr); // the data chunk's own size
-    if (fs == 0)
-        fs = fsinp;
-    const double ratio = static_cast<double>(fs) / static_cast<double>(fsinp);
+    if (params.fs == 0)
+        params.fs = fsinp;
+    const double ratio = static_cast<double>(params.fs) / static_cast<double>(fsinp);
     const double n = sampnuminp;
 
     double out_length = n;
-    if (!(fs == fsinp && varispeedt == 1.0 && varispeedf == 1.0))
-        out_length = std::ceil((ratio * n) / (varispeedt * varispeedf));
+    if (!(params.fs == fsinp && params.varispeedt == 1.0 && params.varispeedf == 1.0))
+        out_length = std::ceil((ratio * n) / (params.varispeedt * params.varispeedf));
     if (out_length == 0)
         log_line("wav-out: warning, no samples\n");
     const double after_src = std::ceil(n * ratio);
-    const double after_varispeed_t = std::ceil(n * ratio / varispeedt);
-    const double after_varispeed_f = std::ceil(n * ratio / varispeedf);
+    const double after_varispeed_t = std::ceil(n * ratio / params.varispeedt);
+    const double after_varispeed_f = std::ceil(n * ratio / params.varispeedf);
     double m = std::fmax(std::fmax(out_length, after_src), std::fmax(after_varispeed_t, after_varispeed_f));
     // The rate conversion reads every input sample from the working arrays,
     // and its taps reach 15 samples below index 0, which wraps to the top of
     // the arrays: those must hold zeros, also when the rate is lowered.  An
     // input without samples has nothing to hold and stays without a length,
     // so it ends as "sampnump too small" whatever the rate.
-    if (fs != fsinp && sampnuminp > 0)
+    if (params.fs != fsinp && sampnuminp > 0)
         m = std::fmax(m, std::ceil((n + 15.0) / 2.0));
     // NaN only reaches here when the factors were never checked; it counts
     // as a size that cannot be had.
     if (std::isnan(out_length + after_varispeed_t + after_varispeed_f) || !(m <= max_working_length)) {
         message("sampnump too large for u_int");
-        return -1;
+        return false;
     }
     const uint64_t working = m == 0 ? 0 : 2 * power_of_two_at_least(static_cast<uint64_t>(m));
     if (working < 2) {
         message("sampnump too small");
-        return -1;
+        return false;
     }
     sampnump = static_cast<uint32_t>(working);
     sampnumout = static_cast<uint32_t>(out_length); // <= m <= 2^30
-    dfmin = static_cast<double>(fs) / sampnump;
+    dfmin = static_cast<double>(params.fs) / sampnump;
 
-    fssim_idx = to_bins(fssim, dfmin);
+    fssim_idx = to_bins(params.fssim, dfmin);
     if (fssim_idx == 0) {
         message("invalid fs-sim=0");
-        return -1;
+        return false;
     }
-    fssim = fssim_idx * dfmin;
+    params.fssim = fssim_idx * dfmin;
 
     const uint64_t channel_bytes = uint64_t{sampnumout} * 3;
     const uint64_t data_bytes = channel_bytes * chnr;
@@ -125,9 +139,9 @@ int Engine::size_run()
     // 24-bit samples, or a rate that high, would be described as some other
     // layout than the samples that follow.
     const uint64_t frame_bytes = uint64_t{3} * chnr;
-    if (data_bytes + 36 > max_wav_field || frame_bytes > 0xFFFF || frame_bytes * fs > max_wav_field) {
+    if (data_bytes + 36 > max_wav_field || frame_bytes > 0xFFFF || frame_bytes * params.fs > max_wav_field) {
         message("wav-out: output too large for WAV");
-        return -1;
+        return false;
     }
     outchdatasize = static_cast<uint32_t>(channel_bytes);
     outdatasize = static_cast<uint32_t>(data_bytes);
@@ -137,12 +151,12 @@ int Engine::size_run()
         double& hz;
         uint32_t& idx;
     };
-    Corner corners[] = {{fcloin, fcloin_idx}, {fchiin, fchiin_idx}, {fcloout, fcloout_idx}, {fchiout, fchiout_idx}};
+    Corner corners[] = {{params.fcloin, fcloin_idx}, {params.fchiin, fchiin_idx}, {params.fcloout, fcloout_idx}, {params.fchiout, fchiout_idx}};
     for (Corner& corner : corners) {
         corner.idx = std::min(to_bins(corner.hz, dfmin), sampnump / 2);
         corner.hz = corner.idx * dfmin;
     }
-    return 0;
+    return true;
 }
 
 void Engine::log_summary()
@@ -151,45 +165,45 @@ void Engine::log_summary()
     log_line("output:      %10u samples (%2u bit)\n", sampnumout, bitnrout);
     log_line("FFT:         %10u samples\n", sampnump);
     log_line("fs-inp:      %10.2f Hz\n", static_cast<double>(fsinp));
-    log_line("fs:          %10.2f Hz\n", static_cast<double>(fs));
+    log_line("fs:          %10.2f Hz\n", static_cast<double>(params.fs));
     log_line("dfmin:       %10.6f Hz\n", dfmin);
-    log_line("fs-sim:      %10.2f Hz\n", fssim);
-    log_line("aperture:    %10.4f\n", aperture);
-    log_line("jitter:      %10.3le s\n", jitteramp / fssim);
-    log_line("vari-speed:  %10.6f\n", varispeedf * varispeedt);
-    log_line("hold-sample: %10s\n", varispeedsh ? "yes" : "no");
-    log_line("inp fc-lo:   %10.2f Hz\n", fcloin);
-    log_line("inp fc-hi:   %10.2f Hz\n", fchiin);
-    log_line("out fc-lo:   %10.2f Hz\n", fcloout);
-    log_line("out fc-hi:   %10.2f Hz\n", fchiout);
-    log_line("quant:       %10u bit\n", bitnr);
+    log_line("fs-sim:      %10.2f Hz\n", params.fssim);
+    log_line("aperture:    %10.4f\n", params.aperture);
+    log_line("jitter:      %10.3le s\n", params.jitteramp / params.fssim);
+    log_line("vari-speed:  %10.6f\n", params.varispeedf * params.varispeedt);
+    log_line("hold-sample: %10s\n", params.varispeedsh ? "yes" : "no");
+    log_line("inp fc-lo:   %10.2f Hz\n", params.fcloin);
+    log_line("inp fc-hi:   %10.2f Hz\n", params.fchiin);
+    log_line("out fc-lo:   %10.2f Hz\n", params.fcloout);
+    log_line("out fc-hi:   %10.2f Hz\n", params.fchiout);
+    log_line("quant:       %10u bit\n", params.bitnr);
     log_line("chnr:        %10u\n", chnr);
 }
 
-int Engine::process_wav()
+RunOutcome Engine::process_wav()
 {
-    if (!inpwavname || !outwavname)
-        return -1;
+    if (!params.inpwavname || !params.outwavname)
+        return RunOutcome::failed;
     jitter_rng.seed(fixed_seed ? *fixed_seed : static_cast<uint32_t>(std::time(nullptr)));
 
     InputFile input;
     OutputFile output;
     const auto fail = [this](const char* text) {
         message(text);
-        return -1;
+        return RunOutcome::failed;
     };
 
-    input.file = std::fopen(inpwavname->c_str(), "rb");
+    input.file = std::fopen(params.inpwavname->c_str(), "rb");
     if (input.file == nullptr)
         return fail("cannot open WAV input");
     // The output replaces its target only at the end, but a run whose output
     // is its own input would still destroy the recording it reads.
-    if (same_file(*inpwavname, *outwavname))
+    if (same_file(*params.inpwavname, *params.outwavname))
         return fail("output file is the input file");
 
     const char* reason = nullptr;
     int fmttag = 0;
-    if (read_wav_header(input.file, &reason, &fmttag) != 0)
+    if (!read_wav_header(input.file, &reason, &fmttag))
         return fail("wav-in: invalid or unsupported WAV-format");
     if (fmttag != 1)
         return fail("wav-in: WAV must be PCM\n");
@@ -200,50 +214,55 @@ int Engine::process_wav()
     if (bitnrinp != 8 && bitnrinp != 16 && bitnrinp != 24)
         return fail("wav-in: invalid bitnr");
 
-    if (size_run() != 0)
-        return -1;
+    if (!size_run())
+        return RunOutcome::failed;
     log_summary();
     if (stopflag)
-        return 1;
+        return RunOutcome::stopped;
+    // A recording cut short (or a hostile header) may declare far more
+    // samples than follow; the working arrays are sized by the declaration,
+    // so it is checked before anything is allocated.
+    if (!holds_bytes(input.file, inpdatasize))
+        return fail("cannot read samples");
 
     // A chain without a spectral stage never transforms: its tables would be
     // built (and their memory touched) for nothing.
-    if ((plan_stages().spectral() && fft_init() != 0) || alloc_buffers() != 0)
+    if ((plan_stages().spectral() && !fft_init()) || !alloc_buffers())
         return fail("cannot allocate memory");
     if (stopflag)
-        return 1;
+        return RunOutcome::stopped;
 
-    if (!output.create(*outwavname))
+    if (!output.create(*params.outwavname))
         return fail("cannot open WAV output");
-    if (write_wav_header(output.file()) != 0)
+    if (!write_wav_header(output.file()))
         return fail("cannot write WAV header");
 
     log_line("reading input ...\n");
-    if (std::fread(wavinpbuf, 1, inpdatasize, input.file) != inpdatasize)
+    if (std::fread(wavinpbuf.data(), 1, inpdatasize, input.file) != inpdatasize)
         return fail("cannot read samples");
     input.close();
     if (stopflag)
-        return 1;
+        return RunOutcome::stopped;
 
-    sigre = sampbuf1_re;
-    sigim = sampbuf1_im;
-    tmpre = sampbuf2_re;
-    tmpim = sampbuf2_im;
+    sigre = sampbuf1_re.data();
+    sigim = sampbuf1_im.data();
+    tmpre = sampbuf2_re.data();
+    tmpim = sampbuf2_im.data();
     const uint32_t input_stride = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
     const uint32_t output_stride = 3;
     for (uint32_t ch = 0; ch < chnr; ++ch) {
         log_line("--- processing channel %u: ---\n", ch);
-        inpsampptr = wavinpbuf + uint64_t{ch} * input_stride;
-        outsampptr = wavoutbuf + uint64_t{ch} * output_stride;
+        inpsampptr = wavinpbuf.data() + uint64_t{ch} * input_stride;
+        outsampptr = wavoutbuf.data() + uint64_t{ch} * output_stride;
         process_channel(ch == 0);
         if (stopflag)
-            return 1;
+            return RunOutcome::stopped;
     }
 
     log_line("writing output ...\n");
-    if (std::fwrite(wavoutbuf, 1, outdatasize, output.file()) != outdatasize || !output.commit())
+    if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize || !output.commit())
         return fail("cannot write samples");
-    return 0;
+    return RunOutcome::done;
 }
 
 } // namespace vesk

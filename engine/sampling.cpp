@@ -34,7 +34,7 @@ constexpr double pi = 3.141592653589793;
 // source bins i with i == j (mod M), and the images can be formed by folding
 // the source spectrum by residue in one pass, O(N), instead of sliding it
 // past every shift, which costs O(N^2 / M).
-int Engine::stage_sampling()
+void Engine::stage_sampling()
 {
     if (timedomain != 0)
         switch_domain();
@@ -95,7 +95,6 @@ int Engine::stage_sampling()
     std::swap(sigre, tmpre);
     std::swap(sigim, tmpim);
     complete_conjugate_symmetry(sigre, sigim, n);
-    return 0;
 }
 
 // A rectangular window `value` fs-sim periods wide, value * N / M working
@@ -106,7 +105,7 @@ int Engine::stage_sampling()
 // aperture: an average over the window that ends at the current instant,
 // so the response carries the phase e^(-jx) of a delay by half the window,
 // value * N / (2M) samples.
-int Engine::stage_hold_aperture(const char* label, int mode, double value)
+void Engine::stage_hold_aperture(const char* label, int mode, double value)
 {
     if (timedomain != 0)
         switch_domain();
@@ -146,7 +145,6 @@ int Engine::stage_hold_aperture(const char* label, int mode, double value)
     complete_conjugate_symmetry(tmpre, tmpim, n);
     std::swap(sigre, tmpre);
     std::swap(sigim, tmpim);
-    return 0;
 }
 
 } // namespace vesk

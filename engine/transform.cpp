@@ -19,43 +19,41 @@ namespace {
 
 fft::Tables tables_of(const Engine& engine)
 {
-    return {engine.fft_coeff_re, engine.fft_coeff_im, engine.fft_tmpbuf_re, engine.fft_tmpbuf_im, engine.fft_tabsize};
+    return {engine.fft_coeff_re.data(), engine.fft_coeff_im.data(), engine.fft_tmpbuf_re.data(),
+            engine.fft_tmpbuf_im.data(), engine.fft_tabsize};
 }
 
 } // namespace
 
-int Engine::fft_init()
+bool Engine::fft_init()
 {
     if (sampnump < 2)
-        return -1;
+        return false;
     if (sampnump == fft_tabsize)
-        return 0;
-    // Sizes in 64 bits: sampnump may be 2^31, whose table is 16 GiB.
-    const uint64_t coeff_bytes = uint64_t{sampnump} * sizeof(double);
-    const uint64_t stage_bytes = uint64_t{sampnump / 2} * sizeof(double);
+        return true;
+    // Counts in 64 bits: sampnump may be 2^31, whose table is 16 GiB.
+    const uint64_t coeff_count = sampnump;
+    const uint64_t stage_count = sampnump / 2;
     struct Table {
-        double*& array;
-        uint64_t bytes;
+        Block<double>& array;
+        uint64_t count;
         const char* text;
     };
     Table tables[] = {
-        {fft_coeff_re, coeff_bytes, "cannot malloc fft_coeff_re"},
-        {fft_coeff_im, coeff_bytes, "cannot malloc fft_coeff_im"},
-        {fft_tmpbuf_re, stage_bytes, "cannot malloc fft_tmpbuf_re"},
-        {fft_tmpbuf_im, stage_bytes, "cannot malloc fft_tmpbuf_im"},
+        {fft_coeff_re, coeff_count, "cannot malloc fft_coeff_re"},
+        {fft_coeff_im, coeff_count, "cannot malloc fft_coeff_im"},
+        {fft_tmpbuf_re, stage_count, "cannot malloc fft_tmpbuf_re"},
+        {fft_tmpbuf_im, stage_count, "cannot malloc fft_tmpbuf_im"},
     };
     // From here the old tables are being replaced: they no longer count as
     // built, so a failure part-way can never leave them looking current.
     fft_tabsize = 0;
     for (Table& table : tables) {
-        std::free(table.array);
-        table.array = nullptr;
         // On cache-line boundaries, where the passes' vector loads of the
         // twiddle runs never straddle two lines.
-        table.array = static_cast<double*>(allocate_block(table.bytes));
-        if (table.array == nullptr) {
+        if (!table.array.reserve(table.count)) {
             message(table.text);
-            return -1;
+            return false;
         }
     }
     // Every entry is computed on its own from the one angle step, so the
@@ -68,9 +66,10 @@ int Engine::fft_init()
     fft_coefficients_complete = false;
     // The second pair no longer serves a shuffle: it holds the twiddles of
     // each pass in the order the pass reads them.
-    fft::build_stage_tables(fft_tmpbuf_re, fft_tmpbuf_im, fft_coeff_re, fft_coeff_im, sampnump, workers);
+    fft::build_stage_tables(fft_tmpbuf_re.data(), fft_tmpbuf_im.data(), fft_coeff_re.data(), fft_coeff_im.data(),
+                            sampnump, workers);
     fft_tabsize = sampnump;
-    return 0;
+    return true;
 }
 
 void Engine::fill_coefficients(uint64_t first, uint64_t last, unsigned workers)
@@ -114,14 +113,11 @@ void Engine::fill_coefficients(uint64_t first, uint64_t last, unsigned workers)
     });
 }
 
-int Engine::fft_free()
+void Engine::fft_free()
 {
-    for (double** table : {&fft_coeff_re, &fft_coeff_im, &fft_tmpbuf_re, &fft_tmpbuf_im}) {
-        std::free(*table);
-        *table = nullptr;
-    }
+    for (Block<double>* table : {&fft_coeff_re, &fft_coeff_im, &fft_tmpbuf_re, &fft_tmpbuf_im})
+        table->release();
     fft_tabsize = 0;
-    return 0;
 }
 
 void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /*stride*/, int inverse)
@@ -142,7 +138,7 @@ void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /
         fft::complex_forward(re + offset, im + offset, n, tables, worker_count(threads));
 }
 
-int Engine::switch_domain()
+void Engine::switch_domain()
 {
     const fft::Tables tables = tables_of(*this);
     if (timedomain == 1) {
@@ -160,7 +156,6 @@ int Engine::switch_domain()
         fft::real_inverse(sigre, sigim, tables, worker_count(threads));
         timedomain = 1;
     }
-    return 0;
 }
 
 } // namespace vesk

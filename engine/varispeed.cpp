@@ -26,7 +26,7 @@ inline double usable_step(double step)
 
 } // namespace
 
-int Engine::stage_varispeed_t()
+void Engine::stage_varispeed_t()
 {
     if (timedomain != 1)
         switch_domain();
@@ -35,11 +35,10 @@ int Engine::stage_varispeed_t()
     // Above 1 the signal is read faster (shorter and higher), below 1
     // slower.  The signal lies below index sampnump / 2: that is the tap
     // limit.
-    read_time_stretched(usable_step(varispeedt), static_cast<int>(sampnump / 2));
-    return 0;
+    read_time_stretched(usable_step(params.varispeedt), static_cast<int>(sampnump / 2));
 }
 
-int Engine::stage_varispeed_f()
+void Engine::stage_varispeed_f()
 {
     if (timedomain != 0)
         switch_domain();
@@ -50,7 +49,7 @@ int Engine::stage_varispeed_f()
     // New bin k reads the old spectrum at bin position k / varispeedf, so
     // content at f moves to f * varispeedf.  The reciprocal is taken once;
     // for a subnormal factor it is infinite, which reads bin 0 only.
-    const double step = usable_step(1.0 / varispeedf);
+    const double step = usable_step(1.0 / params.varispeedf);
     // Bins 0 .. half are the lower half, Nyquist included.  Taps below bin 0
     // wrap onto the negative frequencies at the top of the array, which is
     // what makes interpolation near DC right for a conjugate-symmetric
@@ -69,7 +68,6 @@ int Engine::stage_varispeed_f()
     // The lower half was written on its own; the negative frequencies are
     // made its conjugates so that the way back to time gives a real signal.
     complete_conjugate_symmetry(sigre, sigim, n);
-    return 0;
 }
 
 } // namespace vesk

@@ -163,19 +163,19 @@ std::vector<uint8_t> read_all(const std::string& path)
 }
 
 // What a finished run left in the work folder.
-void check_outcome(int result, const vesk::Engine& engine, const Messages& messages, const Workspace& w)
+void check_outcome(vesk::RunOutcome result, const vesk::Engine& engine, const Messages& messages, const Workspace& w)
 {
     const std::vector<std::string> names = w.listing();
     for (const std::string& name : names)
         if (name != "in.wav" && name != "out.wav")
             broken("a run left a file behind");
     const bool has_output = names.size() == 2;
-    if (result != 0) {
+    if (result != vesk::RunOutcome::done) {
         if (has_output)
             broken("a failed or stopped run left an output file");
-        if (result == -1 && messages.texts.empty())
+        if (result == vesk::RunOutcome::failed && messages.texts.empty())
             broken("a failure without a message");
-        if (result == 1 && !messages.texts.empty())
+        if (result == vesk::RunOutcome::stopped && !messages.texts.empty())
             broken("a stop with a message");
         return;
     }
@@ -219,12 +219,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         log.size_only = true;
         engine.threads = 1;
         engine.fixed_seed = 1;
-        vesk::copy_record_to_engine(record, engine);
-        if (engine.check_params() != 0)
+        engine.params = vesk::engine_params(record);
+        if (!engine.check_params())
             return 0;
-        const int result = vesk::run_worker_steps(engine);
+        const vesk::RunOutcome result = vesk::run_worker_steps(engine);
         check_outcome(result, engine, messages, w);
-        if (result != 1)
+        if (result != vesk::RunOutcome::stopped)
             return 0;
         if (uint64_t{engine.inpdatasize} > max_buffer_bytes || uint64_t{engine.outdatasize} > max_buffer_bytes ||
             engine.sampnump > max_working_length || uint64_t{engine.sampnump} * engine.chnr > max_channel_work)
@@ -238,10 +238,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     log.stop_at = tail[13];
     engine.threads = 1;
     engine.fixed_seed = uint32_t{tail[14]} | (uint32_t{tail[15]} << 8);
-    vesk::copy_record_to_engine(record, engine);
-    if (engine.check_params() != 0)
+    engine.params = vesk::engine_params(record);
+    if (!engine.check_params())
         broken("parameters accepted once and refused again");
-    const int result = vesk::run_worker_steps(engine);
+    const vesk::RunOutcome result = vesk::run_worker_steps(engine);
     check_outcome(result, engine, messages, w);
     return 0;
 }

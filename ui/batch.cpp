@@ -251,73 +251,49 @@ bool read_plain_real(BatchStream& stream, double& out)
     return true;
 }
 
-enum class Kind { path, unsigned_int, flag, plain_real, scaled_real };
-
-// One row per parameter keyword, in the order the writer puts them out.
-// Exactly one of the member pointers fits the kind.
-struct Keyword {
-    std::string_view name;
-    Kind kind;
-    std::string ParamRecord::*path = nullptr;
-    std::uint32_t ParamRecord::*unsigned_int = nullptr;
-    int ParamRecord::*flag = nullptr;
-    double ParamRecord::*real = nullptr;
-};
-
-const Keyword keywords[] = {
-    {"inpwavname", Kind::path, &ParamRecord::inpwavname},
-    {"outwavname", Kind::path, &ParamRecord::outwavname},
-    {"fssrc", Kind::unsigned_int, nullptr, &ParamRecord::fssrc},
-    {"ensrc", Kind::flag, nullptr, nullptr, &ParamRecord::ensrc},
-    {"fssim", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::fssim},
-    {"bitnr", Kind::unsigned_int, nullptr, &ParamRecord::bitnr},
-    {"aperture", Kind::plain_real, nullptr, nullptr, nullptr, &ParamRecord::aperture},
-    {"fcloin", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::fcloin},
-    {"fchiin", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::fchiin},
-    {"fcloout", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::fcloout},
-    {"fchiout", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::fchiout},
-    {"varispeedt", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::varispeedt},
-    {"varispeedf", Kind::scaled_real, nullptr, nullptr, nullptr, &ParamRecord::varispeedf},
-    {"varispeedsh", Kind::flag, nullptr, nullptr, &ParamRecord::varispeedsh},
-    {"jitteramp", Kind::plain_real, nullptr, nullptr, nullptr, &ParamRecord::jitteramp},
-};
-
-const Keyword* find_keyword(const std::string& word)
+const ParamInfo* find_keyword(const std::string& word)
 {
     // The whole word must match, embedded NUL bytes included: "fssim\0" is
     // no keyword.
-    for (const Keyword& k : keywords)
-        if (std::string_view(word) == k.name)
-            return &k;
+    for (const ParamInfo& p : param_table())
+        if (std::string_view(word) == p.keyword)
+            return &p;
     return nullptr;
 }
 
-void read_value(BatchStream& stream, ParamRecord& record, const Keyword& k, const std::string& keyword)
+void read_value(BatchStream& stream, ParamRecord& record, const ParamInfo& p, const std::string& keyword)
 {
     std::string value;
-    switch (k.kind) {
-    case Kind::path: {
+    switch (p.kind) {
+    case ParamKind::path: {
         char buffer[max_word_length + 1];
         read_line_value(stream, buffer);
         // A path ends at a NUL byte, as any file name does.
-        record.*k.path = buffer;
+        record.*std::get<std::string ParamRecord::*>(p.member) = buffer;
         break;
     }
-    case Kind::unsigned_int:
-        read_unsigned(stream, record.*k.unsigned_int); // keeps the value on failure
+    case ParamKind::unsigned_int:
+        read_unsigned(stream, record.*std::get<std::uint32_t ParamRecord::*>(p.member)); // keeps the value on failure
         break;
-    case Kind::flag:
-        record.*k.flag = (read_word(stream, value) && value == "TRUE") ? 1 : 0;
+    case ParamKind::flag:
+        record.*std::get<int ParamRecord::*>(p.member) = (read_word(stream, value) && value == "TRUE") ? 1 : 0;
         break;
-    case Kind::plain_real:
-        read_plain_real(stream, record.*k.real); // keeps the value on failure
+    case ParamKind::plain_real: {
+        double number;
+        // An unreadable value, and one that is not finite, keep the field.
+        if (read_plain_real(stream, number) && std::isfinite(number))
+            record.*std::get<double ParamRecord::*>(p.member) = number;
         break;
-    case Kind::scaled_real:
+    }
+    case ParamKind::scaled_real: {
         // At the end of the text the keyword itself is the word; being no
         // number, it keeps the value.
-        record.*k.real = parse_value(record.*k.real,
-                                     read_word(stream, value) ? value.c_str() : keyword.c_str());
+        double& field = record.*std::get<double ParamRecord::*>(p.member);
+        const double number = parse_value(field, read_word(stream, value) ? value.c_str() : keyword.c_str());
+        if (std::isfinite(number))
+            field = number;
         break;
+    }
     }
 }
 
@@ -441,7 +417,7 @@ BatchEnd read_batch(BatchStream& stream, ParamRecord& record, const BatchActions
         if (word == "process") {
             if (actions.process)
                 actions.process();
-        } else if (const Keyword* k = find_keyword(word)) {
+        } else if (const ParamInfo* k = find_keyword(word)) {
             read_value(stream, record, *k, word);
         }
         // Any other word is skipped; there is no comment syntax.
@@ -454,25 +430,26 @@ BatchEnd read_batch(BatchStream& stream, ParamRecord& record, const BatchActions
 std::string write_batch(const ParamRecord& record)
 {
     std::string out;
-    for (const Keyword& k : keywords) {
-        out.append(k.name);
+    for (const ParamInfo& p : param_table()) {
+        out.append(p.keyword);
         out.append("   ");
-        switch (k.kind) {
-        case Kind::path:
-            out.append(record.*k.path);
+        switch (p.kind) {
+        case ParamKind::path:
+            out.append(record.*std::get<std::string ParamRecord::*>(p.member));
             break;
-        case Kind::unsigned_int: {
+        case ParamKind::unsigned_int: {
             char buffer[16];
-            const auto r = std::to_chars(buffer, buffer + sizeof buffer, record.*k.unsigned_int);
+            const auto r =
+                std::to_chars(buffer, buffer + sizeof buffer, record.*std::get<std::uint32_t ParamRecord::*>(p.member));
             out.append(buffer, r.ptr);
             break;
         }
-        case Kind::flag:
-            out.append(record.*k.flag == 1 ? "TRUE" : "FALSE");
+        case ParamKind::flag:
+            out.append(record.*std::get<int ParamRecord::*>(p.member) == 1 ? "TRUE" : "FALSE");
             break;
-        case Kind::plain_real:
-        case Kind::scaled_real:
-            out.append(format_real(record.*k.real));
+        case ParamKind::plain_real:
+        case ParamKind::scaled_real:
+            out.append(format_real(record.*std::get<double ParamRecord::*>(p.member)));
             break;
         }
         out.push_back('\n');

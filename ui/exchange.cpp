@@ -12,50 +12,21 @@ namespace vesk {
 
 namespace {
 
-using FieldRef = std::variant<std::string ParamRecord::*, uint32_t ParamRecord::*,
-                              double ParamRecord::*, int ParamRecord::*>;
-
-struct Binding {
-    ExchangeField field;
-    FieldRef member;
-};
-
-template <typename Member>
-constexpr FieldKind kind_of()
+FieldKind field_kind(ParamKind kind)
 {
-    if constexpr (std::is_same_v<Member, std::string ParamRecord::*>)
+    switch (kind) {
+    case ParamKind::path:
         return FieldKind::path;
-    else if constexpr (std::is_same_v<Member, uint32_t ParamRecord::*>)
+    case ParamKind::unsigned_int:
         return FieldKind::unsigned_number;
-    else if constexpr (std::is_same_v<Member, double ParamRecord::*>)
-        return FieldKind::real;
-    else
+    case ParamKind::flag:
         return FieldKind::flag;
+    case ParamKind::plain_real:
+    case ParamKind::scaled_real:
+        break;
+    }
+    return FieldKind::real;
 }
-
-template <typename Member>
-constexpr Binding bind(int control, Member member)
-{
-    return Binding{{control, kind_of<Member>()}, FieldRef{member}};
-}
-
-const std::array<Binding, 15> bindings = {
-    bind(control::inpwavname_edit, &ParamRecord::inpwavname),
-    bind(control::outwavname_edit, &ParamRecord::outwavname),
-    bind(control::fssrc_edit, &ParamRecord::fssrc),
-    bind(control::ensrc_check, &ParamRecord::ensrc),
-    bind(control::fssim_edit, &ParamRecord::fssim),
-    bind(control::bitnr_edit, &ParamRecord::bitnr),
-    bind(control::aperture_edit, &ParamRecord::aperture),
-    bind(control::fcloin_edit, &ParamRecord::fcloin),
-    bind(control::fchiin_edit, &ParamRecord::fchiin),
-    bind(control::fcloout_edit, &ParamRecord::fcloout),
-    bind(control::fchiout_edit, &ParamRecord::fchiout),
-    bind(control::varispeedt_edit, &ParamRecord::varispeedt),
-    bind(control::varispeedf_edit, &ParamRecord::varispeedf),
-    bind(control::varispeedsh_check, &ParamRecord::varispeedsh),
-    bind(control::jitteramp_edit, &ParamRecord::jitteramp),
-};
 
 bool is_blank(char c)
 {
@@ -73,7 +44,7 @@ std::string_view trim_blanks(std::string_view text)
 
 // Takes one control into its field; false when its text is refused.
 bool take_one(const ExchangeControls& controls, int control, ParamRecord& record,
-              const FieldRef& member)
+              const ParamMember& member)
 {
     return std::visit(
         [&](auto m) -> bool {
@@ -102,7 +73,7 @@ bool take_one(const ExchangeControls& controls, int control, ParamRecord& record
 }
 
 void show_one(const ParamRecord& record, ExchangeControls& controls, int control,
-              const FieldRef& member)
+              const ParamMember& member)
 {
     std::visit(
         [&](auto m) {
@@ -125,8 +96,8 @@ const std::array<ExchangeField, 15>& exchange_fields()
 {
     static const std::array<ExchangeField, 15> fields = [] {
         std::array<ExchangeField, 15> f{};
-        for (std::size_t i = 0; i < bindings.size(); ++i)
-            f[i] = bindings[i].field;
+        for (std::size_t i = 0; i < f.size(); ++i)
+            f[i] = {param_table()[i].edit, field_kind(param_table()[i].kind)};
         return f;
     }();
     return fields;
@@ -134,17 +105,17 @@ const std::array<ExchangeField, 15>& exchange_fields()
 
 std::optional<TakeFailure> take(const ExchangeControls& controls, ParamRecord& record)
 {
-    for (const Binding& b : bindings) {
-        if (!take_one(controls, b.field.control, record, b.member))
-            return TakeFailure{b.field.control, b.field.kind};
+    for (const ParamInfo& p : param_table()) {
+        if (!take_one(controls, p.edit, record, p.member))
+            return TakeFailure{p.edit, field_kind(p.kind)};
     }
     return std::nullopt;
 }
 
 void show(const ParamRecord& record, ExchangeControls& controls)
 {
-    for (const Binding& b : bindings)
-        show_one(record, controls, b.field.control, b.member);
+    for (const ParamInfo& p : param_table())
+        show_one(record, controls, p.edit, p.member);
 }
 
 std::string format_real(double value)

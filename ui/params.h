@@ -1,32 +1,68 @@
 // The parameter record the user edits: the main window's fields, the
 // keywords of batch files and (but for fssrc/ensrc, which become the engine's
-// fs) the engine's parameters.
+// fs) the engine's parameters.  Each of the fifteen is described once, in
+// param_table(): its keyword, how it is read and written, its default, its
+// range and its help text.  The record's defaults, the batch reader and
+// writer, the window's exchange and spin buttons and vesk-batch's help all
+// draw from that one table.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <variant>
 
 namespace vesk {
 
 struct ParamRecord {
-    std::string inpwavname = "inp.wav"; // at most 256 characters
-    std::string outwavname = "out.wav"; // at most 256 characters
-    uint32_t fssrc = 48000;    // target rate of the rate conversion [Hz]
-    int ensrc = 0;             // rate conversion on (0 or 1)
-    double fssim = 48000.0;    // simulated sampling rate [Hz]
-    uint32_t bitnr = 24;       // quantization bits
-    double aperture = 0.0;     // fraction of the fs-sim period
-    double fcloin = 0.0;       // input filter corners [Hz]
-    double fchiin = 24000.0;
-    double fcloout = 0.0;      // output filter corners [Hz]
-    double fchiout = 24000.0;
-    double varispeedt = 1.0;   // vari-speed factor in time
-    double varispeedf = 1.0;   // vari-speed factor in frequency
-    int varispeedsh = 0;       // hold sample (0 or 1)
-    double jitteramp = 0.0;    // fraction of the fs-sim period
+    ParamRecord(); // every field at its table default
+
+    std::string inpwavname;    // at most 256 characters
+    std::string outwavname;    // at most 256 characters
+    uint32_t fssrc;            // target rate of the rate conversion [Hz]
+    int ensrc;                 // rate conversion on (0 or 1)
+    double fssim;              // simulated sampling rate [Hz]
+    uint32_t bitnr;            // quantization bits
+    double aperture;           // fraction of the fs-sim period
+    double fcloin;             // input filter corners [Hz]
+    double fchiin;
+    double fcloout;            // output filter corners [Hz]
+    double fchiout;
+    double varispeedt;         // vari-speed factor in time
+    double varispeedf;         // vari-speed factor in frequency
+    int varispeedsh;           // hold sample (0 or 1)
+    double jitteramp;          // fraction of the fs-sim period
 
     bool operator==(const ParamRecord&) const = default;
 };
+
+// How a parameter's value is written and read.
+enum class ParamKind {
+    path,         // the rest of the line in a batch file; an edit text
+    unsigned_int, // decimal digits
+    flag,         // TRUE / FALSE; a check box
+    plain_real,   // a number
+    scaled_real,  // a number, or a semitone step "ST", "ST<n>" from the current value
+};
+
+using ParamMember = std::variant<std::string ParamRecord::*, uint32_t ParamRecord::*, int ParamRecord::*,
+                                 double ParamRecord::*>;
+
+struct ParamInfo {
+    std::string_view keyword;    // in batch files and in the help
+    ParamKind kind;
+    ParamMember member;
+    int edit;                    // the main window's edit or check box
+    int spin;                    // its semitone spin button, 0 = none
+    std::string_view fallback;   // the default, as a batch file would write it
+    std::string_view value_name; // what the help calls the value
+    std::string_view help;       // one line: what it is, unit and range
+};
+
+// The fifteen parameters in the order batch files list them and the window
+// takes them.
+const std::array<ParamInfo, 15>& param_table();
 
 // Longest path a field holds.
 constexpr std::size_t max_path_length = 256;

@@ -2,36 +2,37 @@
 
 namespace vesk {
 
-void copy_record_to_engine(const ParamRecord& record, Engine& engine)
+Params engine_params(const ParamRecord& record)
 {
-    engine.inpwavname = record.inpwavname;
-    engine.outwavname = record.outwavname;
-    engine.fs = record.ensrc != 0 ? record.fssrc : 0;
-    engine.fssim = record.fssim;
-    engine.aperture = record.aperture;
-    engine.bitnr = record.bitnr;
-    engine.fcloin = record.fcloin;
-    engine.fchiin = record.fchiin;
-    engine.fcloout = record.fcloout;
-    engine.fchiout = record.fchiout;
-    engine.varispeedsh = record.varispeedsh != 0 ? 1 : 0;
-    engine.varispeedt = record.varispeedt;
-    engine.varispeedf = record.varispeedf;
-    engine.jitteramp = record.jitteramp;
+    Params params;
+    params.inpwavname = record.inpwavname;
+    params.outwavname = record.outwavname;
+    params.fs = record.ensrc != 0 ? record.fssrc : 0;
+    params.fssim = record.fssim;
+    params.aperture = record.aperture;
+    params.bitnr = record.bitnr;
+    params.fcloin = record.fcloin;
+    params.fchiin = record.fchiin;
+    params.fcloout = record.fcloout;
+    params.fchiout = record.fchiout;
+    params.varispeedsh = record.varispeedsh != 0 ? 1 : 0;
+    params.varispeedt = record.varispeedt;
+    params.varispeedf = record.varispeedf;
+    params.jitteramp = record.jitteramp;
+    return params;
 }
 
-int run_worker_steps(Engine& engine, const std::function<void()>& after_done)
+RunOutcome run_worker_steps(Engine& engine, const std::function<void()>& after_done)
 {
-    engine.stopflag = 0;
-    const int result = engine.process_wav();
-    if (result == 0) {
+    const RunOutcome outcome = engine.process_wav();
+    if (outcome == RunOutcome::done) {
         engine.log_line("--- DONE ---\n");
         if (after_done)
             after_done();
     }
     engine.fft_free();
     engine.free_buffers();
-    return result;
+    return outcome;
 }
 
 } // namespace vesk

@@ -3,21 +3,19 @@
 #include <algorithm>
 #include <climits>
 
-#include "ui/control_ids.h"
 
 namespace vesk {
 
 const std::array<SemitoneSpin, 7>& semitone_spins()
 {
-    static const std::array<SemitoneSpin, 7> spins = {{
-        {control::varispeedt_spin, &ParamRecord::varispeedt},
-        {control::varispeedf_spin, &ParamRecord::varispeedf},
-        {control::fssim_spin, &ParamRecord::fssim},
-        {control::fcloin_spin, &ParamRecord::fcloin},
-        {control::fchiin_spin, &ParamRecord::fchiin},
-        {control::fcloout_spin, &ParamRecord::fcloout},
-        {control::fchiout_spin, &ParamRecord::fchiout},
-    }};
+    static const std::array<SemitoneSpin, 7> spins = [] {
+        std::array<SemitoneSpin, 7> s{};
+        std::size_t n = 0;
+        for (const ParamInfo& p : param_table())
+            if (p.spin != 0)
+                s.at(n++) = {p.spin, std::get<double ParamRecord::*>(p.member)};
+        return s;
+    }();
     return spins;
 }
 

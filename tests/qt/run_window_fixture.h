@@ -119,9 +119,9 @@ protected:
         test::RecordingLog log;
         Engine engine(messages, log);
         record.outwavname = output;
-        copy_record_to_engine(record, engine);
+        engine.params = engine_params(record);
         HeadlessRun run;
-        run.result = engine.check_params() != 0 ? -1 : run_worker_steps(engine);
+        run.result = !engine.check_params() ? -1 : static_cast<int>(run_worker_steps(engine)) == 0 ? 0 : 1;
         run.lines = log.lines;
         run.messages = messages.texts;
         if (run.result == 0)

@@ -313,8 +313,8 @@ void CveskDlg::OnProcess()
     if (quitting_)
         return;
     take();
-    copy_record_to_engine(record_, engine_);
-    if (engine_.check_params() < 0)
+    engine_.params = engine_params(record_);
+    if (!engine_.check_params())
         return;
 
     procinfo_->Create(this);
@@ -324,6 +324,9 @@ void CveskDlg::OnProcess()
     procinfo_->ShowWindow();
     enableRunButtons(false);
 
+    // A stop request from the run before is spent; one for this run can only
+    // come from the Processing window, which is open from here on.
+    engine_.stopflag = 0;
     workerRunning_ = true;
     toolkit_.start_thread([this] { run_worker(); });
 }
