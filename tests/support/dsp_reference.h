@@ -1,5 +1,5 @@
-// Plain, obviously correct forms of the engine's interpolation kernel and
-// read positions, and the seeded random signals fed to them, for tests.
+// Plain forms of the interpolator's kernel and read positions, and seeded
+// random signals, for tests.
 #pragma once
 
 #include <cmath>
@@ -17,12 +17,8 @@ namespace vesk::test {
 // under a Hann window that reaches zero at a distance of 16 samples.
 inline long double reference_kernel(long double d)
 {
-    const long double pi = std::numbers::pi_v<long double>;
-    if (std::fabs(d) >= 16.0L)
-        return 0.0L;
-    const long double window = 0.5L * (1.0L + std::cos(pi * d / 16.0L));
-    const long double sinc = d == 0.0L ? 1.0L : std::sin(pi * d) / (pi * d);
-    return window * sinc;
+    const long double pi = std::numbers::pi_v<long double>, sinc = d == 0 ? 1 : std::sin(pi * d) / (pi * d);
+    return std::fabs(d) >= 16 ? 0 : 0.5L * (1 + std::cos(pi * d / 16)) * sinc;
 }
 
 struct KernelSum {
@@ -56,10 +52,7 @@ inline double tap_tolerance(double magnitude)
     return 64.0 * std::numeric_limits<double>::epsilon() * magnitude;
 }
 
-inline double tap_tolerance(const KernelSum& sum)
-{
-    return tap_tolerance(sum.magnitude);
-}
+inline double tap_tolerance(const KernelSum& sum) { return tap_tolerance(sum.magnitude); }
 
 struct SteppedPosition {
     int64_t center;
@@ -106,11 +99,7 @@ inline std::vector<double> random_values(std::size_t count, uint64_t seed, doubl
 }
 
 // Whether two results agree to the last bit (a -0.0 for a +0.0 counts).
-inline bool same_bits(const double* a, const double* b, std::size_t count)
-{
-    return std::memcmp(a, b, count * sizeof(double)) == 0;
-}
-
+inline bool same_bits(const double* a, const double* b, std::size_t n) { return !std::memcmp(a, b, n * sizeof *a); }
 inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
 {
     return a.size() == b.size() && same_bits(a.data(), b.data(), a.size());

@@ -1,21 +1,15 @@
-// The one seam through which a test sets up a signal or a spectrum in an
-// engine: the engine's current pair (sigre, sigim) and, for stages that build
-// their result elsewhere, its scratch pair (tmpre, tmpim) point into vectors
-// the test owns, so the test writes its input and reads the result there
-// without touching any other internal buffer.
-//
-//   EngineRig rig(n);          // sampnump = n, current pair = (rig.re, rig.im)
-//   rig.re[3] = 1.0;           // the input, n zeros to start with
-//   rig.engine.fft_init();     // when the stage needs the transform
-//   rig.engine.band_filter(nullptr, lo, hi);
-//   ... rig.re / rig.im hold the result; rig.messages and rig.log what the
-//   engine said.
-//
-// A stage that builds its result in the scratch pair and exchanges the pairs
-// leaves engine.sigre pointing at rig.scratch_re: read the result through
-// engine.sigre / engine.sigim, not through the vector names.  The engine
-// frees only the Blocks it owns, which stay empty here, so the vectors
-// outlive nothing they should not.
+// The one seam through which a test sets up a signal or a spectrum in an engine:
+// its current pair (sigre, sigim), and for stages that build their result
+// elsewhere its scratch pair (tmpre, tmpim), point into vectors the test owns;
+// the test writes its input there in place (the engine holds their addresses):
+//   EngineRig rig(n);                        // sampnump = n, time domain
+//   rig.re[3] = 1.0;
+//   rig.engine.fft_init();                   // when the stage transforms
+//   rig.engine.band_filter(nullptr, lo, hi); // result in rig.re, rig.im
+// A stage that exchanges the pairs leaves its result behind engine.sigre /
+// engine.sigim (the scratch vectors), so read it through those.  rig.messages
+// and rig.log hold what the engine said.  The engine frees only the buffers
+// it owns, which stay empty here.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +20,8 @@
 
 namespace vesk::test {
 
-// An engine reporting into recording sinks, whose current pair is the test's
-// (re, im) of n zeros each, in the time domain (timedomain = 1, as a new
-// engine starts).
+// An engine reporting into recording sinks, whose current pair is (re, im),
+// n zeros each.
 struct EngineRig {
     RecordingMessages messages;
     RecordingLog log;
@@ -43,9 +36,8 @@ struct EngineRig {
     }
 };
 
-// The same with a scratch pair full of `stale`, so that a test sees which
-// entries a stage writes and which it must clear: every entry of the result
-// that still holds `stale` was forgotten.
+// The same in the time domain with a scratch pair full of `stale`: an entry
+// of the result that still holds `stale` was never written.
 struct ScratchRig : EngineRig {
     std::vector<double> scratch_re, scratch_im;
 
