@@ -37,8 +37,7 @@ TEST_P(BandFilter, KeepsTheBinsInTheBandAndMirrorsThem)
     EXPECT_TRUE(rig.log.lines.empty()) << "a spectrum needs no switch, and no label was given";
 }
 
-// Edges at DC and Nyquist, single bins, inverted corners, a corner beyond n/2
-// and one at the top of the unsigned range.
+// Edges at DC and Nyquist, single bins, inverted corners, a corner beyond n/2, one at the top of uint32.
 INSTANTIATE_TEST_SUITE_P(Corners, BandFilter,
                          testing::Values(std::pair(0u, 32u), std::pair(1u, 32u), std::pair(0u, 0u), std::pair(0u, 31u),
                                          std::pair(3u, 10u), std::pair(5u, 5u), std::pair(31u, 32u), std::pair(32u, 32u),

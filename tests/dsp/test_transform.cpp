@@ -137,6 +137,13 @@ TEST_P(FastTransform, ComplexTransformBothWaysAndShorterOnesAtOddOffsetsMatchThe
                 EXPECT_TRUE(same_bits(&rig.re[i], &re0[i], 1) && same_bits(&rig.im[i], &im0[i], 1)) << "entry " << i;
         }
     }
+    // After a full-length transform the tables hold cos and sin of 2 pi i / N for every i < N: within
+    // 2 eps, the rounding of the angle step times i (up to pi/4, the rest is exact symmetry) and the library's.
+    for (uint32_t i = 0; i < n; ++i) {
+        const long double angle = 2 * std::numbers::pi_v<long double> * i / n;
+        ASSERT_NEAR(rig.engine.fft_coeff_re[i], double(std::cos(angle)), 2 * eps) << "cos entry " << i;
+        ASSERT_NEAR(rig.engine.fft_coeff_im[i], double(std::sin(angle)), 2 * eps) << "sin entry " << i;
+    }
 }
 
 TEST_P(FastTransform, DomainSwitchGivesTheSpectrumAndTheRealPartOfTheInverseOverN)
@@ -157,9 +164,8 @@ TEST_P(FastTransform, DomainSwitchGivesTheSpectrumAndTheRealPartOfTheInverseOver
 const uint32_t sizes[] = {2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 1u << 15};
 INSTANTIATE_TEST_SUITE_P(BothBuildsEverySize, FastTransform, testing::Combine(testing::Bool(), testing::ValuesIn(sizes)));
 
-// The passes split across threads from 2^20 points on (the switch's
-// half-length transform too): at 2^21, 1, 2 and 3 threads give the same bits
-// for the complex transform both ways and for the switch both ways.
+// The passes split across threads from 2^20 points on (the switch's half-length transform too): at 2^21,
+// 1, 2 and 3 threads give the same bits for the complex transform both ways and for the switch both ways.
 TEST(TransformThreads, ResultsDoNotDependOnTheThreadCount)
 {
     constexpr uint32_t n = 1u << 21;

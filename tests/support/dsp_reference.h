@@ -47,17 +47,11 @@ inline KernelSum kernel_sum(const std::vector<double>& source, int64_t len, int6
 // How far the engine's sum may be from the direct one when the taps' |values|
 // add up to `magnitude`: each weight is within ~2^5 eps of the exact kernel
 // and the 31 additions add 31 eps, so 64 eps * magnitude.
-inline double tap_tolerance(double magnitude)
-{
-    return 64.0 * std::numeric_limits<double>::epsilon() * magnitude;
-}
+inline double tap_tolerance(double magnitude) { return 64.0 * std::numeric_limits<double>::epsilon() * magnitude; }
 
 inline double tap_tolerance(const KernelSum& sum) { return tap_tolerance(sum.magnitude); }
 
-struct SteppedPosition {
-    int64_t center;
-    double frac;
-};
+struct SteppedPosition { int64_t center; double frac; };
 
 // `count` read positions from 0 as written down: add `step` to the fraction,
 // then take whole units off it one at a time.  Only for moderate steps (the

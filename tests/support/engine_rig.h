@@ -20,8 +20,7 @@
 
 namespace vesk::test {
 
-// An engine reporting into recording sinks, whose current pair is (re, im),
-// n zeros each.
+// An engine reporting into recording sinks, whose current pair is (re, im), n zeros each.
 struct EngineRig {
     RecordingMessages messages;
     RecordingLog log;
