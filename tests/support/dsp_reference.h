@@ -1,10 +1,11 @@
-// Plain, obviously correct forms of the engine's kernels and position walks,
-// and the random signals fed to them, for tests.
+// Plain forms of the interpolator's kernel and read positions, and seeded
+// random signals, for tests.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -16,27 +17,8 @@ namespace vesk::test {
 // under a Hann window that reaches zero at a distance of 16 samples.
 inline long double reference_kernel(long double d)
 {
-    const long double pi = std::numbers::pi_v<long double>;
-    if (std::fabs(d) >= 16.0L)
-        return 0.0L;
-    const long double window = 0.5L * (1.0L + std::cos(pi * d / 16.0L));
-    const long double sinc = d == 0.0L ? 1.0L : std::sin(pi * d) / (pi * d);
-    return window * sinc;
-}
-
-// The taps of a read at center + x from a circular array of n entries that
-// holds a sequence of length len: every t within 15 of center and within
-// 1-len .. len-1, found at entry t mod n with the weight
-// reference_kernel(center - t + x).  Calls visit(entry, weight) for each, in
-// increasing t.
-template <typename Visit>
-void for_each_tap(int64_t n, int64_t len, int64_t center, long double x, Visit&& visit)
-{
-    for (int64_t t = center - 15; t <= center + 15; ++t) {
-        if (t < 1 - len || t > len - 1)
-            continue;
-        visit(static_cast<std::size_t>(((t % n) + n) % n), reference_kernel(static_cast<long double>(center - t) + x));
-    }
+    const long double pi = std::numbers::pi_v<long double>, sinc = d == 0 ? 1 : std::sin(pi * d) / (pi * d);
+    return std::fabs(d) >= 16 ? 0 : 0.5L * (1 + std::cos(pi * d / 16)) * sinc;
 }
 
 struct KernelSum {
@@ -44,36 +26,32 @@ struct KernelSum {
     double magnitude = 0; // sum of |sample| over the taps
 };
 
-// The direct kernel sum: `source` (read circularly) at center + x, from the
-// taps of for_each_tap.
+// The direct kernel sum: `source` read at center + x, where the source is
+// circular (index t is entry t mod size) and holds a sequence of length len:
+// every tap t within 15 of center and within 1-len .. len-1 adds
+// reference_kernel(center - t + x) * source[t mod size].
 inline KernelSum kernel_sum(const std::vector<double>& source, int64_t len, int64_t center, long double x)
 {
+    const auto n = static_cast<int64_t>(source.size());
     KernelSum sum;
-    for_each_tap(static_cast<int64_t>(source.size()), len, center, x, [&](std::size_t entry, long double weight) {
-        const double v = source[entry];
-        sum.value += weight * v;
+    for (int64_t t = center - 15; t <= center + 15; ++t) {
+        if (t < 1 - len || t > len - 1)
+            continue;
+        const double v = source[static_cast<std::size_t>(((t % n) + n) % n)];
+        sum.value += reference_kernel(static_cast<long double>(center - t) + x) * v;
         sum.magnitude += std::fabs(v);
-    });
+    }
     return sum;
 }
 
 // How far the engine's sum may be from the direct one when the taps' |values|
 // add up to `magnitude`: each weight is within ~2^5 eps of the exact kernel
 // and the 31 additions add 31 eps, so 64 eps * magnitude.
-inline double tap_tolerance(double magnitude)
-{
-    return 64.0 * std::numeric_limits<double>::epsilon() * magnitude;
-}
+inline double tap_tolerance(double magnitude) { return 64.0 * std::numeric_limits<double>::epsilon() * magnitude; }
 
-inline double tap_tolerance(const KernelSum& sum)
-{
-    return tap_tolerance(sum.magnitude);
-}
+inline double tap_tolerance(const KernelSum& sum) { return tap_tolerance(sum.magnitude); }
 
-struct SteppedPosition {
-    int64_t center;
-    double frac;
-};
+struct SteppedPosition { int64_t center; double frac; };
 
 // `count` read positions from 0 as written down: add `step` to the fraction,
 // then take whole units off it one at a time.  Only for moderate steps (the
@@ -112,6 +90,13 @@ inline std::vector<double> random_values(std::size_t count, uint64_t seed, doubl
     for (double& s : v)
         s = uniform(rng);
     return v;
+}
+
+// Whether two results agree to the last bit (a -0.0 for a +0.0 counts).
+inline bool same_bits(const double* a, const double* b, std::size_t n) { return !std::memcmp(a, b, n * sizeof *a); }
+inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && same_bits(a.data(), b.data(), a.size());
 }
 
 } // namespace vesk::test

@@ -1,4 +1,15 @@
-// Engines wired to a test's own arrays, for the stage tests.
+// The one seam through which a test sets up a signal or a spectrum in an engine:
+// its current pair (sigre, sigim), and for stages that build their result
+// elsewhere its scratch pair (tmpre, tmpim), point into vectors the test owns;
+// the test writes its input there in place (the engine holds their addresses):
+//   EngineRig rig(n);                        // sampnump = n, time domain
+//   rig.re[3] = 1.0;
+//   rig.engine.fft_init();                   // when the stage transforms
+//   rig.engine.band_filter(nullptr, lo, hi); // result in rig.re, rig.im
+// A stage that exchanges the pairs leaves its result behind engine.sigre /
+// engine.sigim (the scratch vectors), so read it through those.  rig.messages
+// and rig.log hold what the engine said.  The engine frees only the buffers
+// it owns, which stay empty here.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +20,7 @@
 
 namespace vesk::test {
 
-// An engine that reports into recording sinks and whose current pair is the
-// test's (re, im), n zeros each.  The engine frees only its own buffers,
-// which stay null here.
+// An engine reporting into recording sinks, whose current pair is (re, im), n zeros each.
 struct EngineRig {
     RecordingMessages messages;
     RecordingLog log;
@@ -26,8 +35,8 @@ struct EngineRig {
     }
 };
 
-// The same in the time domain, with a scratch pair full of `stale` for a
-// stage that builds its result there and exchanges the pairs.
+// The same in the time domain with a scratch pair full of `stale`: an entry
+// of the result that still holds `stale` was never written.
 struct ScratchRig : EngineRig {
     std::vector<double> scratch_re, scratch_im;
 
