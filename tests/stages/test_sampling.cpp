@@ -1,0 +1,140 @@
+// Sampling at fs-sim against the direct image sum, and the hold and aperture
+// responses against their closed forms in long double.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "tests/stages/stage_rig.h"
+
+namespace vesk::test {
+namespace {
+
+// Small whole numbers as bin values: every sum of them is exact in double,
+// so the folded sum must equal the direct one to the bit, whatever the order.
+std::vector<double> whole_values(uint32_t n, uint32_t seed)
+{
+    std::vector<double> v = random_values(n, seed, 1000.0);
+    for (double& x : v)
+        x = std::round(x);
+    return v;
+}
+
+struct ImageRow {
+    uint32_t n, m; // working size, fs-sim [bins]
+};
+
+class SamplingImages : public ::testing::TestWithParam<ImageRow> {};
+
+TEST_P(SamplingImages, EachBinIsTheSumOfTheSourceBinsThatFoldOntoIt)
+{
+    const auto [n, m] = GetParam();
+    const int64_t h = n / 2;
+    StageRig rig(n, m);
+    const std::vector<double> sre = whole_values(n, n + m), sim = whole_values(n, 3 * n + m);
+    rig.load_spectrum(sre, sim);
+    rig.engine.stage_sampling();
+    const std::vector<double> re = rig.out_re(), im = rig.out_im();
+
+    // Sampling adds a copy of the spectrum shifted by every multiple of fs-sim:
+    // target bin j (0 <= j < h) collects every signed source bin i in
+    // -(h-1) .. h-1 whose shift j - i is a multiple of m.
+    for (int64_t j = 0; j < h; ++j) {
+        double want_re = 0.0, want_im = 0.0;
+        for (int64_t i = -(h - 1); i <= h - 1; ++i) {
+            if ((j - i) % int64_t{m} == 0) {
+                want_re += sre[i >= 0 ? i : i + n];
+                want_im += sim[i >= 0 ? i : i + n];
+            }
+        }
+        ASSERT_EQ(re[j], want_re) << "bin " << j;
+        ASSERT_EQ(im[j], j == 0 ? 0.0 : want_im) << "bin " << j;
+        if (j > 0) {
+            ASSERT_EQ(re[n - j], want_re) << "mirror of bin " << j;
+            ASSERT_EQ(im[n - j], -want_im) << "mirror of bin " << j;
+        }
+    }
+    EXPECT_EQ(re[h], 0.0) << "the Nyquist bin stays empty";
+    EXPECT_EQ(im[h], 0.0);
+
+    unsigned shifts = 0; // multiples of m that bring some source bin onto a target
+    for (int64_t d = -(h - 1); d <= n - 2; ++d)
+        shifts += d % int64_t{m} == 0 ? 1 : 0;
+    ASSERT_EQ(rig.log.lines.size(), 2u);
+    EXPECT_EQ(rig.log.lines[1], std::to_string(shifts) + " image(s)\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SizesAndRates, SamplingImages,
+    ::testing::Values(ImageRow{2, 1}, ImageRow{4, 1}, ImageRow{16, 1}, ImageRow{16, 3}, ImageRow{16, 4},
+                      ImageRow{16, 7}, ImageRow{16, 8}, ImageRow{16, 9}, ImageRow{16, 15}, ImageRow{16, 16},
+                      ImageRow{16, 17}, ImageRow{16, 35}, ImageRow{64, 5}, ImageRow{64, 31}, ImageRow{64, 33},
+                      ImageRow{256, 100}, ImageRow{256, 1000}, ImageRow{1024, 7}, ImageRow{1024, 511},
+                      ImageRow{1024, 513}));
+
+// ---- hold and aperture ---------------------------------------------------
+
+struct ResponseRow {
+    uint32_t n, m;
+    double value; // window width [fs-sim periods]
+};
+
+class HoldAperture : public ::testing::TestWithParam<ResponseRow> {
+protected:
+    // Runs the stage in `mode` on a random spectrum and compares every bin
+    // with in[k] * sin x / x, times e^(-jx) for the aperture, whose window
+    // ends at the sampling instant and so delays by half its width; the hold
+    // is the window centred on the sample, without phase.  x = pi value k / m.
+    //
+    // Tolerance: the engine forms x in double, within 2 ulps, which moves the
+    // phase by up to 2 eps x and sin x / x by as much absolutely; the factor
+    // itself and the complex product add a few roundings.  So per bin
+    // (8 + 4x) eps (|re| + |im|).
+    static void check(int mode)
+    {
+        const auto [n, m, value] = GetParam();
+        const uint32_t h = n / 2;
+        const Spectrum in = hermitian_spectrum(n, n * 7 + m);
+        StageRig rig(n, m);
+        rig.load_spectrum(in.re, in.im);
+        rig.engine.stage_hold_aperture("shaping 100%\n", mode, value);
+        EXPECT_EQ(rig.log.lines, std::vector<std::string>{"shaping 100%\n"});
+        const std::vector<double> re = rig.out_re(), im = rig.out_im();
+        EXPECT_EQ(re[0], in.re[0]);
+        EXPECT_EQ(im[0], 0.0);
+        for (uint32_t k = 1; k <= h; ++k) {
+            const long double x = std::numbers::pi_v<long double> * value * k / m;
+            const long double s = std::sin(x) / x;
+            const long double c = mode == 0 ? 1.0L : std::cos(x), d = mode == 0 ? 0.0L : -std::sin(x);
+            const long double want_re = s * (in.re[k] * c - in.im[k] * d);
+            const long double want_im = k == h ? 0.0L : s * (in.re[k] * d + in.im[k] * c);
+            const double tol = (8.0 + 4.0 * static_cast<double>(x)) * eps * (std::fabs(in.re[k]) + std::fabs(in.im[k]));
+            ASSERT_NEAR(re[k], static_cast<double>(want_re), tol) << "mode " << mode << " bin " << k;
+            ASSERT_NEAR(im[k], static_cast<double>(want_im), tol) << "mode " << mode << " bin " << k;
+            if (k < h) {
+                ASSERT_EQ(re[n - k], re[k]) << "mirror of bin " << k;
+                ASSERT_EQ(im[n - k], -im[k]) << "mirror of bin " << k;
+            }
+        }
+    }
+};
+
+TEST_P(HoldAperture, HoldWeightsEachBinBySinXOverXWithoutPhase)
+{
+    check(0);
+}
+
+TEST_P(HoldAperture, ApertureWeightsEachBinBySinXOverXDelayedByHalfTheWindow)
+{
+    check(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(SizesRatesWidths, HoldAperture,
+                         ::testing::Values(ResponseRow{2, 1, 1.0}, ResponseRow{16, 4, 1.0}, ResponseRow{16, 3, 0.5},
+                                           ResponseRow{64, 64, 1.0}, ResponseRow{64, 100, 0.25},
+                                           ResponseRow{256, 5, 0.7}, ResponseRow{1024, 1, 1.0},
+                                           ResponseRow{1024, 1000, 1e-9}));
+
+} // namespace
+} // namespace vesk::test
