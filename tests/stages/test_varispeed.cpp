@@ -1,0 +1,131 @@
+// Vari-speed in time and in frequency against a direct kernel sum in long
+// double at read positions stepped as written down (add the step, take whole
+// units off one at a time).
+//
+// Tolerance: each of the engine's weights is within ~2^5 eps of the exact
+// kernel and its 31 additions add 31 eps, so an output is within
+// tap_tolerance (64 eps times the sum of |source| over its taps).  The
+// positions are replayed with the same double additions, so they are equal.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/sample_codec.h"
+#include "tests/stages/stage_rig.h"
+
+namespace vesk::test {
+namespace {
+
+class VarispeedTime : public ::testing::TestWithParam<double> {};
+
+TEST_P(VarispeedTime, EachOutputIsTheKernelSumAtItsSteppedPosition)
+{
+    const double factor = GetParam();
+    const uint32_t n = 1024, half = n / 2;
+    // The top half holds values too: the taps below index 0 read it.
+    const std::vector<double> input = random_values(n, 3);
+    StageRig rig(n);
+    rig.load_time(input);
+    rig.engine.params.varispeedt = factor;
+    rig.engine.stage_varispeed_t();
+    const std::vector<double> out = rig.out_re();
+    const std::vector<SteppedPosition> at = stepped_positions(factor, half);
+    for (uint32_t i = 0; i < half; ++i) {
+        const KernelSum ref = kernel_sum(input, half, at[i].center, at[i].frac);
+        ASSERT_NEAR(out[i], static_cast<double>(ref.value), tap_tolerance(ref)) << "factor " << factor << " output " << i;
+    }
+    for (uint32_t i = half; i < n; ++i)
+        ASSERT_EQ(out[i], 0.0) << "factor " << factor << " output " << i;
+    EXPECT_EQ(rig.engine.timedomain, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, VarispeedTime,
+                         ::testing::Values(1.0, 2.0, 0.5, 1.5, 0.75, 1.0594630943592953, 0.9438743126816935, 3.3,
+                                           0.1, 1.0 / 3.0, 29.5));
+
+class VarispeedFrequency : public ::testing::TestWithParam<double> {};
+
+// New bin k reads the old spectrum at bin position k / factor, so content at
+// f moves to f * factor; the bins 0 .. n/2 are read from the lower half with
+// the taps below bin 0 wrapping onto the negative frequencies, and the upper
+// half is the conjugate mirror.
+TEST_P(VarispeedFrequency, EachBinIsTheKernelSumAtItsSteppedBinPosition)
+{
+    const double factor = GetParam();
+    const uint32_t n = 1024, half = n / 2;
+    const Spectrum in = hermitian_spectrum(n, 7);
+    StageRig rig(n);
+    rig.load_spectrum(in.re, in.im);
+    rig.engine.params.varispeedf = factor;
+    rig.engine.stage_varispeed_f();
+    const std::vector<double> re = rig.out_re(), im = rig.out_im();
+    const std::vector<SteppedPosition> at = stepped_positions(1.0 / factor, half + 1);
+    for (uint32_t k = 0; k <= half; ++k) {
+        const KernelSum want_re = kernel_sum(in.re, half + 1, at[k].center, at[k].frac);
+        const KernelSum want_im = kernel_sum(in.im, half + 1, at[k].center, at[k].frac);
+        const double tol = tap_tolerance(want_re.magnitude + want_im.magnitude);
+        ASSERT_NEAR(re[k], static_cast<double>(want_re.value), tol) << "factor " << factor << " bin " << k;
+        const double expect_im = k == 0 || k == half ? 0.0 : static_cast<double>(want_im.value);
+        ASSERT_NEAR(im[k], expect_im, tol) << "factor " << factor << " bin " << k;
+    }
+    for (uint32_t k = 1; k < half; ++k) {
+        ASSERT_EQ(re[n - k], re[k]) << "mirror of bin " << k;
+        ASSERT_EQ(im[n - k], -im[k]) << "mirror of bin " << k;
+    }
+    EXPECT_EQ(rig.engine.timedomain, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, VarispeedFrequency,
+                         ::testing::Values(1.0, 2.0, 0.5, 1.5, 0.75, 1.0594630943592953, 0.9438743126816935, 3.3,
+                                           0.1, 1.0 / 3.0, 29.5));
+
+// With "hold sample" the channel is held at fs-sim first and the held signal
+// is what vari-speed reads: the whole channel's output is the kernel sum of
+// the held signal, normalised and encoded.  (The held signal comes from the
+// hold stage, whose response is checked against its closed form.)
+TEST(VarispeedHoldSample, TheChannelReadsTheHeldSignalAtTheSteppedPositions)
+{
+    const uint32_t n = 1024, half = n / 2;
+    const double factor = 1.5;
+    ChannelRig run(n, half, 3, 1);
+    const std::vector<double> source = random_values(half, 11, 0.5);
+    for (uint32_t i = 0; i < half; ++i)
+        encode_sample24(source[i], run.input.data() + 3 * i);
+    run.engine.params.varispeedt = factor;
+    run.engine.params.varispeedsh = 1;
+    ASSERT_TRUE(run.engine.fft_init());
+    ASSERT_TRUE(run.engine.process_channel(1));
+
+    StageRig held(n, n);
+    std::vector<double> decoded(n, 0.0);
+    for (uint32_t i = 0; i < half; ++i)
+        decoded[i] = decode_sample(run.input.data() + 3 * i, 3);
+    held.load_time(decoded);
+    ASSERT_TRUE(held.engine.fft_init());
+    held.engine.stage_hold_aperture(nullptr, 0, 1.0);
+    held.engine.switch_domain();
+    const std::vector<double> signal = held.out_re();
+
+    const std::vector<SteppedPosition> at = stepped_positions(factor, half);
+    std::vector<KernelSum> want(half);
+    double peak = 0.0, peak_tol = 0.0;
+    for (uint32_t i = 0; i < half; ++i) {
+        want[i] = kernel_sum(signal, half, at[i].center, at[i].frac);
+        if (std::fabs(static_cast<double>(want[i].value)) > peak) {
+            peak = std::fabs(static_cast<double>(want[i].value));
+            peak_tol = tap_tolerance(want[i]);
+        }
+    }
+    const double gain = output_peak / peak;
+    const double lsb = 1.0 / 8388608.0;
+    for (uint32_t i = 0; i < half; ++i) {
+        // Half an output step of rounding, plus the sum's tolerance and the
+        // gain's through the peak.
+        const double expected = static_cast<double>(want[i].value) * gain;
+        const double tol = 0.5 * lsb + gain * tap_tolerance(want[i]) + output_peak * peak_tol / peak + 1e-15;
+        ASSERT_NEAR(decode_sample(run.output.data() + 3 * i, 3), expected, tol) << "output " << i;
+    }
+}
+
+} // namespace
+} // namespace vesk::test
