@@ -1,6 +1,5 @@
-// What the stage tests share: a rig whose scratch pair holds stale values (so
-// a bin a stage forgets to write shows), spectra to feed it, and an engine
-// sized to run whole channels of interleaved sample bytes.
+// What the stage tests share: a rig whose scratch holds stale values (so a bin
+// a stage forgets shows), spectra, and an engine sized to run whole channels.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,16 +40,13 @@ inline Spectrum hermitian_spectrum(uint32_t n, uint64_t seed)
 {
     Spectrum s{random_values(n, seed), random_values(n, seed + 1000)};
     s.im[0] = s.im[n / 2] = 0.0;
-    for (uint32_t k = 1; k < n / 2; ++k) {
-        s.re[n - k] = s.re[k];
-        s.im[n - k] = -s.im[k];
-    }
+    for (uint32_t k = 1; k < n / 2; ++k)
+        s.re[n - k] = s.re[k], s.im[n - k] = -s.im[k];
     return s;
 }
 
-// An engine sized as the run driver sizes it for `count` samples per channel
-// of `width` bytes, every stage idle and pointing at channel 0; a test
-// switches on what it needs.
+// Sized as the run driver sizes a run of `count` samples per channel of `width`
+// bytes, pointing at channel 0, every stage idle until a test switches it on.
 struct ChannelRig : StageRig {
     std::vector<uint8_t> input, output;
     ChannelRig(uint32_t n, uint32_t count, uint32_t width, uint32_t channels) : StageRig(n, n)

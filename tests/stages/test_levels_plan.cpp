@@ -16,34 +16,22 @@ namespace {
 
 constexpr double lsb24 = 1.0 / 8388608.0;
 
-// ---- normalisation -----------------------------------------------------------
-
 TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
 {
-    struct Row {
-        const char* what;
-        std::vector<double> samples;
-        double x;
-        uint32_t count;
-        double gain;
-    };
-    const double g = output_peak / 0.5;
+    struct Row { const char* what; std::vector<double> samples; double x, count, gain; };
     const Row rows[] = {
-        {"peak at the last counted sample", {0.25, 0.1, -0.5, 0.9}, -output_peak, 3, g},
+        {"peak at the last counted sample", {0.25, 0.1, -0.5, 0.9}, -output_peak, 3, output_peak / 0.5},
         {"silence stays silent", {0.0, 0.0, 0.0}, -output_peak, 3, 1.0},
         {"a fixed gain may exceed full scale", {0.75, -0.25}, 2.0, 2, 2.0},
         {"a fixed gain of 0", {0.75, -0.25}, 0.0, 2, 0.0},
         {"nothing counted", {0.3}, -0.5, 0, 0.0},
     };
     for (const Row& row : rows) {
-        EngineRig rig(static_cast<uint32_t>(row.samples.size()));
-        rig.re = row.samples;
-        rig.engine.sigre = rig.re.data();
-        EXPECT_EQ(rig.engine.normalize_level(row.x, row.count), row.gain) << row.what;
-        for (std::size_t i = 0; i < row.samples.size(); ++i) {
-            const double want = i < row.count ? row.samples[i] * row.gain : row.samples[i];
-            EXPECT_EQ(rig.re[i], want) << row.what << ": sample " << i;
-        }
+        StageRig rig(static_cast<uint32_t>(row.samples.size()));
+        rig.load_time(row.samples);
+        EXPECT_EQ(rig.engine.normalize_level(row.x, static_cast<uint32_t>(row.count)), row.gain) << row.what;
+        for (std::size_t i = 0; i < row.samples.size(); ++i)
+            EXPECT_EQ(rig.re[i], row.samples[i] * (i < row.count ? row.gain : 1.0)) << row.what << ": sample " << i;
     }
 }
 
@@ -69,10 +57,8 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
     for (uint32_t c = 0; c < channels; ++c) {
         const std::vector<double> v = random_values(row.count, 40 + c, c == 0 ? 0.45 : 1.0);
         for (uint32_t i = 0; i < row.count; ++i) {
-            int32_t code = static_cast<int32_t>(std::lround(v[i] * full));
-            if (c == 0 && i == row.count - 1)
-                code = -static_cast<int32_t>(full / 2); // the peak, late in the channel
-            code = std::clamp<int32_t>(code, static_cast<int32_t>(-full), static_cast<int32_t>(full - 1));
+            const bool peak = c == 0 && i == row.count - 1; // channel 0's peak, late in the channel
+            const auto code = static_cast<int32_t>(peak ? -full / 2 : std::clamp(std::round(v[i] * full), -full, full - 1));
             value[c].push_back(code / full);
             const uint32_t stored = row.width == 1 ? static_cast<uint32_t>(code + 128) : static_cast<uint32_t>(code);
             for (uint32_t b = 0; b < row.width; ++b)
@@ -98,11 +84,8 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
 INSTANTIATE_TEST_SUITE_P(Chains, ChannelLevels,
                          ::testing::Values(ChannelRow{"8 bits by table", 1, 2000, 4096, false},
                                            ChannelRow{"16 bits by table", 2, 300000, 65536, false},
-                                           ChannelRow{"16 bits", 2, 1000, 2048, false},
-                                           ChannelRow{"24 bits", 3, 1000, 2048, false},
+                                           ChannelRow{"16 bits", 2, 1000, 2048, false}, ChannelRow{"24 bits", 3, 1000, 2048, false},
                                            ChannelRow{"16 bits through a stage", 2, 1000, 2048, true}));
-
-// ---- which stages act ---------------------------------------------------------
 
 std::string acting(const Engine::StagePlan& p)
 {
@@ -118,25 +101,18 @@ std::string acting(const Engine::StagePlan& p)
 
 TEST(PlanStages, EachParameterSetSwitchesOnItsStages)
 {
-    struct Row {
-        std::function<void(Engine&)> set;
-        const char* acting;
-    };
+    struct Row { std::function<void(Engine&)> set; const char* acting; };
     const Row rows[] = {
-        {[](Engine&) {}, ""},
-        {[](Engine& e) { e.params.fs = 44100; }, "resample"},
+        {[](Engine&) {}, ""}, {[](Engine& e) { e.params.fs = 44100; }, "resample"},
         {[](Engine& e) { e.fcloin_idx = 1; }, "input_filter (spectral)"},
-        {[](Engine& e) { e.fchiin_idx = 510; }, "input_filter (spectral)"},
-        {[](Engine& e) { e.fchiin_idx = 511; }, ""},
+        {[](Engine& e) { e.fchiin_idx = 510; }, "input_filter (spectral)"}, {[](Engine& e) { e.fchiin_idx = 511; }, ""},
         {[](Engine& e) { e.params.varispeedsh = 1; }, ""},
         {[](Engine& e) { e.params.varispeedt = 1.5; }, "varispeed_t"},
         {[](Engine& e) { e.params.varispeedsh = 1, e.params.varispeedt = 0.5; }, "hold varispeed_t (spectral)"},
         {[](Engine& e) { e.params.varispeedsh = 1, e.params.varispeedf = 2.0; }, "hold varispeed_f (spectral)"},
-        {[](Engine& e) { e.params.varispeedf = 0.0; }, ""},
-        {[](Engine& e) { e.params.bitnr = 23; }, "quantization"},
+        {[](Engine& e) { e.params.varispeedf = 0.0; }, ""}, {[](Engine& e) { e.params.bitnr = 23; }, "quantization"},
         {[](Engine& e) { e.params.bitnr = 1; }, "quantization"},
-        {[](Engine& e) { e.fssim_idx = 1023; }, "sampling (spectral)"},
-        {[](Engine& e) { e.fssim_idx = 5000; }, ""},
+        {[](Engine& e) { e.fssim_idx = 1023; }, "sampling (spectral)"}, {[](Engine& e) { e.fssim_idx = 5000; }, ""},
         {[](Engine& e) { e.params.aperture = 1e-10; }, ""},
         {[](Engine& e) { e.params.aperture = 2e-10; }, "aperture (spectral)"},
         {[](Engine& e) { e.params.jitteramp = 1e-12; }, "jitter"},
@@ -152,12 +128,10 @@ TEST(PlanStages, EachParameterSetSwitchesOnItsStages)
     }
 }
 
-// ---- sample bytes -------------------------------------------------------------
-
 // Every 8- and 16-bit code and every 97th 24-bit one (the extremes included)
 // decodes to its value over full scale, little-endian, and comes back as the
 // same value in 24 bits.
-TEST(SampleCodec, EveryWidthDecodesToItsValueAndEncodesBackTo24Bits)
+TEST(SampleCodec, EveryWidthDecodesToItsValueAndEncodesBackTo24BitsRoundingHalfUpAndClipping)
 {
     for (uint32_t width = 1; width <= 3; ++width) {
         const uint32_t bits = 8 * width;
@@ -175,10 +149,7 @@ TEST(SampleCodec, EveryWidthDecodesToItsValueAndEncodesBackTo24Bits)
             ASSERT_EQ(out[0] | (out[1] << 8) | (out[2] << 16), v24 & 0xFFFFFF) << width << " bytes, code " << u;
         }
     }
-}
-
-TEST(SampleCodec, EncodingRoundsHalfUpAndClipsAtFullScale)
-{
+    // Encoding rounds half up and clips at full scale; NaN is silence.
     const double inf = std::numeric_limits<double>::infinity();
     const std::pair<double, int32_t> rows[] = {
         {2.5 * lsb24, 3}, {-2.5 * lsb24, -2}, {2.4999 * lsb24, 2}, {-0.6 * lsb24, -1}, {1.0, 8388607},
@@ -191,18 +162,12 @@ TEST(SampleCodec, EncodingRoundsHalfUpAndClipsAtFullScale)
     }
 }
 
-// ---- working memory -----------------------------------------------------------
-
 TEST(ClearDoubles, ZerosExactlyTheRangeWhetherPagesAreReleasedOrWritten)
 {
-    struct Row {
-        uint64_t offset, count;
-        bool release;
-    };
-    const Row rows[] = {{3, 10, true}, {5, (1u << 19) + 1000, true}, {5, (1u << 19) + 1000, false}, {0, 1u << 20, true}};
+    struct Row { uint64_t offset, count, release; } const rows[] = {{3, 10, 1}, {5, (1u << 19) + 1000, 1}, {5, (1u << 19) + 1000, 0}, {0, 1u << 20, 1}};
     for (const Row& row : rows) {
         std::vector<double> v(row.offset + row.count + 700, 1.0); // the tail reaches past the range's last page
-        clear_doubles(v.data() + row.offset, row.count, row.release);
+        clear_doubles(v.data() + row.offset, row.count, row.release != 0);
         for (uint64_t i = 0; i < v.size(); ++i) {
             const bool inside = i >= row.offset && i < row.offset + row.count;
             ASSERT_EQ(v[i], inside ? 0.0 : 1.0) << "count " << row.count << " release " << row.release << ": entry " << i;

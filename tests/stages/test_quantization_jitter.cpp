@@ -24,13 +24,10 @@ constexpr double scale24 = 8388608.0; // 2^23: full scale on the 24-bit integer 
 // last one below +full scale; the gain undone.  NaN is silence.
 double quantized(double x, double gain, uint32_t bits)
 {
-    if (std::isnan(x))
-        return 0.0;
     const long double step = std::ldexp(1.0L, 24 - static_cast<int>(bits));
     const long double r = std::floor(static_cast<long double>(x * gain) * scale24 + 0.5L);
-    long double level = std::ceil(r / step - 0.5L) * step;
-    level = std::clamp(level, -static_cast<long double>(scale24), scale24 - step);
-    return static_cast<double>(level / scale24) / gain;
+    const long double level = std::clamp(std::ceil(r / step - 0.5L) * step, -static_cast<long double>(scale24), scale24 - step);
+    return std::isnan(x) ? 0.0 : static_cast<double>(level / scale24) / gain;
 }
 
 // Ties of both roundings for `bits` at the scale of a gain of 2, and random
@@ -51,12 +48,10 @@ class Quantization : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(Quantization, SamplesLandOnTheGridOfTheWordLengthAndChannelZerosGainServesChannelOne)
 {
-    const uint32_t bits = GetParam();
-    const uint32_t n = 256;
+    const uint32_t bits = GetParam(), n = 256;
     const double gain = 2.0;
     StageRig rig(n);
     rig.engine.params.bitnr = bits;
-
     std::vector<double> first = samples_with_ties(bits, bits, 0.4);
     first.push_back(-quant_peak / gain);
     first.resize(n, 0.0);

@@ -16,16 +16,11 @@ namespace {
 std::vector<double> whole_values(uint32_t n, uint32_t seed)
 {
     std::vector<double> v = random_values(n, seed, 1000.0);
-    for (double& x : v)
-        x = std::round(x);
+    std::transform(v.begin(), v.end(), v.begin(), [](double x) { return std::round(x); });
     return v;
 }
 
-struct ImageRow {
-    uint32_t n, m; // working size, fs-sim [bins]
-};
-
-class SamplingImages : public ::testing::TestWithParam<ImageRow> {};
+class SamplingImages : public ::testing::TestWithParam<std::pair<uint32_t, uint32_t>> {};
 
 TEST_P(SamplingImages, EachBinIsTheSumOfTheSourceBinsThatFoldOntoIt)
 {
@@ -62,13 +57,11 @@ TEST_P(SamplingImages, EachBinIsTheSumOfTheSourceBinsThatFoldOntoIt)
     EXPECT_EQ(rig.log.lines[1], std::to_string(shifts) + " image(s)\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SizesAndRates, SamplingImages,
-    ::testing::Values(ImageRow{2, 1}, ImageRow{4, 1}, ImageRow{16, 1}, ImageRow{16, 3}, ImageRow{16, 4},
-                      ImageRow{16, 7}, ImageRow{16, 8}, ImageRow{16, 9}, ImageRow{16, 15}, ImageRow{16, 16},
-                      ImageRow{16, 17}, ImageRow{16, 35}, ImageRow{64, 5}, ImageRow{64, 31}, ImageRow{64, 33},
-                      ImageRow{256, 100}, ImageRow{256, 1000}, ImageRow{1024, 7}, ImageRow{1024, 511},
-                      ImageRow{1024, 513}));
+// (n, fs-sim in bins): rates of one bin, below, at and above n/2, at and above n.
+const std::pair<uint32_t, uint32_t> image_rows[] = {{2, 1},  {4, 1},   {16, 1},   {16, 3},    {16, 4},    {16, 7},    {16, 8},
+                                  {16, 9}, {16, 15}, {16, 16},  {16, 17},   {16, 35},   {64, 5},    {64, 31},
+                                  {64, 33}, {256, 100}, {256, 1000}, {1024, 7}, {1024, 511}, {1024, 513}};
+INSTANTIATE_TEST_SUITE_P(SizesAndRates, SamplingImages, ::testing::ValuesIn(image_rows));
 
 struct ResponseRow {
     uint32_t n, m;
@@ -77,15 +70,11 @@ struct ResponseRow {
 
 class HoldAperture : public ::testing::TestWithParam<ResponseRow> {
 protected:
-    // Runs the stage in `mode` on a random spectrum and compares every bin
-    // with in[k] * sin x / x, times e^(-jx) for the aperture, whose window
-    // ends at the sampling instant and so delays by half its width; the hold
-    // is the window centred on the sample, without phase.  x = pi value k / m.
-    //
-    // Tolerance: the engine forms x in double, within 2 ulps, which moves the
-    // phase by up to 2 eps x and sin x / x by as much absolutely; the factor
-    // itself and the complex product add a few roundings.  So per bin
-    // (8 + 4x) eps (|re| + |im|).
+    // Every bin against in[k] sin x / x, x = pi value k / m, times e^(-jx) for the
+    // aperture (its window ends at the sampling instant: a delay of half its
+    // width), without phase for the hold (the window centred on the sample).
+    // Tolerance: x in double is within 2 ulps, moving phase and sin x / x by
+    // up to 2 eps x, plus a few roundings: (8 + 4x) eps (|re| + |im|) per bin.
     static void check(int mode)
     {
         const auto [n, m, value] = GetParam();

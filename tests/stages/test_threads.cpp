@@ -21,18 +21,11 @@ Outcome run_stage(bool spectrum, const std::function<void(Engine&)>& stage, unsi
     StageRig rig(n, n / 20);
     Engine& e = rig.engine;
     e.threads = threads;
-    e.params.fs = 48000;
-    e.params.fssim = (n / 20) * (48000.0 / n);
-    e.params.bitnr = 10;
-    e.params.varispeedt = 0.9438743126816935;
-    e.params.varispeedf = 1.0594630943592953;
-    e.params.jitteramp = 0.4;
+    e.params.fs = 48000, e.params.fssim = (n / 20) * (48000.0 / n), e.params.bitnr = 10, e.params.jitteramp = 0.4;
+    e.params.varispeedt = 0.9438743126816935, e.params.varispeedf = 1.0594630943592953;
     e.jitter_rng.seed(12345);
     const Spectrum s = hermitian_spectrum(n, 99);
-    if (spectrum)
-        rig.load(s.re, s.im, 0);
-    else
-        rig.load_time(s.re);
+    rig.load(s.re, spectrum ? s.im : std::vector<double>(n, 0.0), spectrum ? 0 : 1);
     stage(e);
     return {rig.out_re(), rig.out_im(), e.jitter_rng.next()};
 }
