@@ -153,7 +153,7 @@ TEST(SampleCodec, EveryWidthDecodesToItsValueAndEncodesBackTo24BitsRoundingHalfU
     const double inf = std::numeric_limits<double>::infinity();
     const std::pair<double, int32_t> rows[] = {
         {2.5 * lsb24, 3}, {-2.5 * lsb24, -2}, {2.4999 * lsb24, 2}, {-0.6 * lsb24, -1}, {1.0, 8388607},
-        {8388606.5 * lsb24, 8388607}, {inf, 8388607}, {-1.0, -8388608}, {-8388608.6 * lsb24, -8388608},
+        {8388607.5 * lsb24, 8388607}, {inf, 8388607}, {-1.0, -8388608}, {-8388608.6 * lsb24, -8388608},
         {-inf, -8388608}, {std::numeric_limits<double>::quiet_NaN(), 0}};
     for (const auto& [x, want] : rows) {
         uint8_t out[3];

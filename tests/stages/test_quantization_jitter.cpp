@@ -77,22 +77,26 @@ TEST_P(Quantization, SamplesLandOnTheGridOfTheWordLengthAndChannelZerosGainServe
 
 INSTANTIATE_TEST_SUITE_P(WordLengths, Quantization, ::testing::Range(1u, 25u));
 
-struct JitterRow {
-    uint32_t n, fs, m; // working size and rate, fs-sim [bins]
-    double amplitude;  // [fs-sim periods]
-    uint32_t seed;
-};
+// The generator is the portable one of the C standard's example: from seed 1
+// its first values are the well-known 16838, 5758, 10113, 17515, 31051.
+TEST(JitterRandom, SeedOneGivesTheKnownSequence)
+{
+    JitterRandom random;
+    random.seed(1);
+    for (int want : {16838, 5758, 10113, 17515, 31051})
+        EXPECT_EQ(random.next(), want);
+}
 
+// Working size and rate, fs-sim [bins], amplitude [fs-sim periods], seed.
+struct JitterRow { uint32_t n, fs, m; double amplitude; uint32_t seed; };
 class Jitter : public ::testing::TestWithParam<JitterRow> {};
 
 // The sampling clock is off by a timing error drawn uniformly from -A .. A
 // (A = amplitude times the fs-sim period) once per fs-sim period, from the
 // generator's values R as -A + 2A R / 32767, and linear in between; working
-// sample i is read at i plus the error at its instant.
-//
-// Tolerance: the kernel sum's, plus the error's rounding (a few eps of
-// A + 1 samples, 8 eps allowed) times the kernel's slope, below 2 per unit
-// of |source| over the taps.
+// sample i is read at i plus the error at its instant.  Tolerance: the kernel
+// sum's, plus the error's rounding (8 eps of A + 1 samples) times the
+// kernel's slope (below 2 per unit of |source| over the taps).
 TEST_P(Jitter, EachSampleIsReadAtItsInstantPlusTheInterpolatedTimingError)
 {
     const JitterRow row = GetParam();

@@ -9,10 +9,7 @@
 namespace vesk::test {
 namespace {
 
-struct Outcome {
-    std::vector<double> re, im;
-    int next_random;
-};
+struct Outcome { std::vector<double> re, im; int next_random; };
 
 // Long enough for every split: the per-sample passes take blocks of 2^18.
 Outcome run_stage(bool spectrum, const std::function<void(Engine&)>& stage, unsigned threads)
