@@ -1,0 +1,252 @@
+// What each kind of batch value means: tables of (text -> the one field it
+// sets).  Every other field must keep its value, so each row compares the
+// whole record.  Arbitrary bytes and the write-read round trip are the
+// fuzz target's job (fuzz/batch_fuzzer.cpp).
+#include <climits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "record_tables.h"
+
+namespace vesk::batch {
+namespace {
+
+using namespace std::string_literals;
+using R = ParamRecord;
+using test::read_text;
+
+template <typename T>
+struct Row {
+    std::string text;
+    T R::*field;
+    T start;    // the field's value before the text is read
+    T expected; // and after
+};
+
+template <typename T>
+void check_rows(const std::vector<Row<T>>& rows)
+{
+    for (const Row<T>& row : rows) {
+        R start;
+        start.*row.field = row.start;
+        R expected = start;
+        expected.*row.field = row.expected;
+        EXPECT_EQ(read_text(row.text, start), expected) << "text: \"" << row.text << '"';
+    }
+}
+
+const double st = semitone_ratio;
+
+TEST(BatchValues, PlainRealsReadAsTheCLibraryReadsThemAndKeepTheFieldWhenUnreadable)
+{
+    check_rows<double>({
+        {"aperture 0.25", &R::aperture, 0.3, 0.25},
+        {"aperture +.5", &R::aperture, 0.3, 0.5},
+        {"jitteramp -1e-3", &R::jitteramp, 0.3, -0.001},
+        {"aperture\n\r\n  0.5", &R::aperture, 0.3, 0.5},
+        {"aperture 1e+", &R::aperture, 0.3, 1.0},  // an incomplete exponent is left over
+        {"jitteramp 2E", &R::jitteramp, 0.3, 2.0},
+        {"jitteramp 0x1p-4", &R::jitteramp, 0.3, 0.0625},
+        {"jitteramp -0X.8", &R::jitteramp, 0.3, -0.5},
+        {"jitteramp 0xg", &R::jitteramp, 9.0, 0.0}, // "0" then the word "xg"
+        {"aperture 1e-999", &R::aperture, 9.0, 0.0}, // below the range: zero
+        {"aperture 0x1p-99999", &R::aperture, 9.0, 0.0},
+        {"aperture 1e-320", &R::aperture, 9.0, 1e-320},
+        {"aperture 0.5ms", &R::aperture, 0.3, 0.5},
+        {"aperture abc", &R::aperture, 0.3, 0.3},
+        {"jitteramp +-1", &R::jitteramp, 0.3, 0.3},
+        {"aperture ST", &R::aperture, 0.3, 0.3}, // no semitone form here
+        {"jitteramp", &R::jitteramp, 0.3, 0.3},
+        {"aperture fssim", &R::aperture, 0.3, 0.3},
+    });
+}
+
+TEST(BatchValues, ScaledRealsTakeANumberOrASemitoneStepFromTheCurrentValue)
+{
+    check_rows<double>({
+        {"fssim 44100", &R::fssim, 48000.0, 44100.0},
+        {"fchiin 24000Hz", &R::fchiin, 1.0, 24000.0},
+        {"fssim -5", &R::fssim, 48000.0, -5.0},
+        {"fssim 0x10", &R::fssim, 48000.0, 16.0},
+        {"fssim 0x", &R::fssim, 48000.0, 0.0},
+        {"fssim ST", &R::fssim, 48000.0, 48000.0 * st},
+        {"fssim ST1", &R::fssim, 48000.0, 48000.0 * st},
+        {"fssim ST-1", &R::fssim, 48000.0, 48000.0 / st},
+        {"fssim ST\r\nfssim ST\r\n", &R::fssim, 48000.0, 48000.0 * st * st},
+        {"fssim ST12", &R::fssim, 48000.0, 48000.0 * semitone_factor(12)},
+        {"fssim ST-12", &R::fssim, 48000.0, 48000.0 * semitone_factor(-12)},
+        {"fchiout ST+7", &R::fchiout, 24000.0, 24000.0 * semitone_factor(7)},
+        {"fchiin ST0x2", &R::fchiin, 24000.0, 24000.0 * semitone_factor(2)},
+        {"fchiin ST-0X3", &R::fchiin, 24000.0, 24000.0 * semitone_factor(-3)},
+        {"varispeedt ST010", &R::varispeedt, 1.0, semitone_factor(8)}, // octal count
+        {"varispeedf ST08", &R::varispeedf, 2.0, 2.0},                 // octal 0, then "8"
+        {"fssim ST5abc", &R::fssim, 48000.0, 48000.0 * semitone_factor(5)},
+        {"fchiin ST-99999999999", &R::fchiin, 24000.0, 24000.0 * semitone_factor(INT_MIN)},
+        {"fssim ST0", &R::fssim, 7.0, 7.0},
+        {"fssim STx", &R::fssim, 7.0, 7.0},
+        {"fssim ST-", &R::fssim, 7.0, 7.0},
+        {"fssim ST.5", &R::fssim, 7.0, 7.0},
+        {"fssim STOP", &R::fssim, 7.0, 7.0},
+        {"fssim st", &R::fssim, 7.0, 7.0},
+        {"fssim abc", &R::fssim, 7.0, 7.0},
+        {"fssim .", &R::fssim, 7.0, 7.0},
+        {"fssim bitnr 5", &R::fssim, 7.0, 7.0}, // the keyword is the value word
+        {"varispeedt \n ", &R::varispeedt, 2.0, 2.0},
+        {"fssim 1000 fssim 2000", &R::fssim, 7.0, 2000.0},
+    });
+}
+
+// A value that is no finite number keeps the field, as an unreadable one
+// does: no field means anything by infinity or NaN.
+TEST(BatchValues, ValuesThatAreNotFiniteKeepTheField)
+{
+    std::vector<Row<double>> rows;
+    for (const char* word : {"inf", "-INFINITY", "nan", "NaN(123)", "1e999", "-1e999", "0x1p99999"}) {
+        rows.push_back({"aperture "s + word, &R::aperture, 0.3, 0.3});
+        rows.push_back({"fssim "s + word, &R::fssim, 7.0, 7.0});
+    }
+    // Semitone steps that overflow, and zero times an overflowed factor.
+    rows.push_back({"fchiin ST99999999999", &R::fchiin, 24000.0, 24000.0});
+    rows.push_back({"fchiin ST2147483647", &R::fchiin, 24000.0, 24000.0});
+    rows.push_back({"fcloin ST2147483647", &R::fcloin, 0.0, 0.0});
+    rows.push_back({"fssim ST13000", &R::fssim, 48000.0, 48000.0});
+    check_rows(rows);
+}
+
+TEST(BatchValues, UnsignedValuesAreDecimalModuloTwoToThe32)
+{
+    check_rows<uint32_t>({
+        {"fssrc 44100", &R::fssrc, 1, 44100},
+        {"fssrc\n\n \t 96000", &R::fssrc, 1, 96000},
+        {"bitnr +12", &R::bitnr, 1, 12},
+        {"bitnr 007", &R::bitnr, 1, 7},
+        {"fssrc -1", &R::fssrc, 1, 4294967295u},
+        {"bitnr -24", &R::bitnr, 1, 4294967272u},
+        {"fssrc 4294967296", &R::fssrc, 1, 0},
+        {"fssrc 4294967297", &R::fssrc, 1, 1},
+        {"fssrc 100000000000000000000", &R::fssrc, 1, 1661992960u}, // 10^20 mod 2^32
+        {"fssrc 12abc", &R::fssrc, 1, 12},
+        {"bitnr 0x10", &R::bitnr, 1, 0},
+        {"fssrc abc", &R::fssrc, 1, 1},
+        {"fssrc - 5", &R::fssrc, 1, 1},
+        {"fssrc", &R::fssrc, 1, 1},
+    });
+}
+
+TEST(BatchValues, FlagsAreOnOnlyForTheWordTRUE)
+{
+    check_rows<int>({
+        {"ensrc TRUE", &R::ensrc, 0, 1},
+        {"varispeedsh\n\nTRUE", &R::varispeedsh, 0, 1},
+        {"ensrc true", &R::ensrc, 1, 0},
+        {"ensrc FALSE", &R::ensrc, 1, 0},
+        {"varispeedsh 1", &R::varispeedsh, 1, 0},
+        {"ensrc TRUEx", &R::ensrc, 1, 0},
+        {"varispeedsh", &R::varispeedsh, 1, 0},
+    });
+}
+
+TEST(BatchValues, APathIsTheRestOfItsLine)
+{
+    const std::string a255(255, 'a');
+    check_rows<std::string>({
+        {"inpwavname in.wav\nbitnr", &R::inpwavname, "x", "in.wav"},
+        {"outwavname\tresult.wav", &R::outwavname, "x", "result.wav"},
+        {"inpwavname \t  my  take\t1.wav  \n", &R::inpwavname, "x", "my  take\t1.wav  "},
+        {"inpwavname C:\\a b\\in.wav\r\n", &R::inpwavname, "x", "C:\\a b\\in.wav"},
+        {"inpwavname a\rb\n", &R::inpwavname, "x", "a\rb"},
+        {"inpwavname\nin.wav", &R::inpwavname, "x", ""},
+        {"inpwavname   \t \n", &R::inpwavname, "x", ""},
+        {"inpwavname ab\0cd\n"s, &R::inpwavname, "x", "ab"}, // a file name ends at NUL
+        {"inpwavname fssim 5\n", &R::inpwavname, "x", "fssim 5"},
+        {"inpwavname " + a255 + "\n", &R::inpwavname, "x", a255},
+    });
+}
+
+std::string repeat(const std::string& piece, int n)
+{
+    std::string s;
+    while (n-- > 0)
+        s += piece;
+    return s;
+}
+
+// The 256-character limit counts characters, as the window's edit and the
+// exchange do, never bytes: 255 are taken, the 256th is dropped whole, and
+// the rest of the line is read as words (here "bitnr 3").
+TEST(BatchValues, ALongPathKeeps255CharactersAndNeverSplitsOne)
+{
+    struct PathRow {
+        std::string line;
+        std::string path;
+        uint32_t bitnr;
+    };
+    const std::string e = "\xc3\xa9", euro = "\xe2\x82\xac", clef = "\xf0\x9d\x84\x9e";
+    const PathRow rows[] = {
+        {std::string(255, 'a') + "\nbitnr 3", std::string(255, 'a'), 3},
+        {std::string(255, 'a') + "Xbitnr 3", std::string(255, 'a'), 3},
+        {repeat(e, 200) + "\nbitnr 3", repeat(e, 200), 3},
+        {repeat(e, 255) + "\nbitnr 3", repeat(e, 255), 3},
+        {repeat(e, 255) + e + "bitnr 3", repeat(e, 255), 3},
+        {repeat(euro, 254) + "a" + euro + "bitnr 3", repeat(euro, 254) + "a", 3},
+        {repeat(clef, 255) + clef + "bitnr 3", repeat(clef, 255), 3},
+        {repeat(e, 256) + "bitnr 3", repeat(e, 255), 3},
+        {repeat(clef, 254) + "\nbitnr 3", repeat(clef, 254), 3},
+    };
+    for (const PathRow& row : rows) {
+        const R got = read_text("inpwavname " + row.line);
+        // Byte counts, not the texts: a thousand escaped bytes tell nothing.
+        EXPECT_TRUE(got.inpwavname == row.path && got.bitnr == row.bitnr)
+            << "line of " << row.line.size() << " bytes: path of " << got.inpwavname.size() << " bytes, expected "
+            << row.path.size() << "; bitnr " << got.bitnr << ", expected " << row.bitnr;
+    }
+}
+
+TEST(BatchValues, WordsCommandsAndLineEnds)
+{
+    check_rows<double>({
+        {"# fssim 48000 more\n", &R::fssim, 1000.0, 48000.0}, // no comment syntax
+        {"FSSIM 5 Fssim 6 fssim7", &R::fssim, 1000.0, 1000.0},
+        {"hello world fssim 4 again", &R::fssim, 1000.0, 4.0},
+        {std::string(255, 'x') + "fssim 7", &R::fssim, 1000.0, 7.0}, // a word ends at 255
+        {std::string(256, 'x') + "fssim 7", &R::fssim, 1000.0, 1000.0},
+        {"fssim\v7\f", &R::fssim, 1000.0, 7.0},
+        {"fssim\0 5"s, &R::fssim, 1000.0, 1000.0},
+        {"\xa0" "fssim 5 \xff", &R::fssim, 1000.0, 1000.0},
+        {"fssim 1000\r\nstop\r\nfssim 2000", &R::fssim, 7.0, 1000.0},
+        {"stop fssim 2000", &R::fssim, 7.0, 7.0},
+        {"STOP fssim 5", &R::fssim, 7.0, 5.0},
+        {"stops fssim 5", &R::fssim, 7.0, 5.0},
+    });
+}
+
+TEST(BatchRead, ProcessRunsWithTheValuesSoFarAndShowFollowsEveryWord)
+{
+    R record;
+    std::vector<std::string> events;
+    BatchActions actions;
+    actions.process = [&] { events.push_back("process at " + std::to_string(int(record.fssim))); };
+    actions.show = [&] { events.push_back("show"); };
+    BatchStream stream("fssim 1000 process junk fssim ST0 process\nstop bitnr 5");
+    EXPECT_EQ(read_batch(stream, record, actions), BatchEnd::stop);
+    EXPECT_EQ(events, (std::vector<std::string>{"show", "process at 1000", "show", "show", "show",
+                                                "process at 1000", "show"}));
+    EXPECT_EQ(stream.text().substr(stream.position()), " bitnr 5");
+    BatchStream fssim_stop("fssim stop process"); // "stop" as a value is no command
+    EXPECT_EQ(read_batch(fssim_stop, record, {}), BatchEnd::end_of_text);
+}
+
+TEST(BatchStream, ACarriageReturnBelongsToTheLineEndOnlyBeforeANewline)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"a\r\nb", "a\nb"}, {"a\rb", "a\rb"},     {"a\r\r\n", "a\r\n"},      {"\r\n\r\n", "\n\n"},
+        {"a\r", "a\r"},     {"\n\r", "\n\r"},     {"x\0\r\ny"s, "x\0\ny"s},
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(BatchStream(in).text(), out);
+}
+
+} // namespace
+} // namespace vesk::batch
