@@ -1,10 +1,13 @@
-// What the ui tests share: a record printer for failure messages and the
-// reading of a batch text into a record.
+// What the ui tests share: a record printer for failure messages, the
+// reading of a batch text into a record and a record with every field
+// changed.
 #pragma once
 
 #include <iomanip>
 #include <ostream>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "ui/batch.h"
 
@@ -29,6 +32,32 @@ inline ParamRecord read_text(const std::string& text, ParamRecord record = {})
     batch::BatchStream stream(text);
     batch::read_batch(stream, record, {});
     return record;
+}
+
+// Every field away from its default, each to a value of its own that the
+// writer's seven significant digits hold exactly, so that a swapped pair of
+// fields or a lost one shows after a round trip.
+inline ParamRecord all_changed()
+{
+    ParamRecord r;
+    int i = 0;
+    for (const ParamInfo& p : param_table()) {
+        ++i;
+        std::visit(
+            [&](auto member) {
+                using T = std::remove_reference_t<decltype(r.*member)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    r.*member = "dir " + std::to_string(i) + "/\xc3\xa4 b.wav";
+                else if constexpr (std::is_same_v<T, int>)
+                    r.*member = 1;
+                else if constexpr (std::is_same_v<T, uint32_t>)
+                    r.*member = 4294967280u + i;
+                else
+                    r.*member = 0.25 + i;
+            },
+            p.member);
+    }
+    return r;
 }
 
 } // namespace test

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <string>
-#include <variant>
 
 #include <gtest/gtest.h>
 
@@ -14,33 +13,8 @@
 namespace vesk {
 namespace {
 
+using test::all_changed;
 using test::read_text;
-
-// Every field away from its default, each to a value of its own that the
-// writer's seven significant digits hold exactly, so that a swapped pair of
-// fields or a lost one shows after a round trip.
-ParamRecord all_changed()
-{
-    ParamRecord r;
-    int i = 0;
-    for (const ParamInfo& p : param_table()) {
-        ++i;
-        std::visit(
-            [&](auto member) {
-                using T = std::remove_reference_t<decltype(r.*member)>;
-                if constexpr (std::is_same_v<T, std::string>)
-                    r.*member = "dir " + std::to_string(i) + "/\xc3\xa4 b.wav";
-                else if constexpr (std::is_same_v<T, int>)
-                    r.*member = 1;
-                else if constexpr (std::is_same_v<T, uint32_t>)
-                    r.*member = 4294967280u + i;
-                else
-                    r.*member = 0.25 + i;
-            },
-            p.member);
-    }
-    return r;
-}
 
 TEST(ParamTable, TheDefaultRecordWritesExactlyTheFifteenDefaultLines)
 {
