@@ -1,28 +1,22 @@
-// What the ui tests share: a record printer for failure messages, the
-// reading of a batch text into a record and a record with every field
-// changed.
+// Shared by the ui tests: a record printer, batch text to record, and a
+// record with every field changed.
 #pragma once
 
 #include <iomanip>
 #include <ostream>
 #include <string>
-#include <type_traits>
-#include <variant>
 
 #include "ui/batch.h"
 
 namespace vesk {
 
-// Every field with all the digits a double has, so that two records that
-// differ only in the last bit do not print alike.
+// All the digits of a double, so that records differing in one bit differ.
 inline void PrintTo(const ParamRecord& r, std::ostream* os)
 {
-    *os << std::setprecision(17) << "{inp=\"" << r.inpwavname << "\" out=\"" << r.outwavname
-        << "\" fssrc=" << r.fssrc << " ensrc=" << r.ensrc << " fssim=" << r.fssim << " bitnr=" << r.bitnr
-        << " aperture=" << r.aperture << " fcloin=" << r.fcloin << " fchiin=" << r.fchiin
-        << " fcloout=" << r.fcloout << " fchiout=" << r.fchiout << " varispeedt=" << r.varispeedt
-        << " varispeedf=" << r.varispeedf << " varispeedsh=" << r.varispeedsh << " jitteramp=" << r.jitteramp
-        << "}";
+    *os << std::setprecision(17) << "{\"" << r.inpwavname << "\" \"" << r.outwavname << "\" " << r.fssrc << ' '
+        << r.ensrc << ' ' << r.fssim << ' ' << r.bitnr << ' ' << r.aperture << ' ' << r.fcloin << ' ' << r.fchiin
+        << ' ' << r.fcloout << ' ' << r.fchiout << ' ' << r.varispeedt << ' ' << r.varispeedf << ' '
+        << r.varispeedsh << ' ' << r.jitteramp << "} (in the order of the batch file)";
 }
 
 namespace test {
@@ -34,29 +28,25 @@ inline ParamRecord read_text(const std::string& text, ParamRecord record = {})
     return record;
 }
 
+inline std::string repeat(const std::string& piece, int n)
+{
+    std::string s;
+    while (n-- > 0)
+        s += piece;
+    return s;
+}
+
 // Every field away from its default, each to a value of its own that the
-// writer's seven significant digits hold exactly, so that a swapped pair of
-// fields or a lost one shows after a round trip.
+// batch writer's seven significant digits hold exactly, so that a swapped
+// pair of fields or a lost one shows after a round trip.
 inline ParamRecord all_changed()
 {
     ParamRecord r;
-    int i = 0;
-    for (const ParamInfo& p : param_table()) {
-        ++i;
-        std::visit(
-            [&](auto member) {
-                using T = std::remove_reference_t<decltype(r.*member)>;
-                if constexpr (std::is_same_v<T, std::string>)
-                    r.*member = "dir " + std::to_string(i) + "/\xc3\xa4 b.wav";
-                else if constexpr (std::is_same_v<T, int>)
-                    r.*member = 1;
-                else if constexpr (std::is_same_v<T, uint32_t>)
-                    r.*member = 4294967280u + i;
-                else
-                    r.*member = 0.25 + i;
-            },
-            p.member);
-    }
+    r.inpwavname = "dir 1/\xc3\xa4 b.wav";
+    r.outwavname = "dir 2/\xe2\x82\xac.wav";
+    r.fssrc = 4294967281u, r.ensrc = 1, r.fssim = 5.25, r.bitnr = 4294967286u, r.aperture = 7.25;
+    r.fcloin = 8.25, r.fchiin = 9.25, r.fcloout = 10.25, r.fchiout = 11.25, r.varispeedt = 12.25;
+    r.varispeedf = 13.25, r.varispeedsh = 1, r.jitteramp = 15.25;
     return r;
 }
 
