@@ -28,13 +28,7 @@ inline ParamRecord read_text(const std::string& text, ParamRecord record = {})
     return record;
 }
 
-inline std::string repeat(const std::string& piece, int n)
-{
-    std::string s;
-    while (n-- > 0)
-        s += piece;
-    return s;
-}
+inline std::string repeat(const std::string& piece, int n) { return n > 0 ? piece + repeat(piece, n - 1) : ""; }
 
 // Every field away from its default, each to a value of its own that the
 // batch writer's seven significant digits hold exactly, so that a swapped

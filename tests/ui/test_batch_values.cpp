@@ -2,6 +2,7 @@
 // comparing the whole record.  Arbitrary bytes and the write-read round trip
 // are the fuzz target's job (fuzz/batch_fuzzer.cpp).
 #include <climits>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "record_tables.h"
+#include "tests/support/temp_dir.h"
 
 namespace vesk::batch {
 namespace {
@@ -139,7 +141,7 @@ TEST(BatchValues, WordsCommandsAndLineEnds)
         {std::string(255, 'x') + "fssim 7", &R::fssim, 1000.0, 7.0}, // a word ends at 255
         {std::string(256, 'x') + "fssim 7", &R::fssim, 1000.0, 1000.0},
         {"fssim\v7\f", &R::fssim, 1000.0, 7.0},             {"fssim\0 5"s, &R::fssim, 1000.0, 1000.0},
-        {"\xa0" "fssim 5 \xff", &R::fssim, 1000.0, 1000.0}, {"STOP fssim 5", &R::fssim, 7.0, 5.0},
+        {"\xff fssim\xa0 5 fssim 6", &R::fssim, 1000.0, 6.0}, {"STOP fssim 5", &R::fssim, 7.0, 5.0},
         {"fssim 1000\r\nstop\r\nfssim 2000", &R::fssim, 7.0, 1000.0},
         {"stop fssim 2000", &R::fssim, 7.0, 7.0},           {"stops fssim 5", &R::fssim, 7.0, 5.0},
         {"fssim stop fssim 5", &R::fssim, 7.0, 5.0}, // "stop" as a value is no command
@@ -150,6 +152,16 @@ TEST(BatchValues, WordsCommandsAndLineEnds)
     };
     for (const auto& [in, out] : streams)
         EXPECT_EQ(BatchStream(in).text(), out) << "a carriage return belongs to the line end only before \\n";
+}
+
+TEST(BatchFile, LoadFileReadsEveryByteAndRefusesWhatCannotBeRead)
+{
+    test::TempDir dir;
+    const std::string bytes = "fssim 5\r\n\0\xff"s + std::string(70000, 'x'); // more than one read
+    std::ofstream(dir.file("b.txt"), std::ios::binary) << bytes;
+    std::string text = "kept";
+    EXPECT_TRUE(load_file(dir.file("b.txt"), text) && text == bytes) << text.size() << " bytes of " << bytes.size();
+    EXPECT_FALSE(load_file(dir.file("missing"), text) || load_file(dir.path().string(), text) || text != bytes);
 }
 
 TEST(BatchRead, ProcessRunsWithTheValuesSoFarAndShowFollowsEveryWord)

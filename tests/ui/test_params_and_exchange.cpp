@@ -40,11 +40,13 @@ TEST(ParamTable, TheDefaultsWriteTheFifteenDefaultLinesAndEveryRowRoundTrips)
     }
 }
 
-TEST(ParamTable, ResetRestoresEveryDefaultButThePaths)
+TEST(ParamTable, ResetRestoresEveryDefaultButThePathsAndAFlagOtherThanOneIsWrittenFalse)
 {
-    ParamRecord record = all_changed();
+    ParamRecord record = all_changed(), flag_two;
     reset_keeping_paths(record);
-    EXPECT_EQ(record, read_text("inpwavname " + record.inpwavname + "\noutwavname " + record.outwavname));
+    EXPECT_EQ(record, read_text("inpwavname " + all_changed().inpwavname + "\noutwavname " + all_changed().outwavname));
+    flag_two.ensrc = 2; // a flag is written TRUE only when it is 1
+    EXPECT_EQ(batch::write_batch(flag_two), batch::write_batch(ParamRecord{}));
 }
 
 // The closed form 2^(n/12) in long double; each of the |n| steps rounds
@@ -93,15 +95,14 @@ struct FakeControls : ExchangeControls {
     bool checked(int control) const override { return checks.at(control); }
     void set_checked(int control, bool on) override { checks[control] = on; }
 };
-using shown = FakeControls;
 
 TEST(Exchange, WhatShowWritesTakeReadsBackAndAFlagIsCheckedOnlyWhenItIsOne)
 {
     ParamRecord changed = all_changed(), record;
-    EXPECT_FALSE(take(shown(changed), record).has_value());
+    EXPECT_FALSE(take(FakeControls(changed), record).has_value());
     EXPECT_EQ(record, changed);
     changed.ensrc = 2;
-    EXPECT_TRUE(shown(changed).texts.at(c::fcloout_edit) == "10.25" && !shown(changed).checks.at(c::ensrc_check));
+    EXPECT_TRUE(FakeControls(changed).texts.at(c::fcloout_edit) == "10.25" && !FakeControls(changed).checks.at(c::ensrc_check));
 }
 
 // The fields are taken in the window's order; a refused text leaves its own

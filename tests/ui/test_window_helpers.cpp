@@ -79,13 +79,7 @@ TEST(Scrolling, ALineIsAHundredthOfTheRangeAPageATenthAndNeitherGoesPastAnEnd)
     EXPECT_TRUE(s.vertical.maximum == 0 && state.vscrollpos == 0 && state.hscrollpos == 0 && state.fullwidth == 800);
 }
 
-std::string lines(int from, int to)
-{
-    std::string text;
-    for (int i = from; i < to; ++i)
-        text += "L" + std::to_string(i) + "\n";
-    return text;
-}
+std::string lines(int from, int to) { return from < to ? "L" + std::to_string(from) + "\n" + lines(from + 1, to) : ""; }
 
 TEST(LogRing, KeepsTheLast24LinesOldestFirstAndClearStartsAgainAtSlotZero)
 {
