@@ -1,7 +1,6 @@
 // The batch reader on arbitrary bytes: a whole text read with no actions,
 // the same bytes as one value word (parse_value) and as a run of path lines
-// (read_line_value, into a buffer of exactly the size it may fill, so that
-// one byte too many is an out-of-bounds write).
+// (read_line_value: at most 255 characters of at most four bytes each).
 //
 // A text the writer makes from any record the reader produced reads back to
 // a record that writes the same text again: what the writer puts out is
@@ -13,10 +12,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "ui/batch.h"
+#include "ui/exchange.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     BatchStream stream(text);
     if (read_batch(stream, record, BatchActions{}) == BatchEnd::end_of_text && !stream.at_end())
         broken("the reader ended before the end of the text");
-    if (record.inpwavname.size() > max_word_length || record.outwavname.size() > max_word_length)
+    if (record.inpwavname.size() > 4 * max_word_length || record.outwavname.size() > 4 * max_word_length)
         broken("a path longer than its field");
 
     if (!record.inpwavname.ends_with('\r') && !record.outwavname.ends_with('\r')) {
@@ -60,12 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     (void)value;
 
     BatchStream lines(text);
-    const auto buffer = std::make_unique<char[]>(max_word_length + 1);
+    std::string path;
     while (!lines.at_end()) {
         const std::size_t before = lines.position();
-        const std::size_t n = read_line_value(lines, buffer.get());
-        if (n > max_word_length || buffer[n] != '\0')
-            broken("a path value without its end");
+        const std::size_t n = read_line_value(lines, path);
+        if (n > max_word_length || n != vesk::character_count(path) || path.size() > 4 * n)
+            broken("a path value of more characters than it may hold");
         if (lines.position() == before)
             broken("read_line_value took nothing");
     }

@@ -266,10 +266,9 @@ void read_value(BatchStream& stream, ParamRecord& record, const ParamInfo& p, co
     std::string value;
     switch (p.kind) {
     case ParamKind::path: {
-        char buffer[max_word_length + 1];
-        read_line_value(stream, buffer);
+        read_line_value(stream, value);
         // A path ends at a NUL byte, as any file name does.
-        record.*std::get<std::string ParamRecord::*>(p.member) = buffer;
+        record.*std::get<std::string ParamRecord::*>(p.member) = value.c_str();
         break;
     }
     case ParamKind::unsigned_int:
@@ -370,24 +369,29 @@ bool load_file(const std::string& path, std::string& text)
     return true;
 }
 
-std::size_t read_line_value(BatchStream& stream, char* buffer)
+std::size_t read_line_value(BatchStream& stream, std::string& value)
 {
     while (is_blank(stream.peek()))
         stream.get();
+    const std::string& text = stream.text();
+    std::size_t pos = stream.position();
     std::size_t n = 0;
-    int c = EOF;
-    while (n < max_word_length) {
-        c = stream.get();
-        if (c == EOF || c == '\n')
-            break;
-        buffer[n++] = static_cast<char>(c);
+    value.clear();
+    // Characters, not bytes, are counted, as the window's edit counts them:
+    // a path of 200 two-byte characters is whole, and a cut never falls
+    // inside a character.
+    while (n < max_word_length && pos < text.size() && text[pos] != '\n') {
+        const std::size_t end = character_end(text, pos);
+        value.append(text, pos, end - pos);
+        pos = end;
+        ++n;
     }
-    // A full buffer has not yet seen the line end: the next character (the
-    // newline of a line of exactly 255, or the 256th character of a longer
-    // one) is dropped, and whatever follows is read as words.
-    if (n == max_word_length)
-        stream.get();
-    buffer[n] = '\0';
+    // The next character goes too: the newline that ends the line, or, on a
+    // full value, the 256th character of a longer line, whose remainder is
+    // then read as words.
+    if (pos < text.size())
+        pos = text[pos] == '\n' ? pos + 1 : character_end(text, pos);
+    stream.seek(pos);
     return n;
 }
 

@@ -58,10 +58,12 @@ BatchEnd read_batch(BatchStream& stream, ParamRecord& record, const BatchActions
 double parse_value(double current, const char* word);
 
 // Reads the rest of the current line as a path: blanks and tabs are skipped,
-// then at most 255 characters up to the newline (which is consumed) are
-// copied into `buffer` (256 characters, NUL-terminated).  Returns the
-// number of characters taken.
-std::size_t read_line_value(BatchStream& stream, char* buffer);
+// then at most 255 characters (UTF-8 characters as character_end delimits
+// them, so up to 4 bytes each) up to the newline, which is consumed, are put
+// into `value`.  A line longer than that loses its 256th character, whole,
+// and the rest of the line is left to be read as words.  Returns the number
+// of characters taken.
+std::size_t read_line_value(BatchStream& stream, std::string& value);
 
 // The fifteen "keyword   value" lines that hold `record`.
 std::string write_batch(const ParamRecord& record);

@@ -51,7 +51,7 @@ bool take_one(const ExchangeControls& controls, int control, ParamRecord& record
             using Member = decltype(m);
             if constexpr (std::is_same_v<Member, std::string ParamRecord::*>) {
                 std::string text = controls.text(control);
-                if (character_count(text) > max_path_length)
+                if (!path_fits(text))
                     return false;
                 record.*m = std::move(text);
             } else if constexpr (std::is_same_v<Member, uint32_t ParamRecord::*>) {
@@ -169,15 +169,16 @@ std::optional<uint32_t> parse_unsigned(std::string_view text)
     return value;
 }
 
+bool path_fits(std::string_view text)
+{
+    return character_count(text) <= max_path_length;
+}
+
 std::size_t character_count(std::string_view text)
 {
-    // Every UTF-8 character has exactly one byte that is not a continuation
-    // byte (10xxxxxx).
     std::size_t count = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++count;
-    }
+    for (std::size_t i = 0; i < text.size(); i = character_end(text, i))
+        ++count;
     return count;
 }
 

@@ -74,7 +74,13 @@ std::optional<double> parse_real(std::string_view text);
 // an optional "+".
 std::optional<uint32_t> parse_unsigned(std::string_view text);
 
-// Number of characters (not bytes) in a UTF-8 text.
+// Number of characters (not bytes) in a UTF-8 text, as character_end
+// delimits them.
 std::size_t character_count(std::string_view text);
+
+// Whether a path text fits its field: at most max_path_length characters.
+// The window's edit asks this too, so that it refuses exactly what `take`
+// would refuse.
+bool path_fits(std::string_view text);
 
 } // namespace vesk

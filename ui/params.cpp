@@ -67,6 +67,14 @@ ParamRecord::ParamRecord()
     }
 }
 
+std::size_t character_end(std::string_view text, std::size_t begin)
+{
+    std::size_t end = begin + 1;
+    while (end < text.size() && end - begin < 4 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        ++end;
+    return end;
+}
+
 void reset_keeping_paths(ParamRecord& record)
 {
     std::string inp = std::move(record.inpwavname);

@@ -67,6 +67,15 @@ const std::array<ParamInfo, 15>& param_table();
 // Longest path a field holds.
 constexpr std::size_t max_path_length = 256;
 
+// Where the UTF-8 character that starts at text[begin] ends (begin <
+// text.size()): after its first byte and the continuation bytes (10xxxxxx)
+// that follow it.  Path lengths are counted in these characters everywhere
+// (the window's edit, the exchange, batch files), so a cut never splits one.
+// No character is longer than four bytes: a fourth continuation byte in a
+// row (text that is not UTF-8) starts a character of its own, so that any
+// text counts at least one character per four bytes.
+std::size_t character_end(std::string_view text, std::size_t begin);
+
 // Every field back to its default except the two paths (the Reset action).
 void reset_keeping_paths(ParamRecord& record);
 
