@@ -92,6 +92,21 @@ TEST_F(MainWindow, ARefusedTextIsNoticedFocusedAndStopsTheExchangeThere)
     EXPECT_EQ(edit("fssrcEdit")->selectedText(), QStringLiteral("-5"));
 }
 
+TEST_F(MainWindow, ProcessAndSaveStopAtARefusedText)
+{
+    type("inpwavnameEdit", writeInput("in.wav", 1, 480));
+    type("outwavnameEdit", dir.file("out.wav"));
+    type("fssimEdit", "fast");
+    toolkit.files = {dir.file("saved.txt")};
+    click("processButton");
+    click("saveButton");
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>(2, "Please enter a number."));
+    EXPECT_FALSE(dlg->runUnderWay());
+    EXPECT_EQ(dlg->procinfo().window(), nullptr);
+    EXPECT_TRUE(toolkit.texts('c').empty()) << "Save asked for a file after a refusal";
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+}
+
 TEST_F(MainWindow, EnterTakesAndKeepsTheWindowOrPressesAFocusedButton)
 {
     type("fssimEdit", "12345.5");

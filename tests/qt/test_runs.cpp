@@ -177,6 +177,36 @@ protected:
     }
 };
 
+// The second "process" waits for the first run; what the user types
+// meanwhile must not replace what the file gave.
+TEST_F(BatchFiles, EachProcessCommandRunsTheRecordTheFileGaveInTurn)
+{
+    const std::string input = writeInput("in.wav", 8, 24000);
+    std::vector<Params> runs;
+    toolkit.afterHandOver = [&] {
+        snapshots.push_back(snapshot());
+        if (dlg->procinfo().logline == channel0_line) {
+            runs.push_back(dlg->engine().params);
+            type("fssimEdit", "9000");
+            type("bitnrEdit", "3");
+        }
+    };
+    openBatch("inpwavname " + input + "\noutwavname " + dir.file("a.wav") + "\nfssim 16000\nprocess\n"
+              "outwavname " + dir.file("b.wav") + "\nfssim ST-12\nbitnr 8\nprocess\n");
+    ASSERT_TRUE(waitForIdle());
+    ASSERT_EQ(runs.size(), 2u);
+    // The engine fits fs-sim to its transform grid: within a bin of 2.7 Hz.
+    EXPECT_NEAR(runs[0].fssim, 16000.0, 3.0);
+    EXPECT_EQ(runs[0].bitnr, 24u);
+    EXPECT_NEAR(runs[1].fssim, 8000.0, 3.0); // 16000 an octave down
+    EXPECT_EQ(runs[1].bitnr, 8u);
+    EXPECT_EQ(runs[1].outwavname, dir.file("b.wav"));
+    EXPECT_EQ(dlg->record().bitnr, 8u);
+    EXPECT_EQ(text("outwavnameEdit"), dir.file("b.wav"));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"a.wav", "b.wav", "batch.txt", "in.wav"}));
+    EXPECT_EQ(toolkit.texts('z').size(), 2u);
+}
+
 TEST_F(BatchFiles, OpenReadsWithoutTakingAndStopsAtStop)
 {
     type("fssimEdit", "abc"); // typed, not taken, and no number

@@ -308,11 +308,29 @@ void CveskDlg::OnCancel()
 void CveskDlg::OnProcess()
 {
     // One run at a time, and the engine's parameters must not change under
-    // a run: a batch file's second "process" waits here for the first run.
+    // a run.
+    waitForRunEnd();
+    if (quitting_ || !take())
+        return;
+    startRun();
+}
+
+void CveskDlg::processFromBatch()
+{
+    // A batch file's second "process" waits here for the first run.  What
+    // the user takes into the record meanwhile must not replace what the
+    // file gave: the record as it stands at the command is the one run.
+    const ParamRecord given = record_;
     waitForRunEnd();
     if (quitting_)
         return;
-    take();
+    record_ = given;
+    showRecord();
+    startRun();
+}
+
+void CveskDlg::startRun()
+{
     engine_.params = engine_params(record_);
     if (!engine_.check_params())
         return;
@@ -379,7 +397,7 @@ void CveskDlg::OnOpen()
     readingBatch_ = true;
     batch::BatchStream stream(std::move(text));
     batch::BatchActions actions;
-    actions.process = [this] { OnProcess(); };
+    actions.process = [this] { processFromBatch(); };
     actions.show = [this] { showRecord(); };
     batch::read_batch(stream, record_, actions);
     readingBatch_ = false;
@@ -387,7 +405,8 @@ void CveskDlg::OnOpen()
 
 void CveskDlg::OnSave()
 {
-    take();
+    if (!take())
+        return;
     const std::optional<std::string> path = toolkit_.choose_file(choices::save_batch());
     if (!path)
         return;

@@ -61,11 +61,11 @@ public:
     // A run under way is stopped, and waited for, before the window ends.
     void OnCancel();
 
-    // Process: takes the controls, hands the record to the engine and, when
-    // the engine accepts it, starts a run on a worker thread with the
-    // Processing window showing its log.  Called while a run is under way
-    // (by a batch file's second "process"), it first waits for that run to
-    // end, the window staying responsive.
+    // Process: takes the controls (a refused text ends it there), hands the
+    // record to the engine and, when the engine accepts it, starts a run on
+    // a worker thread with the Processing window showing its log.  Called
+    // while a run is under way, it first waits for that run to end, the
+    // window staying responsive.
     void OnProcess();
     // Open...: reads a batch file into the record (no take first); its
     // "process" commands start runs, one after the other.
@@ -109,6 +109,12 @@ private:
     void layOutClientArea(QSize window);
     void placeContent();
     void refuseText(const TakeFailure& failure);
+
+    // A batch file's "process": the record as the file gave it, run once
+    // the run before has ended.
+    void processFromBatch();
+    // Hands the record to the engine and, when it accepts it, starts a run.
+    void startRun();
 
     // The worker thread's procedure.
     void run_worker();
