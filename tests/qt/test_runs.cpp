@@ -257,12 +257,35 @@ TEST_F(BatchFiles, FilesThatCannotBeOpenedOrSavedAreReportedAndCancelsDoNothing)
     click("openButton");
     click("saveButton");
     EXPECT_TRUE(toolkit.texts('m').empty());
-    toolkit.files = {dir.file("missing.txt"), dir.file("no-folder/x.txt")};
+    toolkit.files = {dir.file("missing.txt"), dir.file("no-folder/x.txt"), std::string("/dev/full")};
     const ParamRecord before = dlg->record();
     click("openButton");
     click("saveButton");
-    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>({"cannot open file", "cannot save file"}));
+    click("saveButton");
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>({"cannot open file", "cannot save file", "cannot save file"}));
     EXPECT_EQ(dlg->record(), before);
+}
+
+// A write cut short (the disk full, a quota) must not leave a truncated
+// batch file in place of the one that was there.
+TEST_F(BatchFiles, ASaveCutShortIsReportedAndKeepsTheFileBefore)
+{
+    const std::string file = dir.file("kept.txt");
+    writeText(file, "bitnr 8\n");
+    toolkit.files = {file};
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64; // the batch text is about 400 bytes
+    setrlimit(RLIMIT_FSIZE, &small);
+    click("saveButton");
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot save file"});
+    std::string text;
+    ASSERT_TRUE(batch::load_file(file, text));
+    EXPECT_EQ(text, "bitnr 8\n");
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{"kept.txt"});
 }
 
 } // namespace

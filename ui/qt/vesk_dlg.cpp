@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include <QAction>
 #include <QEventLoop>
@@ -79,6 +80,31 @@ std::optional<ScrollCode> scroll_code(int action)
     default:
         return std::nullopt;
     }
+}
+
+// Writes `text` to `path`, whole or not at all where that can be had: a new
+// file beside it replaces it only once every byte is written and closed, so
+// a full disk leaves the file that was there.  A device, a pipe or a link
+// is written in place.  False when anything failed.
+bool write_whole_file(const std::string& path, const std::string& text)
+{
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    const fs::file_status status = fs::symlink_status(path, ignored);
+    const bool replace = !fs::exists(status) || fs::is_regular_file(status);
+    const std::string target = replace ? path + ".saving" : path;
+    std::FILE* file = std::fopen(target.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (replace) {
+        ok = ok && std::rename(target.c_str(), path.c_str()) == 0;
+        if (!ok)
+            std::remove(target.c_str());
+    }
+    return ok;
 }
 
 void apply(QScrollBar* bar, const ScrollBarSetting& setting)
@@ -410,14 +436,8 @@ void CveskDlg::OnSave()
     const std::optional<std::string> path = toolkit_.choose_file(choices::save_batch());
     if (!path)
         return;
-    std::FILE* file = std::fopen(path->c_str(), "w");
-    if (file == nullptr) {
+    if (!write_whole_file(*path, batch::write_batch(record_)))
         toolkit_.message(cannot_save_batch);
-        return;
-    }
-    const std::string text = batch::write_batch(record_);
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
 }
 
 void CveskDlg::browse(std::string ParamRecord::*path, const FileChoice& choice)

@@ -70,7 +70,8 @@ public:
     // Open...: reads a batch file into the record (no take first); its
     // "process" commands start runs, one after the other.
     void OnOpen();
-    // Save...: takes the controls and writes the record to a batch file.
+    // Save...: takes the controls and writes the record to a batch file; a
+    // file that cannot be written whole is reported and the one there kept.
     void OnSave();
     void OnBrowseInput();
     void OnBrowseOutput();
