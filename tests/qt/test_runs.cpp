@@ -117,6 +117,20 @@ TEST_F(Runs, QuittingDuringARunStopsItAsTheProcessingWindowDoesAndWaits)
     EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
 }
 
+TEST_F(Runs, DestroyingTheWindowDuringARunStopsItTheSameWayAndWaits)
+{
+    ASSERT_TRUE(startHeldUntilStopAsked());
+    CProcinfoDlg* info = &dlg->procinfo();
+    std::vector<std::string> titles;
+    toolkit.afterHandOver = [&] {
+        titles.push_back(info->title);
+    };
+    dlg.reset();
+    ASSERT_FALSE(titles.empty());
+    EXPECT_EQ(titles, std::vector<std::string>(titles.size(), stopping_title));
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+}
+
 TEST_F(Runs, QuitAnsweredNoLetsTheRunFinish)
 {
     setUpLongRun();

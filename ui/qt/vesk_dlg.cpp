@@ -163,11 +163,18 @@ CveskDlg::~CveskDlg()
 {
     // The worker uses the engine and the Processing window, both about to
     // go: it is stopped and its last hand-overs are served first.
-    if (runUnderWay()) {
-        quitting_ = true;
-        engine_.stopflag = 1;
-        waitForRunEnd();
-    }
+    stopForGood();
+}
+
+void CveskDlg::stopForGood()
+{
+    quitting_ = true;
+    if (!runUnderWay())
+        return;
+    // The Processing window's own stop, so that quitting asks exactly as
+    // Escape there does and the window says that the run is stopping.
+    procinfo_->OnCancel();
+    waitForRunEnd();
 }
 
 QWidget* CveskDlg::content() const
@@ -323,11 +330,7 @@ void CveskDlg::OnCancel()
     // asked to stop (the engine writes its output under a temporary name and
     // renames it only on success, so nothing half-written stays), and its
     // hand-overs are served until its worker has finished.
-    quitting_ = true;
-    if (runUnderWay()) {
-        procinfo_->OnCancel();
-        waitForRunEnd();
-    }
+    stopForGood();
     QDialog::reject();
 }
 
@@ -361,16 +364,17 @@ void CveskDlg::startRun()
     if (!engine_.check_params())
         return;
 
+    // A stop request from the run before is spent.  It is cleared before
+    // the Processing window exists, the only way to ask this run to stop
+    // (quitting goes through it too), and the worker never clears it: a
+    // request made from the window's first moment on stands.
+    engine_.stopflag = 0;
     procinfo_->Create(this);
     procinfo_->title = processing_title;
     procinfo_->clearLog();
     procinfo_->UpdateData();
     procinfo_->ShowWindow();
     enableRunButtons(false);
-
-    // A stop request from the run before is spent; one for this run can only
-    // come from the Processing window, which is open from here on.
-    engine_.stopflag = 0;
     workerRunning_ = true;
     toolkit_.start_thread([this] { run_worker(); });
 }

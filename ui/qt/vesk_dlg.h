@@ -117,6 +117,10 @@ private:
     // Hands the record to the engine and, when it accepts it, starts a run.
     void startRun();
 
+    // Quitting: no further run starts, and a run under way is asked to stop
+    // through the Processing window and waited for.
+    void stopForGood();
+
     // The worker thread's procedure.
     void run_worker();
     // Greys or restores "Process" and "Open...".
