@@ -36,6 +36,45 @@ TEST_F(FileActions, BrowseTakesFirstThenSetsThePathChosenAndACancelKeepsIt)
     EXPECT_EQ(toolkit.requests[1].choice.filter, "WAV files (*.wav)|*.wav|All files|*|");
 }
 
+// The edit would cut a longer path to its limit without a word, and the
+// next action would use the cut path.
+TEST_F(FileActions, BrowseRefusesAPathLongerThan256CharactersAndKeepsThePrevious)
+{
+    type("inpwavnameEdit", "kept.wav");
+    const std::string longest = "/" + std::string(250, 'a') + ".wav"; // 255
+    toolkit.files = {longest + "x", longest + "\xc3\xa9", longest + "xy"};
+    click("browseInputButton"); // 256: fits
+    EXPECT_EQ(dlg->record().inpwavname, longest + "x");
+    click("browseInputButton"); // 256 characters, 257 bytes: fits
+    EXPECT_EQ(text("inpwavnameEdit"), longest + "\xc3\xa9");
+    click("browseInputButton"); // 257
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"Please choose a path of no more than 256 characters."});
+    EXPECT_EQ(dlg->record().inpwavname, longest + "\xc3\xa9");
+    EXPECT_EQ(text("inpwavnameEdit"), longest + "\xc3\xa9");
+}
+
+// The exchange counts UTF-8 characters; the edits must count the same way
+// and never keep half a character (U+1F3B5 is two UTF-16 units).
+TEST_F(FileActions, ThePathEditsHold256CharactersCountedAsTheExchangeCounts)
+{
+    const QString note = QString::fromUtf8("\xf0\x9f\x8e\xb5");
+    for (const char* name : {"inpwavnameEdit", "outwavnameEdit"}) {
+        QLineEdit* e = edit(name);
+        e->clear();
+        e->insert(note.repeated(200));
+        EXPECT_EQ(character_count(e->text().toStdString()), 200u) << name;
+        e->setText(QString(255, QLatin1Char('a')));
+        e->end(false);
+        e->insert(note);
+        EXPECT_EQ(e->text(), QString(255, QLatin1Char('a')) + note) << name;
+        e->insert(QStringLiteral("b"));
+        e->insert(note);
+        EXPECT_EQ(character_count(e->text().toStdString()), 256u) << name;
+    }
+    dlg->take();
+    EXPECT_TRUE(toolkit.texts('m').empty());
+}
+
 TEST_F(FileActions, PlayTakesFirstAndHandsThePathOver)
 {
     type("inpwavnameEdit", "no such input.wav");

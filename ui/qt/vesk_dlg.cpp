@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
+#include <QValidator>
 #include <QWheelEvent>
 
 #include "ui/batch.h"
@@ -107,6 +108,18 @@ bool write_whole_file(const std::string& path, const std::string& text)
     return ok;
 }
 
+// The path edits' limit, counted as the exchange counts (characters, where
+// QLineEdit's maximum length counts UTF-16 units): an edit holds exactly
+// what a take accepts, and a character is never cut in half.
+class PathLengthValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return character_count(input.toStdString()) <= max_path_length ? Acceptable : Invalid;
+    }
+};
+
 void apply(QScrollBar* bar, const ScrollBarSetting& setting)
 {
     bar->setRange(setting.minimum, setting.maximum);
@@ -150,6 +163,9 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
 
     const QSize design = scale_to_units(ui_->content, dialog_units(ui_->content->font()));
     resize(design);
+
+    for (QLineEdit* edit : {ui_->inpwavnameEdit, ui_->outwavnameEdit})
+        edit->setValidator(new PathLengthValidator(edit));
 
     buildControlTable();
     connectHandlers();
@@ -447,10 +463,18 @@ void CveskDlg::OnSave()
 void CveskDlg::browse(std::string ParamRecord::*path, const FileChoice& choice)
 {
     take();
-    if (const std::optional<std::string> chosen = toolkit_.choose_file(choice)) {
-        record_.*path = *chosen;
-        showRecord();
+    const std::optional<std::string> chosen = toolkit_.choose_file(choice);
+    if (!chosen)
+        return;
+    // The edit could not hold a longer path, and the next take would run
+    // with a cut one: the path before stays.
+    if (character_count(*chosen) > max_path_length) {
+        toolkit_.message("Please choose a path of no more than " + std::to_string(max_path_length)
+                         + " characters.");
+        return;
     }
+    record_.*path = *chosen;
+    showRecord();
 }
 
 void CveskDlg::OnBrowseInput()
