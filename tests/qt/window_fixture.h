@@ -15,7 +15,6 @@
 #include <chrono>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -34,17 +33,16 @@ namespace vesk::testing {
 // the real one is).
 class ScriptedToolkit : public QtToolkit {
 public:
-    struct Request {
-        char kind; // 'm'essage, 'q'uestion, 'c'hooser, 'p'lay, 'z' pause
-        std::string text;
-        FileChoice choice;
-    };
-    std::deque<bool> answers;                       // questions; none left is No
-    std::deque<std::optional<std::string>> files;   // choosers; none left cancels
+    struct Request { char kind; std::string text; FileChoice choice; }; // 'm'essage, 'q'uestion, 'c'hooser, 'p'lay, 'z' pause
+    std::deque<bool> answers;                     // questions; none left is No
+    std::deque<std::optional<std::string>> files; // choosers; none left cancels
     std::vector<Request> requests;
     // Runs on the user-interface thread after every call a worker hands
     // over, while that worker still waits: a test acts at an exact point.
     std::function<void()> afterHandOver;
+    // After each hand-over the worker waits on its own side while this says
+    // so (it runs on the worker: atomics only).
+    std::function<bool()> hold;
 
     std::vector<std::string> texts(char kind) const
     {
@@ -54,14 +52,6 @@ public:
                 out.push_back(r.text);
         return out;
     }
-    // After each hand-over the worker waits on its own side while `hold`
-    // says so (it runs on the worker: atomics only).
-    void holdWhile(std::function<bool()> hold)
-    {
-        const std::lock_guard lock(mutex_);
-        hold_ = std::move(hold);
-    }
-
     void message(const std::string& text) override { call_on_ui([&] { requests.push_back({'m', text, {}}); }); }
     bool question(const std::string& text) override
     {
@@ -74,11 +64,9 @@ public:
     std::optional<std::string> choose_file(const FileChoice& choice) override
     {
         requests.push_back({'c', choice.title, choice});
-        std::optional<std::string> chosen;
-        if (!files.empty()) {
-            chosen = files.front();
+        std::optional<std::string> chosen = files.empty() ? std::nullopt : files.front();
+        if (!files.empty())
             files.pop_front();
-        }
         return chosen;
     }
     void play(const std::string& path) override { requests.push_back({'p', path, {}}); }
@@ -87,30 +75,22 @@ public:
     {
         if (onUiThread())
             return call();
+        // `hold` is written on the user-interface thread during a hand-over
+        // only, which this thread waits for: no lock needed.
         QtToolkit::call_on_ui([&] {
             call();
             if (afterHandOver)
                 afterHandOver();
         });
-        std::function<bool()> hold;
-        {
-            const std::lock_guard lock(mutex_);
-            hold = hold_;
-        }
         while (hold && hold())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-
-private:
-    std::mutex mutex_;
-    std::function<bool()> hold_;
 };
 
 // The Processing window and the run buttons right after one hand-over.
 struct Snapshot {
-    bool window = false;
+    bool window = false, processEnabled = false, openEnabled = false;
     std::string title, log, logline;
-    bool processEnabled = false, openEnabled = false;
 };
 
 class WindowTest : public ::testing::Test {
@@ -129,7 +109,7 @@ protected:
         if (dlg) {
             EXPECT_TRUE(waitForIdle());
         }
-        toolkit.holdWhile({});
+        toolkit.hold = {};
     }
 
     QLineEdit* edit(const char* name) { return dlg->findChild<QLineEdit*>(QString::fromLatin1(name)); }
@@ -209,7 +189,7 @@ protected:
         atLine(channel0_line, [this] {
             reached = true;
             std::atomic<int>* stop = &dlg->engine().stopflag;
-            toolkit.holdWhile([stop] { return stop->load() == 0; });
+            toolkit.hold = [stop] { return stop->load() == 0; };
         });
         click("processButton");
         return QTest::qWaitFor([&] { return reached; }, 30000);
