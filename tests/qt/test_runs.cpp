@@ -178,6 +178,7 @@ TEST_F(BatchFiles, EachProcessCommandRunsTheRecordTheFileGaveInTurn)
             runs.push_back(dlg->engine().params);
             type("fssimEdit", "9000");
             type("bitnrEdit", "3");
+            dlg->take(); // as Enter or a spin arrow would
         }
     };
     openBatch("inpwavname " + input + "\noutwavname " + dir.file("a.wav") + "\nfssim 16000\nprocess\n"
