@@ -1,5 +1,5 @@
 // GoogleTest's main for the window tests: the program's own application
-// object for all of them, without a display unless the environment names a
+// object for all of them, drawn off screen unless the environment names a
 // platform.
 #include <gtest/gtest.h>
 

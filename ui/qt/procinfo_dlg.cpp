@@ -106,17 +106,10 @@ void CProcinfoDlg::clearLog()
 {
     loglines.clear();
     logtext.clear();
-    stopping_ = false;
 }
 
 void CProcinfoDlg::OnLogLine()
 {
-    // The worker clears the stop request when its run begins; a request
-    // made before that would be lost.  Every line is handed over while the
-    // worker waits, so raising the flag again here makes the request stand
-    // from the run's first line on.
-    if (stopping_)
-        stopflag_ = 1;
     loglines.append(logline);
     logtext = loglines.joined();
     UpdateData();
@@ -126,7 +119,6 @@ void CProcinfoDlg::OnRunDone()
 {
     stopflag_ = 1;
     DestroyWindow();
-    stopping_ = false;
     if (runEnded_)
         runEnded_();
 }
@@ -134,7 +126,6 @@ void CProcinfoDlg::OnRunDone()
 void CProcinfoDlg::OnCancel()
 {
     stopflag_ = 1;
-    stopping_ = true;
     title = stopping_title;
     UpdateData();
 }

@@ -69,13 +69,14 @@ public:
     // The run is over: the stop request stands until the next run clears
     // it, the window goes and the main window is idle again.
     void OnRunDone();
-    // Escape or the close box: ask the run to stop; the window stays until
-    // the run has ended.
+    // Escape, the close box, or the main window quitting: ask the run to
+    // stop; the window stays until the run has ended.  Nothing clears the
+    // request before the next run starts.
     void OnCancel();
     // Enter: nothing.
     void OnOK() {}
 
-    // Empties the log for a new run, which also starts with no stop asked.
+    // Empties the log for a new run.
     void clearLog();
 
     int logindex() const { return loglines.logindex(); }
@@ -93,8 +94,6 @@ private:
     std::function<void()> runEnded_;
     // Guarded: the owner of the window may delete it with itself.
     QPointer<ProcinfoWindow> window_;
-    // Set by a stop request and kept until the run ends (see OnLogLine).
-    bool stopping_ = false;
 };
 
 } // namespace vesk

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include <QAction>
 #include <QEventLoop>
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
+#include <QValidator>
 #include <QWheelEvent>
 
 #include "ui/batch.h"
@@ -81,6 +83,43 @@ std::optional<ScrollCode> scroll_code(int action)
     }
 }
 
+// Writes `text` to `path`, whole or not at all where that can be had: a new
+// file beside it replaces it only once every byte is written and closed, so
+// a full disk leaves the file that was there.  A device, a pipe or a link
+// is written in place.  False when anything failed.
+bool write_whole_file(const std::string& path, const std::string& text)
+{
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    const fs::file_status status = fs::symlink_status(path, ignored);
+    const bool replace = !fs::exists(status) || fs::is_regular_file(status);
+    const std::string target = replace ? path + ".saving" : path;
+    std::FILE* file = std::fopen(target.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fflush(file) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (replace) {
+        ok = ok && std::rename(target.c_str(), path.c_str()) == 0;
+        if (!ok)
+            std::remove(target.c_str());
+    }
+    return ok;
+}
+
+// The path edits' limit, counted as the exchange counts (characters, where
+// QLineEdit's maximum length counts UTF-16 units): an edit holds exactly
+// what a take accepts, and a character is never cut in half.
+class PathLengthValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return character_count(input.toStdString()) <= max_path_length ? Acceptable : Invalid;
+    }
+};
+
 void apply(QScrollBar* bar, const ScrollBarSetting& setting)
 {
     bar->setRange(setting.minimum, setting.maximum);
@@ -125,6 +164,9 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     const QSize design = scale_to_units(ui_->content, dialog_units(ui_->content->font()));
     resize(design);
 
+    for (QLineEdit* edit : {ui_->inpwavnameEdit, ui_->outwavnameEdit})
+        edit->setValidator(new PathLengthValidator(edit));
+
     buildControlTable();
     connectHandlers();
     OnInitDialog();
@@ -137,11 +179,18 @@ CveskDlg::~CveskDlg()
 {
     // The worker uses the engine and the Processing window, both about to
     // go: it is stopped and its last hand-overs are served first.
-    if (runUnderWay()) {
-        quitting_ = true;
-        engine_.stopflag = 1;
-        waitForRunEnd();
-    }
+    stopForGood();
+}
+
+void CveskDlg::stopForGood()
+{
+    quitting_ = true;
+    if (!runUnderWay())
+        return;
+    // The Processing window's own stop, so that quitting asks exactly as
+    // Escape there does and the window says that the run is stopping.
+    procinfo_->OnCancel();
+    waitForRunEnd();
 }
 
 QWidget* CveskDlg::content() const
@@ -297,36 +346,51 @@ void CveskDlg::OnCancel()
     // asked to stop (the engine writes its output under a temporary name and
     // renames it only on success, so nothing half-written stays), and its
     // hand-overs are served until its worker has finished.
-    quitting_ = true;
-    if (runUnderWay()) {
-        procinfo_->OnCancel();
-        waitForRunEnd();
-    }
+    stopForGood();
     QDialog::reject();
 }
 
 void CveskDlg::OnProcess()
 {
     // One run at a time, and the engine's parameters must not change under
-    // a run: a batch file's second "process" waits here for the first run.
+    // a run.
+    waitForRunEnd();
+    if (quitting_ || !take())
+        return;
+    startRun();
+}
+
+void CveskDlg::processFromBatch()
+{
+    // A batch file's second "process" waits here for the first run.  What
+    // the user takes into the record meanwhile must not replace what the
+    // file gave: the record as it stands at the command is the one run.
+    const ParamRecord given = record_;
     waitForRunEnd();
     if (quitting_)
         return;
-    take();
+    record_ = given;
+    showRecord();
+    startRun();
+}
+
+void CveskDlg::startRun()
+{
     engine_.params = engine_params(record_);
     if (!engine_.check_params())
         return;
 
+    // A stop request from the run before is spent.  It is cleared before
+    // the Processing window exists, the only way to ask this run to stop
+    // (quitting goes through it too), and the worker never clears it: a
+    // request made from the window's first moment on stands.
+    engine_.stopflag = 0;
     procinfo_->Create(this);
     procinfo_->title = processing_title;
     procinfo_->clearLog();
     procinfo_->UpdateData();
     procinfo_->ShowWindow();
     enableRunButtons(false);
-
-    // A stop request from the run before is spent; one for this run can only
-    // come from the Processing window, which is open from here on.
-    engine_.stopflag = 0;
     workerRunning_ = true;
     toolkit_.start_thread([this] { run_worker(); });
 }
@@ -379,7 +443,7 @@ void CveskDlg::OnOpen()
     readingBatch_ = true;
     batch::BatchStream stream(std::move(text));
     batch::BatchActions actions;
-    actions.process = [this] { OnProcess(); };
+    actions.process = [this] { processFromBatch(); };
     actions.show = [this] { showRecord(); };
     batch::read_batch(stream, record_, actions);
     readingBatch_ = false;
@@ -387,27 +451,30 @@ void CveskDlg::OnOpen()
 
 void CveskDlg::OnSave()
 {
-    take();
+    if (!take())
+        return;
     const std::optional<std::string> path = toolkit_.choose_file(choices::save_batch());
     if (!path)
         return;
-    std::FILE* file = std::fopen(path->c_str(), "w");
-    if (file == nullptr) {
+    if (!write_whole_file(*path, batch::write_batch(record_)))
         toolkit_.message(cannot_save_batch);
-        return;
-    }
-    const std::string text = batch::write_batch(record_);
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
 }
 
 void CveskDlg::browse(std::string ParamRecord::*path, const FileChoice& choice)
 {
     take();
-    if (const std::optional<std::string> chosen = toolkit_.choose_file(choice)) {
-        record_.*path = *chosen;
-        showRecord();
+    const std::optional<std::string> chosen = toolkit_.choose_file(choice);
+    if (!chosen)
+        return;
+    // The edit could not hold a longer path, and the next take would run
+    // with a cut one: the path before stays.
+    if (character_count(*chosen) > max_path_length) {
+        toolkit_.message("Please choose a path of no more than " + std::to_string(max_path_length)
+                         + " characters.");
+        return;
     }
+    record_.*path = *chosen;
+    showRecord();
 }
 
 void CveskDlg::OnBrowseInput()

@@ -61,16 +61,17 @@ public:
     // A run under way is stopped, and waited for, before the window ends.
     void OnCancel();
 
-    // Process: takes the controls, hands the record to the engine and, when
-    // the engine accepts it, starts a run on a worker thread with the
-    // Processing window showing its log.  Called while a run is under way
-    // (by a batch file's second "process"), it first waits for that run to
-    // end, the window staying responsive.
+    // Process: takes the controls (a refused text ends it there), hands the
+    // record to the engine and, when the engine accepts it, starts a run on
+    // a worker thread with the Processing window showing its log.  Called
+    // while a run is under way, it first waits for that run to end, the
+    // window staying responsive.
     void OnProcess();
     // Open...: reads a batch file into the record (no take first); its
     // "process" commands start runs, one after the other.
     void OnOpen();
-    // Save...: takes the controls and writes the record to a batch file.
+    // Save...: takes the controls and writes the record to a batch file; a
+    // file that cannot be written whole is reported and the one there kept.
     void OnSave();
     void OnBrowseInput();
     void OnBrowseOutput();
@@ -109,6 +110,16 @@ private:
     void layOutClientArea(QSize window);
     void placeContent();
     void refuseText(const TakeFailure& failure);
+
+    // A batch file's "process": the record as the file gave it, run once
+    // the run before has ended.
+    void processFromBatch();
+    // Hands the record to the engine and, when it accepts it, starts a run.
+    void startRun();
+
+    // Quitting: no further run starts, and a run under way is asked to stop
+    // through the Processing window and waited for.
+    void stopForGood();
 
     // The worker thread's procedure.
     void run_worker();
