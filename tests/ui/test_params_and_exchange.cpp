@@ -57,9 +57,10 @@ TEST(SemitoneFactor, NStepsAreNRoundedProductsOfTheRatioAndStayNearTwoToTheNOver
     EXPECT_LE(std::fabs(semitone_ratio - std::pow(2.0L, 1.0L / 12.0L)), std::ldexp(1.0L, -53));
     for (int n = -400; n <= 400; ++n) {
         const double f = semitone_factor(n);
-        if (n != 0)
+        if (n != 0) {
             ASSERT_EQ(f, n < 0 ? semitone_factor(n + 1) / semitone_ratio : semitone_factor(n - 1) * semitone_ratio)
                 << "n = " << n << ": one more step is one more rounded product";
+        }
         const long double exact = std::pow(2.0L, n / 12.0L), limit = 2.0L * std::abs(n) * std::ldexp(exact, -53);
         ASSERT_LE(std::fabs(f - exact), limit) << "n = " << n << ", factor " << f;
     }
@@ -149,8 +150,9 @@ TEST(Exchange, NumberTextsAreFiniteCLocaleRealsOrDecimalsTo4294967295AndRealsSho
         double v;
         char expected[64];
         std::memcpy(&v, &bits, sizeof v), std::snprintf(expected, sizeof expected, "%.15g", v);
-        if (std::isfinite(v))
+        if (std::isfinite(v)) {
             ASSERT_EQ(format_real(v), expected);
+        }
     }
 }
 

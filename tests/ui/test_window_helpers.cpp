@@ -79,7 +79,13 @@ TEST(Scrolling, ALineIsAHundredthOfTheRangeAPageATenthAndNeitherGoesPastAnEnd)
     EXPECT_TRUE(s.vertical.maximum == 0 && state.vscrollpos == 0 && state.hscrollpos == 0 && state.fullwidth == 800);
 }
 
-std::string lines(int from, int to) { return from < to ? "L" + std::to_string(from) + "\n" + lines(from + 1, to) : ""; }
+std::string lines(int from, int to)
+{
+    std::string text;
+    for (int n = from; n < to; ++n)
+        text += 'L' + std::to_string(n) + '\n';
+    return text;
+}
 
 TEST(LogRing, KeepsTheLast24LinesOldestFirstAndClearStartsAgainAtSlotZero)
 {
@@ -87,7 +93,7 @@ TEST(LogRing, KeepsTheLast24LinesOldestFirstAndClearStartsAgainAtSlotZero)
     for (int n = 0; n < 60; ++n) {
         ASSERT_EQ(ring.joined(), lines(std::max(0, n - LogRing::size), n)) << n << " lines";
         ASSERT_EQ(ring.logindex(), n % LogRing::size) << n << " lines";
-        ring.append("L" + std::to_string(n) + "\n");
+        ring.append('L' + std::to_string(n) + '\n');
     }
     ring.clear();
     EXPECT_TRUE(ring.joined().empty() && ring.logindex() == 0) << ring.logindex();
