@@ -1,13 +1,18 @@
-// Running vesk-batch on generated files, and measuring what comes out.
+// Whole runs on generated files: an engine driven in-process with its files
+// in a fresh folder, and vesk-batch as a process.
 #pragma once
 
-#include <cmath>
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "support/run_process.h"
-#include "support/wav_builder.h"
+#include "engine/engine.h"
+#include "tests/support/recording_sinks.h"
+#include "tests/support/run_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
 
 namespace vesk::test {
 
@@ -18,48 +23,41 @@ inline void write_text(const std::string& path, const std::string& text)
 
 inline ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
 {
-    return run_process(VESK_BATCH_EXE, args, "", input);
+    return run_process(VESK_BATCH_EXE, args, input);
 }
 
-// A sine of `cycles_per_sample` as integer samples of the given amplitude.
-inline std::vector<int32_t> tone(std::size_t frames, double amplitude, double cycles_per_sample)
-{
-    std::vector<int32_t> v(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(6.283185307179586 * cycles_per_sample * i)));
-    return v;
-}
+// An engine whose run reads dir/in.wav and writes dir/out.wav, reporting
+// into recording sinks.
+class WholeRun : public ::testing::Test {
+public:
+    RecordingMessages messages;
+    RecordingLog log;
+    Engine engine{messages, log};
+    TempDir dir;
 
-// A sine fitted at `hz` over samples [from, to) by least squares: its
-// amplitude (in fractions of full scale) and the RMS of what the fit leaves,
-// relative to the amplitude.
-struct SineFit {
-    double amplitude;
-    double relative_residual;
+    WholeRun()
+    {
+        engine.params.inpwavname = dir.file("in.wav");
+        engine.params.outwavname = dir.file("out.wav");
+        engine.threads = 1;
+    }
+    void input(const std::vector<uint8_t>& bytes) { write_file(dir.file("in.wav"), bytes); }
+    // Raises the stop request when a log line starting with `prefix` arrives.
+    void stop_at(const std::string& prefix)
+    {
+        log.on_line = [this, prefix](const std::string& line) {
+            if (line.rfind(prefix, 0) == 0)
+                engine.stopflag = 1;
+        };
+    }
+    // The output's samples; fails the test when the file is not a canonical
+    // 24-bit WAV.
+    Pcm24File output()
+    {
+        Pcm24File file;
+        EXPECT_TRUE(parse_pcm24_output(read_file(dir.file("out.wav")), file));
+        return file;
+    }
 };
-
-inline SineFit fit_sine(const std::vector<int32_t>& samples, double rate, double hz, std::size_t from, std::size_t to)
-{
-    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
-    const double w = 6.283185307179586 * hz / rate;
-    for (std::size_t i = from; i < to; ++i) {
-        const double x = samples[i] / 8388608.0, s = std::sin(w * i), c = std::cos(w * i);
-        ss += s * s;
-        cc += c * c;
-        sc += s * c;
-        xs += x * s;
-        xc += x * c;
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
-    double residual = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double e = samples[i] / 8388608.0 - a * std::sin(w * i) - b * std::cos(w * i);
-        residual += e * e;
-    }
-    const double amplitude = std::hypot(a, b);
-    return {amplitude, std::sqrt(residual / static_cast<double>(to - from)) / amplitude};
-}
 
 } // namespace vesk::test
