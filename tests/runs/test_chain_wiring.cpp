@@ -1,0 +1,269 @@
+// One whole run per wiring path of the channel chain, driven in-process on a
+// small generated WAV and compared sample for sample with a reference the
+// test computes itself: closed forms, direct kernel sums and a plain DFT.
+//
+// Every input has channels of different content, each louder than the one
+// before it, so a gain taken from the wrong channel, a channel read at the
+// wrong offset or a stage skipped for one channel shows in the samples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <numbers>
+
+#include "tests/support/batch_runs.h"
+#include "tests/support/dsp_reference.h"
+
+namespace vesk {
+namespace {
+
+using Signal = std::vector<long double>;
+using Spectrum = std::vector<std::complex<long double>>;
+constexpr long double pi = std::numbers::pi_v<long double>;
+
+// Channel c: seeded random integers within 0.2 * (c + 1) of full scale.
+std::vector<std::vector<int32_t>> channels(uint32_t count, std::size_t frames, uint32_t bits)
+{
+    const double full = std::ldexp(1.0, static_cast<int>(bits) - 1) - 1;
+    std::vector<std::vector<int32_t>> all;
+    for (uint32_t c = 0; c < count; ++c) {
+        std::vector<int32_t> v;
+        for (double x : test::random_values(frames, 1000 + c, 0.2 * (c + 1) * full))
+            v.push_back(static_cast<int32_t>(std::lround(x)));
+        all.push_back(v);
+    }
+    return all;
+}
+
+// Decoded as the file defines the values: v / 2^(bits - 1).
+std::vector<Signal> decoded(const std::vector<std::vector<int32_t>>& ints, uint32_t bits)
+{
+    std::vector<Signal> out;
+    for (const auto& ch : ints) {
+        Signal s;
+        for (int32_t v : ch)
+            s.push_back(std::ldexp(static_cast<long double>(v), 1 - static_cast<int>(bits)));
+        out.push_back(s);
+    }
+    return out;
+}
+
+// The plain DFT of n points; sign -1 forward, +1 inverse (unscaled).
+Spectrum dft(const Spectrum& x, int sign)
+{
+    const std::size_t n = x.size();
+    Spectrum w(n), out(n);
+    for (std::size_t k = 0; k < n; ++k)
+        w[k] = std::polar(1.0L, sign * 2 * pi * k / n);
+    for (std::size_t k = 0; k < n; ++k)
+        for (std::size_t t = 0; t < n; ++t)
+            out[k] += x[t] * w[(k * t) % n];
+    return out;
+}
+
+// x zero-padded to n, transformed, bins 0 .. n/2 rewritten by `edit`, the
+// upper half rebuilt as their conjugates, transformed back.
+Signal through_spectrum(const Signal& x, std::size_t n, const std::function<void(Spectrum&)>& edit)
+{
+    Spectrum s(n);
+    for (std::size_t i = 0; i < x.size() && i < n; ++i)
+        s[i] = x[i];
+    s = dft(s, -1);
+    edit(s);
+    const std::size_t h = n / 2;
+    s[0].imag(0);
+    s[h].imag(0);
+    for (std::size_t k = 1; k < h; ++k)
+        s[n - k] = std::conj(s[k]);
+    s = dft(s, 1);
+    Signal y(n);
+    for (std::size_t i = 0; i < n; ++i)
+        y[i] = s[i].real() / n;
+    return y;
+}
+
+// The ideal band: bins lo .. hi kept below the Nyquist bin, which stays.
+void band(Spectrum& s, std::size_t lo, std::size_t hi)
+{
+    for (std::size_t k = 0; k < s.size() / 2; ++k)
+        if (k < lo || k > hi)
+            s[k] = 0;
+}
+
+// Sampling at m bins: bin j < n/2 gathers every bin i == j (mod m) of
+// -(n/2 - 1) .. n/2 - 1; the Nyquist bin is emptied.
+void sample_at(Spectrum& s, std::size_t m)
+{
+    const auto n = static_cast<int64_t>(s.size()), h = n / 2;
+    Spectrum out(s.size());
+    for (int64_t j = 0; j < h; ++j)
+        for (int64_t i = -(h - 1); i < h; ++i)
+            if (((i - j) % static_cast<int64_t>(m)) == 0)
+                out[j] += s[(i + n) % n];
+    s = out;
+}
+
+// Aperture `a` of an fs-sim period of m bins: sin x / x with the phase of a
+// delay by half the window, x = pi a k / m, bins 1 .. n/2.
+void aperture(Spectrum& s, std::size_t m, long double a)
+{
+    for (std::size_t k = 1; k <= s.size() / 2; ++k) {
+        const long double x = pi * a * k / m;
+        s[k] *= std::polar(std::sin(x) / x, -x);
+    }
+}
+
+// x (zero-padded to n) read through the interpolator at 0, step, 2 step, ...
+Signal stretched(const Signal& x, std::size_t n, int64_t len, double step, uint32_t count)
+{
+    std::vector<double> source(n, 0.0);
+    std::copy(x.begin(), x.begin() + std::min(x.size(), n), source.begin());
+    Signal y;
+    for (const test::SteppedPosition& p : test::stepped_positions(step, count))
+        y.push_back(test::kernel_sum(source, len, p.center, p.frac).value);
+    return y;
+}
+
+// Quantization to `bits`: channel 0 brought to a peak of -1 dB, every channel
+// with its gain, rounded to 24 bits, clipped, put on the nearest level of
+// the coarser grid (a tie goes down) that `bits` bits can hold, and the gain
+// undone.  In double: the
+// rounding to 24 bits is the point of the stage, so it is taken as it falls.
+std::vector<Signal> quantized(const std::vector<Signal>& in, uint32_t bits)
+{
+    long double peak = 0;
+    for (long double v : in[0])
+        peak = std::max(peak, std::fabs(v));
+    const double gain = 0.891250938 / static_cast<double>(peak);
+    const double step = std::ldexp(1.0, 24 - static_cast<int>(bits));
+    std::vector<Signal> out;
+    for (const Signal& ch : in) {
+        Signal q;
+        for (long double v : ch) {
+            const double y = std::clamp(std::floor(static_cast<double>(v) * gain * 8388608.0 + 0.5), -8388608.0, 8388607.0);
+            const double level = std::min(std::ceil(y / step - 0.5) * step, 8388608.0 - step); // the top level of `bits` bits
+            q.push_back(std::ldexp(level, -23) / static_cast<long double>(gain));
+        }
+        out.push_back(q);
+    }
+    return out;
+}
+
+struct WiringRow {
+    const char* name;
+    uint32_t bits, chnr, frames, rate;
+    uint32_t n;             // the working length the run must choose
+    uint32_t out_frames;
+    int tolerance;          // LSB of the 24-bit output
+    std::function<void(Params&)> set;
+    std::function<std::vector<Signal>(const std::vector<Signal>&)> reference;
+};
+
+// Applies a per-channel reference to every channel.
+auto each(std::function<Signal(const Signal&)> f)
+{
+    return [f](const std::vector<Signal>& in) {
+        std::vector<Signal> out;
+        for (const Signal& ch : in)
+            out.push_back(f(ch));
+        return out;
+    };
+}
+
+std::size_t bins(double hz, double rate, std::size_t n) { return static_cast<std::size_t>(std::floor(hz / (rate / n))); }
+
+const auto identity = each([](const Signal& x) { return x; });
+
+// Tolerances: the references are exact to far below one LSB of the output
+// (long double sums, double kernels within 64 eps per tap); what is left is
+// where a value lies within that error of a rounding edge: one LSB.  The
+// idle chain decodes, scales and rounds once, so it must be exact.
+std::vector<WiringRow> wiring_rows()
+{
+    return {
+        {"idle chain, 8 bits, table encoding", 8, 2, 1500, 8000, 4096, 1500, 0, [](Params&) {}, identity},
+        {"idle chain, 16 bits, three channels", 16, 3, 300, 8000, 1024, 300, 0, [](Params&) {}, identity},
+        {"idle chain, 16 bits, table encoding", 16, 2, 1 << 18, 8000, 1 << 19, 1 << 18, 0, [](Params&) {}, identity},
+        {"idle chain, 24 bits", 24, 2, 300, 8000, 1024, 300, 0, [](Params&) {}, identity},
+        {"quantization to 6 bits", 16, 2, 400, 8000, 1024, 400, 1, [](Params& p) { p.bitnr = 6; },
+         [](const std::vector<Signal>& in) { return quantized(in, 6); }},
+        {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 8000, 2048, 600, 1, [](Params& p) { p.fs = 12000; },
+         each([](const Signal& x) { return stretched(x, 2048, 400, 8000.0 / 12000.0, 600); })},
+        {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 8000, 1024, 300, 1, [](Params& p) { p.fs = 6000; },
+         each([](const Signal& x) { return stretched(x, 1024, 400, 8000.0 / 6000.0, 300); })},
+        {"input filter 300 .. 1500 Hz", 16, 2, 400, 8000, 1024, 400, 1,
+         [](Params& p) { p.fcloin = 300, p.fchiin = 1500; },
+         each([](const Signal& x) {
+             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(300, 8000, 1024), bins(1500, 8000, 1024)); });
+         })},
+        {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 8000, 1024, 400, 1,
+         [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; },
+         [](const std::vector<Signal>& in) {
+             return each([](const Signal& x) {
+                 return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(200, 8000, 1024), bins(2000, 8000, 1024)); });
+             })(quantized(in, 8));
+         }},
+        {"vari-speed in time 0.8", 16, 2, 400, 8000, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; },
+         each([](const Signal& x) { return stretched(x, 1024, 512, 0.8, 500); })},
+        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 8000, 1024, 400, 1,
+         [](Params& p) { p.fssim = 3000, p.aperture = 0.5; },
+         each([](const Signal& x) {
+             return through_spectrum(x, 1024, [](Spectrum& s) {
+                 sample_at(s, bins(3000, 8000, 1024));
+                 aperture(s, bins(3000, 8000, 1024), 0.5);
+             });
+         })},
+    };
+}
+
+class ChainWiring : public test::WholeRun {};
+
+TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
+{
+    for (const WiringRow& row : wiring_rows()) {
+        SCOPED_TRACE(row.name);
+        const auto ints = channels(row.chnr, row.frames, row.bits);
+        input(test::make_pcm_wav(static_cast<uint16_t>(row.chnr), row.rate, static_cast<uint16_t>(row.bits), ints));
+        engine.params = Params{};
+        engine.params.inpwavname = dir.file("in.wav");
+        engine.params.outwavname = dir.file("out.wav");
+        row.set(engine.params);
+        const uint32_t fs = engine.params.fs != 0 ? engine.params.fs : row.rate;
+        ASSERT_EQ(engine.process_wav(), RunOutcome::done) << (messages.texts.empty() ? "" : messages.texts[0]);
+        EXPECT_EQ(engine.sampnump, row.n);
+        const test::Pcm24File out = output();
+        ASSERT_EQ(out.channels, row.chnr);
+        EXPECT_EQ(out.rate, fs);
+        ASSERT_EQ(out.samples[0].size(), row.out_frames);
+
+        const std::vector<Signal> expected = row.reference(decoded(ints, row.bits));
+        // Channel 0 sets the output level: its peak becomes -3 dB.
+        long double peak = 0;
+        for (uint32_t i = 0; i < row.out_frames; ++i)
+            peak = std::max(peak, std::fabs(expected[0][i]));
+        // The idle chain's gain is the double the run computes from the same
+        // peak; the others are compared in long double.
+        const long double gain = row.tolerance == 0 ? static_cast<long double>(output_peak / static_cast<double>(peak))
+                                                    : output_peak / peak;
+        for (uint32_t c = 0; c < row.chnr; ++c) {
+            int worst = 0;
+            uint32_t worst_at = 0;
+            for (uint32_t i = 0; i < row.out_frames; ++i) {
+                const long double scaled = row.tolerance == 0
+                    ? static_cast<long double>(static_cast<double>(expected[c][i]) * static_cast<double>(gain))
+                    : expected[c][i] * gain;
+                const auto want = static_cast<int64_t>(
+                    std::clamp(std::floor(scaled * 8388608.0L + 0.5L), -8388608.0L, 8388607.0L));
+                const int off = static_cast<int>(std::llabs(out.samples[c][i] - want));
+                if (off > worst)
+                    worst = off, worst_at = i;
+            }
+            EXPECT_LE(worst, row.tolerance) << "channel " << c << ", worst at sample " << worst_at << " of "
+                                            << row.out_frames;
+        }
+    }
+}
+
+} // namespace
+} // namespace vesk
