@@ -1,0 +1,298 @@
+// The run driver: parameter checks, the summary, refusals with their exact
+// messages, stops at each check, and what a run that does not finish leaves
+// on disk: nothing new, and the previous output untouched.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <limits>
+#include <sys/resource.h>
+
+#include "tests/support/batch_runs.h"
+#include "ui/run.h"
+
+namespace vesk {
+namespace {
+
+using test::make_pcm_wav;
+using test::WavOptions;
+
+std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
+{
+    std::vector<int32_t> v(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        v[i] = static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50);
+    return v;
+}
+
+TEST(CheckParams, EachValueOutOfItsRangeIsNamedAndTheFirstWins)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    struct Row {
+        std::function<void(Params&)> set;
+        const char* message; // nullptr: accepted
+    };
+    const Row rows[] = {
+        {[](Params&) {}, nullptr},
+        {[](Params& p) { p.fssim = 0; }, "invalid fs-sim (must be >0)"},
+        {[=](Params& p) { p.fssim = inf; }, "invalid fs-sim (must be >0)"},
+        {[](Params& p) { p.aperture = 1; }, nullptr},
+        {[](Params& p) { p.aperture = 1.0001; }, "invalid aperture (must be 0 ... 1)"},
+        {[](Params& p) { p.aperture = -0.0001; }, "invalid aperture (must be 0 ... 1)"},
+        {[=](Params& p) { p.aperture = nan; }, "invalid aperture (must be 0 ... 1)"},
+        {[](Params& p) { p.fcloin = -1; }, "invalid input fc-lo (must be >= 0)"},
+        {[=](Params& p) { p.fchiin = inf; }, "invalid input fc-hi (must be >= 0)"},
+        {[](Params& p) { p.fchiin = -1; }, "invalid input fc-hi (must be >= 0)"},
+        {[](Params& p) { p.fcloout = -1; }, "invalid output fc-lo (must be >= 0)"},
+        {[=](Params& p) { p.fchiout = nan; }, "invalid output fc-lo (must be >= 0)"},
+        {[](Params& p) { p.fcloin = 9000, p.fchiin = 100; }, nullptr},
+        {[](Params& p) { p.bitnr = 0; }, "invalid bitnr (must be 1 ... 24)"},
+        {[](Params& p) { p.bitnr = 25; }, "invalid bitnr (must be 1 ... 24)"},
+        {[](Params& p) { p.bitnr = 1; }, nullptr},
+        {[](Params& p) { p.varispeedt = 0; }, "invalid vari-speed-t (must be > 0)"},
+        {[=](Params& p) { p.varispeedt = inf; }, "invalid vari-speed-t (must be > 0)"},
+        {[](Params& p) { p.varispeedf = -1; }, "invalid vari-speed-f (must be > 0)"},
+        {[=](Params& p) { p.varispeedf = nan; }, "invalid vari-speed-f (must be > 0)"},
+        {[](Params& p) { p.jitteramp = 0.5; }, nullptr},
+        {[](Params& p) { p.jitteramp = 0.51; }, "invalid jitter-amp (must be 0 ... 0.5)"},
+        {[](Params& p) { p.jitteramp = -0.01; }, "invalid jitter-amp (must be 0 ... 0.5)"},
+        {[](Params& p) { p.bitnr = 0, p.aperture = 2; }, "invalid aperture (must be 0 ... 1)"},
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << index++);
+        test::RecordingMessages messages;
+        test::RecordingLog log;
+        Engine engine(messages, log);
+        row.set(engine.params);
+        EXPECT_EQ(engine.check_params(), row.message == nullptr);
+        EXPECT_EQ(messages.texts, row.message ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+    }
+}
+
+class RunDriver : public test::WholeRun {
+public:
+    // A previous output that a run which does not finish must leave alone.
+    void previous_output() { test::write_file(dir.file("out.wav"), {'k', 'e', 'e', 'p'}); }
+    void expect_nothing_new(const std::vector<std::string>& listing = {"in.wav", "out.wav"})
+    {
+        EXPECT_EQ(dir.listing(), listing);
+        if (std::filesystem::exists(dir.file("out.wav")))
+            EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    }
+};
+
+TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
+{
+    input(make_pcm_wav(2, 48000, 8, {ramp(1000, 100), ramp(1000, 50)}));
+    engine.params.fssim = 8000;
+    engine.params.aperture = 0.25;
+    engine.params.jitteramp = 0.1;
+    engine.params.varispeedt = 2.0;
+    engine.params.varispeedf = 0.5;
+    engine.params.varispeedsh = 1;
+    engine.params.fcloin = 100;
+    engine.params.fchiin = 30000; // above fs / 2: clamped to it
+    engine.params.fcloout = 1000;
+    engine.params.fchiout = 5000;
+    engine.params.bitnr = 12;
+    stop_at("chnr:");
+    EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
+    EXPECT_EQ(log.joined(), "input:             1000 samples ( 8 bit)\n"
+                            "output:            1000 samples (24 bit)\n"
+                            "FFT:               4096 samples\n"
+                            "fs-inp:        48000.00 Hz\n"
+                            "fs:            48000.00 Hz\n"
+                            "dfmin:        11.718750 Hz\n"
+                            "fs-sim:         7992.19 Hz\n"
+                            "aperture:        0.2500\n"
+                            "jitter:       1.251e-05 s\n"
+                            "vari-speed:    1.000000\n"
+                            "hold-sample:        yes\n"
+                            "inp fc-lo:        93.75 Hz\n"
+                            "inp fc-hi:     24000.00 Hz\n"
+                            "out fc-lo:       996.09 Hz\n"
+                            "out fc-hi:      4992.19 Hz\n"
+                            "quant:               12 bit\n"
+                            "chnr:                 2\n");
+    EXPECT_EQ(engine.fssim_idx, 682u);
+    EXPECT_EQ(engine.fchiin_idx, 2048u);
+}
+
+TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
+{
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> input;
+        std::function<void(Params&, const test::TempDir&)> set;
+        const char* message; // nullptr: no message
+    };
+    const auto good = make_pcm_wav(2, 8000, 16, {ramp(50, 900), ramp(50, 3000)});
+    const auto none = [](Params&, const test::TempDir&) {};
+    const Row rows[] = {
+        {"no input name", good, [](Params& p, const test::TempDir&) { p.inpwavname.reset(); }, nullptr},
+        {"no output name", good, [](Params& p, const test::TempDir&) { p.outwavname.reset(); }, nullptr},
+        {"input missing", good, [](Params& p, const test::TempDir& d) { p.inpwavname = d.file("gone.wav"); },
+         "cannot open WAV input"},
+        {"output is the input", good, [](Params& p, const test::TempDir& d) { p.outwavname = d.file("in.wav"); },
+         "output file is the input file"},
+        {"output is the input, spelled otherwise", good,
+         [](Params& p, const test::TempDir& d) { p.outwavname = (d.path() / "." / "in.wav").string(); },
+         "output file is the input file"},
+        {"not a WAV file", {'R', 'I', 'F', 'F'}, none, "wav-in: invalid or unsupported WAV-format"},
+        {"float samples", make_pcm_wav(1, 8000, 32, {{1, 2}}, WavOptions().with_format_tag(3)), none,
+         "wav-in: WAV must be PCM\n"},
+        {"rate 0", make_pcm_wav(1, 0, 16, {{1, 2}}), none, "wav-in: invalid sample rate"},
+        {"12 bits", make_pcm_wav(1, 8000, 12, {{1, 2}}), none, "wav-in: invalid bitnr"},
+        {"32 bits", make_pcm_wav(1, 8000, 32, {{1, 2}}), none, "wav-in: invalid bitnr"},
+        {"no samples", make_pcm_wav(1, 8000, 16, {{}}), none, "sampnump too small"},
+        {"a working length beyond 2^30", good, [](Params& p, const test::TempDir&) { p.varispeedt = 1e-8; },
+         "sampnump too large for u_int"},
+        {"fs-sim below one bin", good, [](Params& p, const test::TempDir&) { p.fssim = 1; }, "invalid fs-sim=0"},
+        {"more than 4 GiB of output", good, [](Params& p, const test::TempDir&) { p.varispeedt = 50.0 / 1e9; },
+         "wav-out: output too large for WAV"},
+        {"a frame beyond 16 bits of bytes", make_pcm_wav(21846, 8000, 8, std::vector<std::vector<int32_t>>(21846, {1})),
+         none, "wav-out: output too large for WAV"},
+        {"a second beyond 32 bits of bytes", make_pcm_wav(1, 0x80000000u, 8, {{1, 2}}),
+         [](Params& p, const test::TempDir&) { p.fssim = 0x80000000u; }, "wav-out: output too large for WAV"},
+        {"data cut short", make_pcm_wav(2, 8000, 16, {ramp(50, 9)}, WavOptions().with_data_size(400)), none,
+         "cannot read samples"},
+        {"output folder missing", good, [](Params& p, const test::TempDir& d) { p.outwavname = d.file("no/out.wav"); },
+         "cannot open WAV output"},
+        {"output is a folder", good, [](Params& p, const test::TempDir& d) { p.outwavname = d.path().string(); },
+         "cannot open WAV output"},
+        {"output is a device", good, [](Params& p, const test::TempDir&) { p.outwavname = "/dev/full"; },
+         "cannot open WAV output"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        messages.texts.clear();
+        engine.params = Params{};
+        engine.params.inpwavname = dir.file("in.wav");
+        engine.params.outwavname = dir.file("out.wav");
+        input(row.input);
+        previous_output();
+        row.set(engine.params, dir);
+        EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
+        EXPECT_EQ(messages.texts, row.message ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+        expect_nothing_new();
+        EXPECT_EQ(test::read_file(dir.file("in.wav")), row.input);
+    }
+}
+
+// Writing fails when the file may not grow past 1000 bytes: the samples do
+// not reach the disk, and the temporary file goes.
+TEST_F(RunDriver, FailedWriteOfTheSamplesLeavesNothingBehind)
+{
+    input(make_pcm_wav(2, 8000, 16, {ramp(400, 900), ramp(400, 3000)}));
+    previous_output();
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const RunOutcome outcome = engine.process_wav();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(outcome, RunOutcome::failed);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot write samples"});
+    expect_nothing_new();
+}
+
+// A recording whose data chunk declares 60 MB but holds 16 bytes is refused
+// before anything is sized for the declaration.
+TEST_F(RunDriver, DeclaredSizeBeyondTheFileFailsBeforeAnyBufferIsAllocated)
+{
+    const auto bytes = make_pcm_wav(1, 8000, 8, {ramp(16, 100)}, WavOptions().with_data_size(60000000));
+    ASSERT_EQ(bytes.size(), 60u);
+    input(bytes);
+    engine.params.fssim = 8000;
+    EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot read samples"});
+    EXPECT_EQ(engine.wavinpbuf.size(), 0u);
+    EXPECT_EQ(engine.wavoutbuf.size(), 0u);
+    EXPECT_EQ(engine.sampbuf1_re.size(), 0u);
+    EXPECT_EQ(engine.fft_tabsize, 0u);
+    expect_nothing_new({"in.wav"});
+}
+
+TEST_F(RunDriver, AStopAtEachCheckEndsTheRunThereAndLeavesNothingBehind)
+{
+    // Each row raises the stop request while the n-th line starting with
+    // `trigger` is logged; the run must end at the next check, after the
+    // line `last`.  Every stage acts, so a check follows each of them, in
+    // both channels.
+    struct Row {
+        const char* trigger;
+        int occurrence;
+        const char* last;
+    };
+    const Row rows[] = {
+        {"input:", 1, "chnr:"},
+        {"reading input", 1, "reading input"},
+        {"--- processing channel 0", 1, "--- processing channel 0"},
+        {"SRC", 1, "SRC"},
+        {"input filter", 1, "input filter"},
+        {"sampling", 1, "hold"},
+        {"hold ...", 1, "hold ..."},
+        {"vari-speed (t)", 1, "vari-speed (t)"},
+        {"vari-speed (f)", 1, "vari-speed (f)"},
+        {"quantization", 1, "quantization"},
+        {"sampling", 2, "5 image(s)"},
+        {"aperture ...", 1, "aperture ..."},
+        {"jitter ...", 1, "jitter ..."},
+        {"output filter", 1, "output filter"},
+        {"f->t", 4, "f->t"},
+        {"--- processing channel 1", 1, "--- processing channel 1"},
+        {"f->t", 8, "f->t"},
+    };
+    for (const Row& row : rows) {
+        for (const bool had_previous : {true, false}) {
+            SCOPED_TRACE(testing::Message() << row.trigger << " #" << row.occurrence << (had_previous ? ", previous output" : ""));
+            input(make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
+            engine.params = Params{};
+            engine.params.inpwavname = dir.file("in.wav");
+            engine.params.outwavname = dir.file("out.wav");
+            engine.params.fs = 44100;
+            engine.params.fcloin = 100, engine.params.fchiin = 15000;
+            engine.params.varispeedsh = 1, engine.params.varispeedt = 0.9, engine.params.varispeedf = 1.1;
+            engine.params.bitnr = 12, engine.params.fssim = 11025, engine.params.aperture = 0.5;
+            engine.params.jitteramp = 0.1, engine.params.fcloout = 50, engine.params.fchiout = 5000;
+            engine.fixed_seed = 1;
+            engine.stopflag = 0;
+            messages.texts.clear();
+            log.lines.clear();
+            std::filesystem::remove(dir.file("out.wav"));
+            if (had_previous)
+                previous_output();
+            int seen = 0;
+            log.on_line = [&](const std::string& line) {
+                if (line.rfind(row.trigger, 0) == 0 && ++seen == row.occurrence)
+                    engine.stopflag = 1;
+            };
+            EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
+            EXPECT_TRUE(messages.texts.empty());
+            EXPECT_EQ(seen, row.occurrence);
+            ASSERT_FALSE(log.lines.empty());
+            EXPECT_EQ(log.lines.back().rfind(row.last, 0), 0u) << log.lines.back();
+            expect_nothing_new(had_previous ? std::vector<std::string>{"in.wav", "out.wav"} : std::vector<std::string>{"in.wav"});
+        }
+    }
+}
+
+// A stop request raised after the caller decided to run, before the run
+// began, is not lost: the run stops at its first check.
+TEST_F(RunDriver, AStopRaisedBeforeTheRunStopsIt)
+{
+    input(make_pcm_wav(2, 8000, 16, {ramp(100, 900), ramp(100, 3000)}));
+    previous_output();
+    engine.stopflag = 1;
+    EXPECT_EQ(run_worker_steps(engine), RunOutcome::stopped);
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_EQ(log.joined().find("--- DONE ---"), std::string::npos);
+    expect_nothing_new();
+}
+
+} // namespace
+} // namespace vesk
