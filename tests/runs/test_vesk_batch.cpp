@@ -1,0 +1,165 @@
+// vesk-batch as a process: usage errors, exit statuses, the log on standard
+// output and the messages on standard error, and Ctrl-C.  Few launches: what
+// a run computes is the in-process tests' business.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/support/batch_runs.h"
+#include "ui/params.h"
+
+namespace vesk {
+namespace {
+
+using test::vesk_batch;
+
+const std::string usage = "usage: vesk-batch [-e LINE]... [FILE]...\n"
+                          "Try 'vesk-batch --help' for more information.\n";
+
+std::vector<std::vector<int32_t>> stereo(std::size_t frames)
+{
+    std::vector<std::vector<int32_t>> v(2, std::vector<int32_t>(frames));
+    for (std::size_t i = 0; i < frames; ++i)
+        v[0][i] = static_cast<int32_t>(i * 37 % 101) * 90 - 4500, v[1][i] = static_cast<int32_t>(i * 53 % 97) * 300 - 14000;
+    return v;
+}
+
+TEST(VeskBatch, UsageErrorsEndWithStatus2AndTheUsageOnStandardError)
+{
+    struct Row {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{}, usage},
+        {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage},
+        {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage},
+    };
+    for (const Row& row : rows) {
+        const test::ProcessResult run = vesk_batch(row.args);
+        EXPECT_EQ(run.status, 2) << row.err;
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(VeskBatch, HelpNamesEveryKeywordWithItsDefault)
+{
+    const test::ProcessResult run = vesk_batch({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("usage: vesk-batch [-e LINE]... [FILE]...\n", 0), 0u);
+    for (const ParamInfo& p : param_table()) {
+        const std::string head = "\n  " + std::string(p.keyword) + " " + std::string(p.value_name) + " ";
+        const std::size_t at = run.out.find(head);
+        ASSERT_NE(at, std::string::npos) << head;
+        const std::string line = run.out.substr(at + 1, run.out.find('\n', at + 1) - at);
+        EXPECT_NE(line.find(std::string(p.help) + ", default " + std::string(p.fallback) + "\n"), std::string::npos) << line;
+    }
+    for (const char* command : {"\n  process ", "\n  stop "})
+        EXPECT_NE(run.out.find(command), std::string::npos) << command;
+}
+
+// The same run in-process: its log is what standard output must carry.
+std::string in_process_log(const std::string& in, const std::string& out)
+{
+    test::RecordingMessages messages;
+    test::RecordingLog log;
+    Engine engine(messages, log);
+    engine.params.inpwavname = in;
+    engine.params.outwavname = out;
+    EXPECT_EQ(engine.process_wav(), RunOutcome::done);
+    return log.joined() + "--- DONE ---\n";
+}
+
+TEST(VeskBatch, SuccessfulRunsEndWithStatus0AndTheirLogOnStandardOutput)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, stereo(300)));
+    test::write_text(dir.file("first.txt"), "inpwavname " + dir.file("in.wav") + "\n");
+    // The parameters carry over from the file to standard input.
+    const test::ProcessResult run = vesk_batch({dir.file("first.txt"), "-"}, "outwavname " + dir.file("out.wav") + "\nprocess\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, in_process_log(dir.file("in.wav"), dir.file("same.wav")));
+    EXPECT_EQ(test::read_file(dir.file("out.wav")), test::read_file(dir.file("same.wav")));
+}
+
+TEST(VeskBatch, FailuresEndWithStatus1AndOneMessageLineEach)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, stereo(300)));
+    test::write_file(dir.file("float.wav"), test::make_pcm_wav(1, 8000, 32, {{1}}, test::WavOptions().with_format_tag(3)));
+    const test::ProcessResult run = vesk_batch({
+        "-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("a.wav") + "\nprocess",
+        "-e", "inpwavname " + dir.file("float.wav") + "\nprocess",
+        "-e", "inpwavname " + dir.file("in.wav") + "\nbitnr 0 process",
+        "-e", "bitnr 24 outwavname " + dir.file("out.wav") + "\nprocess",
+    });
+    EXPECT_EQ(run.status, 1);
+    // One line each, whether the engine's text ends in a newline or not.
+    EXPECT_EQ(run.err, "vesk: cannot open WAV input\n"
+                       "vesk: wav-in: WAV must be PCM\n"
+                       "vesk: invalid bitnr (must be 1 ... 24)\n");
+    EXPECT_EQ(run.out, in_process_log(dir.file("in.wav"), dir.file("same.wav")));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"float.wav", "in.wav", "out.wav", "same.wav"}));
+
+    const test::ProcessResult missing = vesk_batch({dir.file("missing.txt")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "vesk: cannot open file\n");
+}
+
+// Whether the child is asleep (in its read) rather than still starting.
+bool asleep(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string word, state;
+    stat >> word >> word >> state;
+    return word == "(vesk-batch)" && state == "S";
+}
+
+TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, stereo(300)));
+    test::Child child(VESK_BATCH_EXE, {"-"});
+    // A whole command has arrived, but the input has not ended.
+    child.feed("inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") + "\nprocess\n");
+    for (int i = 0; i < 500 && !asleep(child.pid()); ++i)
+        usleep(10000);
+    usleep(50000);
+    kill(child.pid(), SIGINT);
+    // Waiting for the end of the input would never end: the test keeps it open.
+    const test::ProcessResult run = child.finish(5);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+}
+
+TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
+{
+    test::TempDir dir;
+    // Enough channels of rate conversion that the run is still under way
+    // when the interrupt arrives.
+    test::write_file(dir.file("in.wav"),
+                     test::make_pcm_wav(32, 48000, 16, std::vector<std::vector<int32_t>>(32, stereo(32768)[1])));
+    test::write_text(dir.file("out.wav"), "keep");
+    test::Child child(VESK_BATCH_EXE, {"-e", "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") +
+                                                 "\nfssrc 44100 ensrc TRUE process"});
+    const bool started = child.wait_for_output(
+        [](const std::string& out) { return out.find("--- processing channel 0: ---\n") != std::string::npos; }, 30);
+    ASSERT_TRUE(started);
+    kill(child.pid(), SIGINT);
+    const test::ProcessResult run = child.finish(30);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out.find("writing output"), std::string::npos);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+} // namespace
+} // namespace vesk
