@@ -25,28 +25,11 @@ constexpr long double pi = std::numbers::pi_v<long double>;
 // Channel c: seeded random integers within 0.2 * (c + 1) of full scale.
 std::vector<std::vector<int32_t>> channels(uint32_t count, std::size_t frames, uint32_t bits)
 {
-    const double full = std::ldexp(1.0, static_cast<int>(bits) - 1) - 1;
-    std::vector<std::vector<int32_t>> all;
-    for (uint32_t c = 0; c < count; ++c) {
-        std::vector<int32_t> v;
-        for (double x : test::random_values(frames, 1000 + c, 0.2 * (c + 1) * full))
-            v.push_back(static_cast<int32_t>(std::lround(x)));
-        all.push_back(v);
-    }
+    std::vector<std::vector<int32_t>> all(count);
+    for (uint32_t c = 0; c < count; ++c)
+        for (double x : test::random_values(frames, 1000 + c, 0.2 * (c + 1) * (std::ldexp(1.0, bits - 1) - 1)))
+            all[c].push_back(static_cast<int32_t>(std::lround(x)));
     return all;
-}
-
-// Decoded as the file defines the values: v / 2^(bits - 1).
-std::vector<Signal> decoded(const std::vector<std::vector<int32_t>>& ints, uint32_t bits)
-{
-    std::vector<Signal> out;
-    for (const auto& ch : ints) {
-        Signal s;
-        for (int32_t v : ch)
-            s.push_back(std::ldexp(static_cast<long double>(v), 1 - static_cast<int>(bits)));
-        out.push_back(s);
-    }
-    return out;
 }
 
 // The plain DFT of n points; sign -1 forward, +1 inverse (unscaled).
@@ -128,8 +111,8 @@ Signal stretched(const Signal& x, std::size_t n, int64_t len, double step, uint3
 // Quantization to `bits`: channel 0 brought to a peak of -1 dB, every channel
 // with its gain, rounded to 24 bits, clipped, put on the nearest level of
 // the coarser grid (a tie goes down) that `bits` bits can hold, and the gain
-// undone.  In double: the
-// rounding to 24 bits is the point of the stage, so it is taken as it falls.
+// undone.  In double: the rounding to 24 bits is the point of the stage, so
+// it is taken as it falls.
 std::vector<Signal> quantized(const std::vector<Signal>& in, uint32_t bits)
 {
     long double peak = 0;
@@ -152,68 +135,53 @@ std::vector<Signal> quantized(const std::vector<Signal>& in, uint32_t bits)
 
 struct WiringRow {
     const char* name;
-    uint32_t bits, chnr, frames, rate;
-    uint32_t n;             // the working length the run must choose
-    uint32_t out_frames;
+    uint32_t bits, chnr, frames;
+    uint32_t n, out_frames; // the working length the run must choose; output frames
     int tolerance;          // LSB of the 24-bit output
     std::function<void(Params&)> set;
-    std::function<std::vector<Signal>(const std::vector<Signal>&)> reference;
+    uint32_t quantize;      // bits of a quantization before `reference`; 0: none
+    std::function<Signal(const Signal&)> reference; // per channel; none: as decoded
 };
 
-// Applies a per-channel reference to every channel.
-auto each(std::function<Signal(const Signal&)> f)
-{
-    return [f](const std::vector<Signal>& in) {
-        std::vector<Signal> out;
-        for (const Signal& ch : in)
-            out.push_back(f(ch));
-        return out;
-    };
-}
-
-std::size_t bins(double hz, double rate, std::size_t n) { return static_cast<std::size_t>(std::floor(hz / (rate / n))); }
-
-const auto identity = each([](const Signal& x) { return x; });
+std::size_t bins(double hz, std::size_t n) { return static_cast<std::size_t>(std::floor(hz / (8000.0 / n))); }
 
 // Tolerances: the references are exact to far below one LSB of the output
 // (long double sums, double kernels within 64 eps per tap); what is left is
-// where a value lies within that error of a rounding edge: one LSB.  The
-// idle chain decodes, scales and rounds once, so it must be exact.
+// a value within that error of a rounding edge: one LSB.  The idle chain
+// decodes, scales and rounds once, so it must be exact.  All inputs are at
+// 8000 Hz.
 std::vector<WiringRow> wiring_rows()
 {
+    const auto idle = [](Params&) {};
     return {
-        {"idle chain, 8 bits, table encoding", 8, 2, 1500, 8000, 4096, 1500, 0, [](Params&) {}, identity},
-        {"idle chain, 16 bits, three channels", 16, 3, 300, 8000, 1024, 300, 0, [](Params&) {}, identity},
-        {"idle chain, 16 bits, table encoding", 16, 2, 1 << 18, 8000, 1 << 19, 1 << 18, 0, [](Params&) {}, identity},
-        {"idle chain, 24 bits", 24, 2, 300, 8000, 1024, 300, 0, [](Params&) {}, identity},
-        {"quantization to 6 bits", 16, 2, 400, 8000, 1024, 400, 1, [](Params& p) { p.bitnr = 6; },
-         [](const std::vector<Signal>& in) { return quantized(in, 6); }},
-        {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 8000, 2048, 600, 1, [](Params& p) { p.fs = 12000; },
-         each([](const Signal& x) { return stretched(x, 2048, 400, 8000.0 / 12000.0, 600); })},
-        {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 8000, 1024, 300, 1, [](Params& p) { p.fs = 6000; },
-         each([](const Signal& x) { return stretched(x, 1024, 400, 8000.0 / 6000.0, 300); })},
-        {"input filter 300 .. 1500 Hz", 16, 2, 400, 8000, 1024, 400, 1,
-         [](Params& p) { p.fcloin = 300, p.fchiin = 1500; },
-         each([](const Signal& x) {
-             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(300, 8000, 1024), bins(1500, 8000, 1024)); });
-         })},
-        {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 8000, 1024, 400, 1,
-         [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; },
-         [](const std::vector<Signal>& in) {
-             return each([](const Signal& x) {
-                 return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(200, 8000, 1024), bins(2000, 8000, 1024)); });
-             })(quantized(in, 8));
+        {"idle chain, 8 bits, table encoding", 8, 2, 1500, 4096, 1500, 0, idle, 0, {}},
+        {"idle chain, 16 bits, three channels", 16, 3, 300, 1024, 300, 0, idle, 0, {}},
+        {"idle chain, 16 bits, table encoding", 16, 2, 1 << 18, 1 << 19, 1 << 18, 0, idle, 0, {}},
+        {"idle chain, 24 bits", 24, 2, 300, 1024, 300, 0, idle, 0, {}},
+        {"quantization to 6 bits", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.bitnr = 6; }, 6, {}},
+        {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 2048, 600, 1, [](Params& p) { p.fs = 12000; }, 0,
+         [](const Signal& x) { return stretched(x, 2048, 400, 8000.0 / 12000.0, 600); }},
+        {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 1024, 300, 1, [](Params& p) { p.fs = 6000; }, 0,
+         [](const Signal& x) { return stretched(x, 1024, 400, 8000.0 / 6000.0, 300); }},
+        {"input filter 300 .. 1500 Hz", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fcloin = 300, p.fchiin = 1500; }, 0,
+         [](const Signal& x) {
+             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(300, 1024), bins(1500, 1024)); });
          }},
-        {"vari-speed in time 0.8", 16, 2, 400, 8000, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; },
-         each([](const Signal& x) { return stretched(x, 1024, 512, 0.8, 500); })},
-        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 8000, 1024, 400, 1,
-         [](Params& p) { p.fssim = 3000, p.aperture = 0.5; },
-         each([](const Signal& x) {
+        {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 1024, 400, 1,
+         [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; }, 8,
+         [](const Signal& x) {
+             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(200, 1024), bins(2000, 1024)); });
+         }},
+        {"vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; }, 0,
+         [](const Signal& x) { return stretched(x, 1024, 512, 0.8, 500); }},
+        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 1024, 400, 1,
+         [](Params& p) { p.fssim = 3000, p.aperture = 0.5; }, 0,
+         [](const Signal& x) {
              return through_spectrum(x, 1024, [](Spectrum& s) {
-                 sample_at(s, bins(3000, 8000, 1024));
-                 aperture(s, bins(3000, 8000, 1024), 0.5);
+                 sample_at(s, bins(3000, 1024));
+                 aperture(s, bins(3000, 1024), 0.5);
              });
-         })},
+         }},
     };
 }
 
@@ -224,12 +192,10 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
     for (const WiringRow& row : wiring_rows()) {
         SCOPED_TRACE(row.name);
         const auto ints = channels(row.chnr, row.frames, row.bits);
-        input(test::make_pcm_wav(static_cast<uint16_t>(row.chnr), row.rate, static_cast<uint16_t>(row.bits), ints));
-        engine.params = Params{};
-        engine.params.inpwavname = dir.file("in.wav");
-        engine.params.outwavname = dir.file("out.wav");
+        input(test::make_pcm_wav(static_cast<uint16_t>(row.chnr), 8000, static_cast<uint16_t>(row.bits), ints));
+        engine.params = Params{dir.file("in.wav"), dir.file("out.wav")};
         row.set(engine.params);
-        const uint32_t fs = engine.params.fs != 0 ? engine.params.fs : row.rate;
+        const uint32_t fs = engine.params.fs != 0 ? engine.params.fs : 8000;
         ASSERT_EQ(engine.process_wav(), RunOutcome::done) << (messages.texts.empty() ? "" : messages.texts[0]);
         EXPECT_EQ(engine.sampnump, row.n);
         const test::Pcm24File out = output();
@@ -237,30 +203,31 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
         EXPECT_EQ(out.rate, fs);
         ASSERT_EQ(out.samples[0].size(), row.out_frames);
 
-        const std::vector<Signal> expected = row.reference(decoded(ints, row.bits));
-        // Channel 0 sets the output level: its peak becomes -3 dB.
+        std::vector<Signal> expected(row.chnr); // decoded as the file defines them: v / 2^(bits - 1)
+        for (uint32_t c = 0; c < row.chnr; ++c)
+            for (int32_t v : ints[c])
+                expected[c].push_back(std::ldexp(static_cast<long double>(v), 1 - static_cast<int>(row.bits)));
+        if (row.quantize != 0)
+            expected = quantized(expected, row.quantize);
+        for (Signal& ch : expected)
+            ch = row.reference ? row.reference(ch) : ch;
+        // Channel 0 sets the output level: its peak becomes -3 dB.  The idle
+        // chain's gain is the double the run computes from that peak.
         long double peak = 0;
         for (uint32_t i = 0; i < row.out_frames; ++i)
             peak = std::max(peak, std::fabs(expected[0][i]));
-        // The idle chain's gain is the double the run computes from the same
-        // peak; the others are compared in long double.
-        const long double gain = row.tolerance == 0 ? static_cast<long double>(output_peak / static_cast<double>(peak))
-                                                    : output_peak / peak;
+        const double gain = output_peak / static_cast<double>(peak);
         for (uint32_t c = 0; c < row.chnr; ++c) {
-            int worst = 0;
+            int64_t worst = 0;
             uint32_t worst_at = 0;
             for (uint32_t i = 0; i < row.out_frames; ++i) {
-                const long double scaled = row.tolerance == 0
-                    ? static_cast<long double>(static_cast<double>(expected[c][i]) * static_cast<double>(gain))
-                    : expected[c][i] * gain;
-                const auto want = static_cast<int64_t>(
-                    std::clamp(std::floor(scaled * 8388608.0L + 0.5L), -8388608.0L, 8388607.0L));
-                const int off = static_cast<int>(std::llabs(out.samples[c][i] - want));
-                if (off > worst)
-                    worst = off, worst_at = i;
+                const long double scaled = row.tolerance == 0 ? static_cast<double>(expected[c][i]) * gain
+                                                              : expected[c][i] * output_peak / peak;
+                const auto want = static_cast<int64_t>(std::clamp(std::floor(scaled * 8388608 + 0.5L), -8388608.0L, 8388607.0L));
+                if (std::llabs(out.samples[c][i] - want) > worst)
+                    worst = std::llabs(out.samples[c][i] - want), worst_at = i;
             }
-            EXPECT_LE(worst, row.tolerance) << "channel " << c << ", worst at sample " << worst_at << " of "
-                                            << row.out_frames;
+            EXPECT_LE(worst, row.tolerance) << "channel " << c << ", worst at sample " << worst_at << " of " << row.out_frames;
         }
     }
 }

@@ -6,15 +6,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace vesk::test {
@@ -22,19 +19,17 @@ namespace vesk::test {
 // Appends little-endian numbers and four-character identifiers.
 struct ByteWriter {
     std::vector<uint8_t> bytes;
-    ByteWriter& u8(uint8_t v) { bytes.push_back(v); return *this; }
     ByteWriter& le(uint32_t v, unsigned nbytes) // low bytes first; two's complement for negatives
     {
         for (unsigned i = 0; i < nbytes; ++i)
-            u8(static_cast<uint8_t>((v >> (8 * i)) & 0xFFu));
+            bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
         return *this;
     }
     ByteWriter& u16(uint32_t v) { return le(v, 2); }
     ByteWriter& u32(uint32_t v) { return le(v, 4); }
-    ByteWriter& id(std::string_view four)
+    ByteWriter& id(const std::string& four)
     {
-        for (char c : four)
-            u8(static_cast<uint8_t>(c));
+        bytes.insert(bytes.end(), four.begin(), four.end());
         return *this;
     }
 };
@@ -49,21 +44,12 @@ struct ExtraChunk {
 struct WavOptions {
     uint16_t format_tag = 1;
     std::vector<ExtraChunk> before_fmt, before_data;
-    std::optional<uint32_t> fmt_size, data_size, riff_size; // size fields only
+    std::optional<uint32_t> fmt_size, data_size; // the size fields only
     WavOptions& with_format_tag(uint16_t tag) { format_tag = tag; return *this; }
-    WavOptions& with_chunk_before_fmt(std::string id, std::vector<uint8_t> p = {})
-    {
-        before_fmt.push_back({std::move(id), std::move(p)});
-        return *this;
-    }
-    WavOptions& with_chunk_before_data(std::string id, std::vector<uint8_t> p = {})
-    {
-        before_data.push_back({std::move(id), std::move(p)});
-        return *this;
-    }
+    WavOptions& with_chunk_before_fmt(std::string id, std::vector<uint8_t> p = {}) { before_fmt.push_back({id, p}); return *this; }
+    WavOptions& with_chunk_before_data(std::string id, std::vector<uint8_t> p = {}) { before_data.push_back({id, p}); return *this; }
     WavOptions& with_fmt_size(uint32_t size) { fmt_size = size; return *this; }
     WavOptions& with_data_size(uint32_t size) { data_size = size; return *this; }
-    WavOptions& with_riff_size(uint32_t size) { riff_size = size; return *this; }
 };
 
 // A PCM WAV file with `channels` in its header and the samples interleaved
@@ -81,8 +67,7 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
             data.le(static_cast<uint32_t>(width == 1 ? ch.at(i) + 128 : ch.at(i)), width);
     ByteWriter w;
     const auto chunk = [&w](const ExtraChunk& c) {
-        w.id(c.id).u32(static_cast<uint32_t>(c.payload.size()));
-        w.bytes.insert(w.bytes.end(), c.payload.begin(), c.payload.end());
+        w.id(c.id).u32(static_cast<uint32_t>(c.payload.size())).bytes.insert(w.bytes.end(), c.payload.begin(), c.payload.end());
     };
     w.id("RIFF").u32(0).id("WAVE");
     for (const auto& c : options.before_fmt)
@@ -93,9 +78,9 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
         chunk(c);
     w.id("data").u32(options.data_size.value_or(static_cast<uint32_t>(data.bytes.size())));
     w.bytes.insert(w.bytes.end(), data.bytes.begin(), data.bytes.end());
-    const uint32_t riff = options.riff_size.value_or(static_cast<uint32_t>(w.bytes.size() - 8));
-    for (int i = 0; i < 4; ++i)
-        w.bytes[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    ByteWriter riff;
+    riff.u32(static_cast<uint32_t>(w.bytes.size() - 8));
+    std::copy(riff.bytes.begin(), riff.bytes.end(), w.bytes.begin() + 4);
     return w.bytes;
 }
 
@@ -157,9 +142,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 inline FilePtr open_memory_file(const std::vector<uint8_t>& bytes)
 {
     FilePtr f(std::tmpfile());
-    if (f && !bytes.empty())
-        std::fwrite(bytes.data(), 1, bytes.size(), f.get());
-    if (f)
+    if (f && !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size())
         std::rewind(f.get());
     return f;
 }
