@@ -3,7 +3,6 @@
 // target's business (fuzz/wav_header_fuzzer.cpp); these are the named cases.
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_dir.h"
 #include "tests/support/wav_builder.h"
 #include "wav/wav_header.h"
 
@@ -98,8 +97,9 @@ TEST(WavHeader, EachCaseOfTheTableIsReadAsExpected)
         EXPECT_EQ(format.chnr, want.chnr);
         EXPECT_EQ(format.bitnrinp, want.bitnrinp);
         EXPECT_EQ(format.inpchdatasize, want.inpchdatasize);
-        if (c.reason == nullptr) // left at the first sample byte
+        if (!c.reason) { // left at the first sample byte
             EXPECT_EQ(std::ftell(file.get()), static_cast<long>(c.bytes.size() - c.sample_bytes));
+        }
     }
 }
 
@@ -130,14 +130,6 @@ TEST(WavHeader, WrittenHeadersAreTheCanonicalBytesAndReadBack)
         ASSERT_EQ(wav::read_wav_header(file.get(), nullptr, nullptr, format), 0);
         EXPECT_EQ(format.inpchdatasize, r.datasize / r.channels);
     }
-}
-
-TEST(WavHeader, WritingToAFileThatRefusesBytesFails)
-{
-    test::TempDir dir;
-    test::write_file(dir.file("x"), {});
-    const test::FilePtr read_only(std::fopen(dir.file("x").c_str(), "rb"));
-    EXPECT_EQ(wav::write_wav_header(read_only.get(), 1, 8000, 24, 3), -1);
 }
 
 } // namespace

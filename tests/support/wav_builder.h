@@ -5,7 +5,6 @@
 // so every file a test uses is visible in the test itself.
 #pragma once
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -29,7 +28,8 @@ struct ByteWriter {
     ByteWriter& u32(uint32_t v) { return le(v, 4); }
     ByteWriter& id(const std::string& four)
     {
-        bytes.insert(bytes.end(), four.begin(), four.end());
+        for (char c : four)
+            bytes.push_back(static_cast<uint8_t>(c));
         return *this;
     }
 };
@@ -98,39 +98,6 @@ inline std::vector<uint8_t> read_file(const std::string& path)
     if (!in)
         throw std::runtime_error("read_file: cannot open " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The samples of a 24-bit output file, one vector per channel.
-struct Pcm24File {
-    uint32_t channels = 0;
-    uint32_t rate = 0;
-    std::vector<std::vector<int32_t>> samples;
-};
-
-// Accepts only the canonical 44-byte header of a 24-bit PCM file whose data
-// chunk runs to the end of the file (compared with one built here field by
-// field) and decodes the samples; false on any deviation.
-inline bool parse_pcm24_output(const std::vector<uint8_t>& bytes, Pcm24File& out)
-{
-    if (bytes.size() < 44)
-        return false;
-    const uint32_t channels = bytes[22] | (bytes[23] << 8);
-    const uint32_t rate = bytes[24] | (bytes[25] << 8) | (bytes[26] << 16) | (uint32_t{bytes[27]} << 24);
-    const auto datasize = static_cast<uint32_t>(bytes.size() - 44);
-    ByteWriter h;
-    h.id("RIFF").u32(datasize + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(channels).u32(rate);
-    h.u32(rate * channels * 3).u16(channels * 3).u16(24).id("data").u32(datasize);
-    if (channels == 0 || datasize % (3 * channels) != 0 || !std::equal(h.bytes.begin(), h.bytes.end(), bytes.begin()))
-        return false;
-    out.channels = channels;
-    out.rate = rate;
-    out.samples.assign(channels, std::vector<int32_t>(datasize / (3 * channels)));
-    for (std::size_t p = 44, i = 0; p < bytes.size(); ++i)
-        for (uint32_t c = 0; c < channels; ++c, p += 3) {
-            const int32_t u = bytes[p] | (bytes[p + 1] << 8) | (bytes[p + 2] << 16);
-            out.samples[c][i] = u - ((u & 0x800000) << 1); // sign from bit 23
-        }
-    return true;
 }
 
 // The bytes in an anonymous temporary file at offset 0, for the reader.
