@@ -49,14 +49,12 @@ Spectrum dft(const Spectrum& x, int sign)
 // upper half rebuilt as their conjugates, transformed back.
 Signal through_spectrum(const Signal& x, std::size_t n, const std::function<void(Spectrum&)>& edit)
 {
-    Spectrum s(n);
-    for (std::size_t i = 0; i < x.size() && i < n; ++i)
-        s[i] = x[i];
+    Spectrum s(x.begin(), x.begin() + std::min(x.size(), n));
+    s.resize(n);
     s = dft(s, -1);
     edit(s);
     const std::size_t h = n / 2;
-    s[0].imag(0);
-    s[h].imag(0);
+    s[0].imag(0), s[h].imag(0);
     for (std::size_t k = 1; k < h; ++k)
         s[n - k] = std::conj(s[k]);
     s = dft(s, 1);
@@ -143,16 +141,29 @@ struct WiringRow {
     std::function<Signal(const Signal&)> reference; // per channel; none: as decoded
 };
 
-std::size_t bins(double hz, std::size_t n) { return static_cast<std::size_t>(std::floor(hz / (8000.0 / n))); }
+std::size_t bins(double hz) { return static_cast<std::size_t>(std::floor(hz / (8000.0 / 1024))); }
+
+// The band filter as a reference (n = 1024).
+std::function<Signal(const Signal&)> band_pass(double lo, double hi)
+{
+    return [=](const Signal& x) { return through_spectrum(x, 1024, [=](Spectrum& s) { band(s, bins(lo), bins(hi)); }); };
+}
+
+std::function<Signal(const Signal&)> read_stretched(std::size_t n, int64_t len, double step, uint32_t count)
+{
+    return [=](const Signal& x) { return stretched(x, n, len, step, count); };
+}
 
 // Tolerances: the references are exact to far below one LSB of the output
 // (long double sums, double kernels within 64 eps per tap); what is left is
 // a value within that error of a rounding edge: one LSB.  The idle chain
-// decodes, scales and rounds once, so it must be exact.  All inputs are at
-// 8000 Hz.
+// decodes, scales and rounds once, so it must be exact.  Inputs at 8000 Hz.
 std::vector<WiringRow> wiring_rows()
 {
     const auto idle = [](Params&) {};
+    const auto sampled = [](const Signal& x) {
+        return through_spectrum(x, 1024, [](Spectrum& s) { sample_at(s, bins(3000)), aperture(s, bins(3000), 0.5); });
+    };
     return {
         {"idle chain, 8 bits, table encoding", 8, 2, 1500, 4096, 1500, 0, idle, 0, {}},
         {"idle chain, 16 bits, three channels", 16, 3, 300, 1024, 300, 0, idle, 0, {}},
@@ -160,28 +171,17 @@ std::vector<WiringRow> wiring_rows()
         {"idle chain, 24 bits", 24, 2, 300, 1024, 300, 0, idle, 0, {}},
         {"quantization to 6 bits", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.bitnr = 6; }, 6, {}},
         {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 2048, 600, 1, [](Params& p) { p.fs = 12000; }, 0,
-         [](const Signal& x) { return stretched(x, 2048, 400, 8000.0 / 12000.0, 600); }},
+         read_stretched(2048, 400, 8000.0 / 12000.0, 600)},
         {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 1024, 300, 1, [](Params& p) { p.fs = 6000; }, 0,
-         [](const Signal& x) { return stretched(x, 1024, 400, 8000.0 / 6000.0, 300); }},
+         read_stretched(1024, 400, 8000.0 / 6000.0, 300)},
         {"input filter 300 .. 1500 Hz", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fcloin = 300, p.fchiin = 1500; }, 0,
-         [](const Signal& x) {
-             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(300, 1024), bins(1500, 1024)); });
-         }},
+         band_pass(300, 1500)},
         {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 1024, 400, 1,
-         [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; }, 8,
-         [](const Signal& x) {
-             return through_spectrum(x, 1024, [](Spectrum& s) { band(s, bins(200, 1024), bins(2000, 1024)); });
-         }},
+         [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; }, 8, band_pass(200, 2000)},
         {"vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; }, 0,
-         [](const Signal& x) { return stretched(x, 1024, 512, 0.8, 500); }},
-        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 1024, 400, 1,
-         [](Params& p) { p.fssim = 3000, p.aperture = 0.5; }, 0,
-         [](const Signal& x) {
-             return through_spectrum(x, 1024, [](Spectrum& s) {
-                 sample_at(s, bins(3000, 1024));
-                 aperture(s, bins(3000, 1024), 0.5);
-             });
-         }},
+         read_stretched(1024, 512, 0.8, 500)},
+        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fssim = 3000, p.aperture = 0.5; },
+         0, sampled},
     };
 }
 

@@ -85,7 +85,7 @@ TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
     engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav"), .fssim = 8000, .aperture = 0.25,
                      .bitnr = 12, .fcloin = 100, .fchiin = 30000, .fcloout = 1000, .fchiout = 5000, .varispeedt = 2.0,
                      .varispeedf = 0.5, .varispeedsh = 1, .jitteramp = 0.1};
-    stop_at("chnr:");
+    log.on_line = [this](const std::string& line) { engine.stopflag = line.starts_with("chnr:"); };
     EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
     EXPECT_EQ(log.joined(), "input:             1000 samples ( 8 bit)\n"
                             "output:            1000 samples (24 bit)\n"

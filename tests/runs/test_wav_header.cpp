@@ -119,7 +119,7 @@ TEST(WavHeader, WrittenHeadersAreTheCanonicalBytesAndReadBack)
         const auto made = wav::make_wav_header(r.channels, r.rate, r.bits, r.datasize);
         EXPECT_EQ(Bytes(made.begin(), made.end()), w.bytes);
 
-        const test::FilePtr file(std::tmpfile());
+        const test::FilePtr file(std::tmpfile(), std::fclose);
         ASSERT_EQ(wav::write_wav_header(file.get(), r.channels, r.rate, r.bits, r.datasize), 0);
         std::rewind(file.get());
         Bytes back(64);

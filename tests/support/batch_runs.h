@@ -48,14 +48,6 @@ public:
         engine.threads = 1;
     }
     void input(const std::vector<uint8_t>& bytes) { write_file(dir.file("in.wav"), bytes); }
-    // Raises the stop request when a log line starting with `prefix` arrives.
-    void stop_at(const std::string& prefix)
-    {
-        log.on_line = [this, prefix](const std::string& line) {
-            if (line.rfind(prefix, 0) == 0)
-                engine.stopflag = 1;
-        };
-    }
     // The output's samples per channel, after checking that its header is
     // the canonical one of `channels` at `rate` in 24 bits.
     std::vector<std::vector<int32_t>> output(uint32_t channels, uint32_t rate)

@@ -34,16 +34,11 @@ struct ByteWriter {
     }
 };
 
-// A chunk other than fmt and data: id, payload size, payload (no pad byte).
-struct ExtraChunk {
-    std::string id;
-    std::vector<uint8_t> payload;
-};
-
 // What a test changes in an otherwise plain PCM file; each setter names one.
 struct WavOptions {
     uint16_t format_tag = 1;
-    std::vector<ExtraChunk> before_fmt, before_data;
+    // Chunks other than fmt and data: id, payload size, payload (no pad byte).
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> before_fmt, before_data;
     std::optional<uint32_t> fmt_size, data_size; // the size fields only
     WavOptions& with_format_tag(uint16_t tag) { format_tag = tag; return *this; }
     WavOptions& with_chunk_before_fmt(std::string id, std::vector<uint8_t> p = {}) { before_fmt.push_back({id, p}); return *this; }
@@ -66,8 +61,8 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
         for (const auto& ch : samples)
             data.le(static_cast<uint32_t>(width == 1 ? ch.at(i) + 128 : ch.at(i)), width);
     ByteWriter w;
-    const auto chunk = [&w](const ExtraChunk& c) {
-        w.id(c.id).u32(static_cast<uint32_t>(c.payload.size())).bytes.insert(w.bytes.end(), c.payload.begin(), c.payload.end());
+    const auto chunk = [&w](const auto& c) {
+        w.id(c.first).u32(static_cast<uint32_t>(c.second.size())).bytes.insert(w.bytes.end(), c.second.begin(), c.second.end());
     };
     w.id("RIFF").u32(0).id("WAVE");
     for (const auto& c : options.before_fmt)
@@ -78,9 +73,9 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
         chunk(c);
     w.id("data").u32(options.data_size.value_or(static_cast<uint32_t>(data.bytes.size())));
     w.bytes.insert(w.bytes.end(), data.bytes.begin(), data.bytes.end());
-    ByteWriter riff;
-    riff.u32(static_cast<uint32_t>(w.bytes.size() - 8));
-    std::copy(riff.bytes.begin(), riff.bytes.end(), w.bytes.begin() + 4);
+    const auto riff = static_cast<uint32_t>(w.bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        w.bytes[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
     return w.bytes;
 }
 
@@ -101,14 +96,11 @@ inline std::vector<uint8_t> read_file(const std::string& path)
 }
 
 // The bytes in an anonymous temporary file at offset 0, for the reader.
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 inline FilePtr open_memory_file(const std::vector<uint8_t>& bytes)
 {
-    FilePtr f(std::tmpfile());
+    FilePtr f(std::tmpfile(), std::fclose);
     if (f && !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size())
         std::rewind(f.get());
     return f;
