@@ -85,13 +85,14 @@ void sample_at(Spectrum& s, std::size_t m)
     s = out;
 }
 
-// Aperture `a` of an fs-sim period of m bins: sin x / x with the phase of a
-// delay by half the window, x = pi a k / m, bins 1 .. n/2.
-void aperture(Spectrum& s, std::size_t m, long double a)
+// A window `a` fs-sim periods of m bins wide: sin x / x, x = pi a k / m, on
+// bins 1 .. n/2; an aperture with the phase of a delay by half the window,
+// the hold without.
+void window(Spectrum& s, std::size_t m, long double a, bool delayed)
 {
     for (std::size_t k = 1; k <= s.size() / 2; ++k) {
         const long double x = pi * a * k / m;
-        s[k] *= std::polar(std::sin(x) / x, -x);
+        s[k] *= std::polar(std::sin(x) / x, delayed ? -x : 0);
     }
 }
 
@@ -162,7 +163,7 @@ std::vector<WiringRow> wiring_rows()
 {
     const auto idle = [](Params&) {};
     const auto sampled = [](const Signal& x) {
-        return through_spectrum(x, 1024, [](Spectrum& s) { sample_at(s, bins(3000)), aperture(s, bins(3000), 0.5); });
+        return through_spectrum(x, 1024, [](Spectrum& s) { sample_at(s, bins(3000)), window(s, bins(3000), 0.5, true); });
     };
     return {
         {"idle chain, 8 bits, table encoding", 8, 2, 1500, 4096, 1500, 0, idle, 0, {}},
@@ -174,6 +175,14 @@ std::vector<WiringRow> wiring_rows()
          read_stretched(2048, 400, 8000.0 / 12000.0, 600)},
         {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 1024, 300, 1, [](Params& p) { p.fs = 6000; }, 0,
          read_stretched(1024, 400, 8000.0 / 6000.0, 300)},
+        // Lowered 4 times: the taps below index 0 need 15 zeros at the top.
+        {"rate conversion 8000 -> 2000 Hz", 16, 2, 510, 1024, 128, 1, [](Params& p) { p.fs = 2000; }, 0,
+         read_stretched(1024, 510, 4.0, 128)},
+        // fs-sim lies above the rate: held, but not sampled, before vari-speed.
+        {"hold before vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedsh = 1, p.varispeedt = 0.8; },
+         0, [](const Signal& x) {
+             return stretched(through_spectrum(x, 1024, [](Spectrum& s) { window(s, bins(48000), 1, false); }), 1024, 512, 0.8, 500);
+         }},
         {"input filter 300 .. 1500 Hz", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fcloin = 300, p.fchiin = 1500; }, 0,
          band_pass(300, 1500)},
         {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 1024, 400, 1,

@@ -105,7 +105,8 @@ TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
                             "quant:               12 bit\n"
                             "chnr:                 2\n");
     EXPECT_EQ(engine.fssim_idx, 682u);
-    EXPECT_EQ(engine.fchiin_idx, 2048u);
+    EXPECT_EQ(engine.wavinpbuf.size() + engine.fft_tabsize, 0u); // stopped before anything was allocated
+
 }
 
 TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
@@ -221,6 +222,16 @@ TEST_F(RunDriver, AStopAtEachCheckEndsTheRunThereAndLeavesNothingBehind)
         EXPECT_EQ(log.lines.back().rfind(last, 0), 0u) << log.lines.back();
         expect_nothing_new();
     }
+}
+
+// 2^30 samples is the longest working length: accepted, up to the summary.
+TEST_F(RunDriver, AWorkingLengthOfExactly2To30IsAccepted)
+{
+    input(make_pcm_wav(1, 8000, 8, {{5}}));
+    engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav"), .varispeedt = std::ldexp(1.0, -30)};
+    log.on_line = [this](const std::string& line) { engine.stopflag = line.starts_with("chnr:"); };
+    EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
+    EXPECT_EQ(engine.sampnump, uint32_t{1} << 31);
 }
 
 // A stop request raised after the caller decided to run, before the run

@@ -103,32 +103,26 @@ TEST(WavHeader, EachCaseOfTheTableIsReadAsExpected)
     }
 }
 
-TEST(WavHeader, WrittenHeadersAreTheCanonicalBytesAndReadBack)
+// The header as the format defines it, field by field: what every written
+// header must be.
+test::ByteWriter canonical(uint32_t channels, uint32_t rate, uint32_t bits, uint32_t datasize)
 {
-    struct Row {
-        uint32_t channels, rate, bits, datasize;
-    };
-    const Row rows[] = {{1, 8000, 8, 0}, {2, 48000, 24, 600}, {6, 96000, 16, 7200}, {21845, 1, 24, 65535},
-                        {1, 44100, 24, 0xFFFFFFFFu - 36}};
-    for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.channels << " channels, " << r.bits << " bits, " << r.datasize << " bytes");
-        // The canonical header, field by field.
-        test::ByteWriter w;
-        w.id("RIFF").u32(r.datasize + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(r.channels).u32(r.rate);
-        w.u32(r.rate * r.channels * (r.bits / 8)).u16(r.channels * (r.bits / 8)).u16(r.bits).id("data").u32(r.datasize);
-        const auto made = wav::make_wav_header(r.channels, r.rate, r.bits, r.datasize);
-        EXPECT_EQ(Bytes(made.begin(), made.end()), w.bytes);
+    test::ByteWriter w;
+    w.id("RIFF").u32(datasize + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(channels).u32(rate);
+    w.u32(rate * channels * (bits / 8)).u16(channels * (bits / 8)).u16(bits).id("data").u32(datasize);
+    return w;
+}
 
+TEST(WavHeader, WrittenHeadersAreTheCanonicalBytes)
+{
+    const uint32_t rows[][4] = {{1, 8000, 8, 0}, {6, 96000, 16, 7200}, {21845, 1, 24, 65535}, {1, 44100, 24, 0xFFFFFFFFu - 36}};
+    for (const auto& r : rows) {
         const test::FilePtr file(std::tmpfile(), std::fclose);
-        ASSERT_EQ(wav::write_wav_header(file.get(), r.channels, r.rate, r.bits, r.datasize), 0);
+        ASSERT_EQ(wav::write_wav_header(file.get(), r[0], r[1], r[2], r[3]), 0);
         std::rewind(file.get());
         Bytes back(64);
         back.resize(std::fread(back.data(), 1, back.size(), file.get()));
-        EXPECT_EQ(back, w.bytes);
-        std::rewind(file.get());
-        wav::WavFormat format;
-        ASSERT_EQ(wav::read_wav_header(file.get(), nullptr, nullptr, format), 0);
-        EXPECT_EQ(format.inpchdatasize, r.datasize / r.channels);
+        EXPECT_EQ(back, canonical(r[0], r[1], r[2], r[3]).bytes) << r[0] << " channels, " << r[2] << " bits";
     }
 }
 
