@@ -1,13 +1,11 @@
 // One whole run per wiring path of the channel chain, driven in-process on a
 // small generated WAV and compared sample for sample with a reference the
 // test computes itself: closed forms, direct kernel sums and a plain DFT.
-//
 // Every input has channels of different content, each louder than the one
 // before it, so a gain taken from the wrong channel, a channel read at the
 // wrong offset or a stage skipped for one channel shows in the samples.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <complex>
 #include <functional>
 #include <numbers>
@@ -20,19 +18,10 @@ namespace {
 
 using Signal = std::vector<long double>;
 using Spectrum = std::vector<std::complex<long double>>;
+using Reference = std::function<Signal(const Signal&)>;
 constexpr long double pi = std::numbers::pi_v<long double>;
 
-// Channel c: seeded random integers within 0.2 * (c + 1) of full scale.
-std::vector<std::vector<int32_t>> channels(uint32_t count, std::size_t frames, uint32_t bits)
-{
-    std::vector<std::vector<int32_t>> all(count);
-    for (uint32_t c = 0; c < count; ++c)
-        for (double x : test::random_values(frames, 1000 + c, 0.2 * (c + 1) * (std::ldexp(1.0, bits - 1) - 1)))
-            all[c].push_back(static_cast<int32_t>(std::lround(x)));
-    return all;
-}
-
-// The plain DFT of n points; sign -1 forward, +1 inverse (unscaled).
+// The plain DFT; sign -1 forward, +1 inverse (unscaled).
 Spectrum dft(const Spectrum& x, int sign)
 {
     const std::size_t n = x.size();
@@ -45,31 +34,36 @@ Spectrum dft(const Spectrum& x, int sign)
     return out;
 }
 
-// x zero-padded to n, transformed, bins 0 .. n/2 rewritten by `edit`, the
+// x zero-padded to 1024, transformed, bins 0 .. 512 rewritten by `edit`, the
 // upper half rebuilt as their conjugates, transformed back.
-Signal through_spectrum(const Signal& x, std::size_t n, const std::function<void(Spectrum&)>& edit)
+Reference spectral(const std::function<void(Spectrum&)>& edit)
 {
-    Spectrum s(x.begin(), x.begin() + std::min(x.size(), n));
-    s.resize(n);
-    s = dft(s, -1);
-    edit(s);
-    const std::size_t h = n / 2;
-    s[0].imag(0), s[h].imag(0);
-    for (std::size_t k = 1; k < h; ++k)
-        s[n - k] = std::conj(s[k]);
-    s = dft(s, 1);
-    Signal y(n);
-    for (std::size_t i = 0; i < n; ++i)
-        y[i] = s[i].real() / n;
-    return y;
+    return [edit](const Signal& x) {
+        const std::size_t n = 1024, h = n / 2;
+        Spectrum s(x.begin(), x.begin() + std::min(x.size(), n));
+        s.resize(n);
+        s = dft(s, -1);
+        edit(s);
+        s[0].imag(0), s[h].imag(0);
+        for (std::size_t k = 1; k < h; ++k)
+            s[n - k] = std::conj(s[k]);
+        s = dft(s, 1);
+        Signal y;
+        for (const auto& v : s)
+            y.push_back(v.real() / n);
+        return y;
+    };
 }
 
+std::size_t bins(double hz) { return static_cast<std::size_t>(std::floor(hz / (8000.0 / 1024))); }
+
 // The ideal band: bins lo .. hi kept below the Nyquist bin, which stays.
-void band(Spectrum& s, std::size_t lo, std::size_t hi)
+Reference band_pass(double lo, double hi)
 {
-    for (std::size_t k = 0; k < s.size() / 2; ++k)
-        if (k < lo || k > hi)
-            s[k] = 0;
+    return spectral([=](Spectrum& s) {
+        for (std::size_t k = 0; k < s.size() / 2; ++k)
+            s[k] = k < bins(lo) || k > bins(hi) ? 0 : s[k];
+    });
 }
 
 // Sampling at m bins: bin j < n/2 gathers every bin i == j (mod m) of
@@ -80,8 +74,7 @@ void sample_at(Spectrum& s, std::size_t m)
     Spectrum out(s.size());
     for (int64_t j = 0; j < h; ++j)
         for (int64_t i = -(h - 1); i < h; ++i)
-            if (((i - j) % static_cast<int64_t>(m)) == 0)
-                out[j] += s[(i + n) % n];
+            out[j] += (i - j) % static_cast<int64_t>(m) == 0 ? s[(i + n) % n] : 0;
     s = out;
 }
 
@@ -97,63 +90,44 @@ void window(Spectrum& s, std::size_t m, long double a, bool delayed)
 }
 
 // x (zero-padded to n) read through the interpolator at 0, step, 2 step, ...
-Signal stretched(const Signal& x, std::size_t n, int64_t len, double step, uint32_t count)
+Reference stretched(std::size_t n, int64_t len, double step, uint32_t count)
 {
-    std::vector<double> source(n, 0.0);
-    std::copy(x.begin(), x.begin() + std::min(x.size(), n), source.begin());
-    Signal y;
-    for (const test::SteppedPosition& p : test::stepped_positions(step, count))
-        y.push_back(test::kernel_sum(source, len, p.center, p.frac).value);
-    return y;
+    return [=](const Signal& x) {
+        std::vector<double> source(n, 0.0);
+        std::copy(x.begin(), x.begin() + std::min(x.size(), n), source.begin());
+        Signal y;
+        for (const test::SteppedPosition& p : test::stepped_positions(step, count))
+            y.push_back(test::kernel_sum(source, len, p.center, p.frac).value);
+        return y;
+    };
 }
 
 // Quantization to `bits`: channel 0 brought to a peak of -1 dB, every channel
 // with its gain, rounded to 24 bits, clipped, put on the nearest level of
 // the coarser grid (a tie goes down) that `bits` bits can hold, and the gain
-// undone.  In double: the rounding to 24 bits is the point of the stage, so
-// it is taken as it falls.
-std::vector<Signal> quantized(const std::vector<Signal>& in, uint32_t bits)
+// undone.  In double: the rounding to 24 bits is the point of the stage.
+std::vector<Signal> quantized(std::vector<Signal> in, uint32_t bits)
 {
     long double peak = 0;
     for (long double v : in[0])
         peak = std::max(peak, std::fabs(v));
-    const double gain = 0.891250938 / static_cast<double>(peak);
-    const double step = std::ldexp(1.0, 24 - static_cast<int>(bits));
-    std::vector<Signal> out;
-    for (const Signal& ch : in) {
-        Signal q;
-        for (long double v : ch) {
+    const double gain = 0.891250938 / static_cast<double>(peak), step = std::ldexp(1.0, 24 - static_cast<int>(bits));
+    for (Signal& ch : in)
+        for (long double& v : ch) {
             const double y = std::clamp(std::floor(static_cast<double>(v) * gain * 8388608.0 + 0.5), -8388608.0, 8388607.0);
-            const double level = std::min(std::ceil(y / step - 0.5) * step, 8388608.0 - step); // the top level of `bits` bits
-            q.push_back(std::ldexp(level, -23) / static_cast<long double>(gain));
+            v = std::ldexp(std::min(std::ceil(y / step - 0.5) * step, 8388608.0 - step), -23) / static_cast<long double>(gain);
         }
-        out.push_back(q);
-    }
-    return out;
+    return in;
 }
 
 struct WiringRow {
     const char* name;
-    uint32_t bits, chnr, frames;
-    uint32_t n, out_frames; // the working length the run must choose; output frames
-    int tolerance;          // LSB of the 24-bit output
+    uint32_t bits, chnr, frames, n, out_frames; // n: the working length the run must choose
+    int tolerance;                              // LSB of the 24-bit output
     std::function<void(Params&)> set;
-    uint32_t quantize;      // bits of a quantization before `reference`; 0: none
-    std::function<Signal(const Signal&)> reference; // per channel; none: as decoded
+    uint32_t quantize;   // bits of a quantization before `reference`; 0: none
+    Reference reference; // per channel; none: as decoded
 };
-
-std::size_t bins(double hz) { return static_cast<std::size_t>(std::floor(hz / (8000.0 / 1024))); }
-
-// The band filter as a reference (n = 1024).
-std::function<Signal(const Signal&)> band_pass(double lo, double hi)
-{
-    return [=](const Signal& x) { return through_spectrum(x, 1024, [=](Spectrum& s) { band(s, bins(lo), bins(hi)); }); };
-}
-
-std::function<Signal(const Signal&)> read_stretched(std::size_t n, int64_t len, double step, uint32_t count)
-{
-    return [=](const Signal& x) { return stretched(x, n, len, step, count); };
-}
 
 // Tolerances: the references are exact to far below one LSB of the output
 // (long double sums, double kernels within 64 eps per tap); what is left is
@@ -162,9 +136,6 @@ std::function<Signal(const Signal&)> read_stretched(std::size_t n, int64_t len, 
 std::vector<WiringRow> wiring_rows()
 {
     const auto idle = [](Params&) {};
-    const auto sampled = [](const Signal& x) {
-        return through_spectrum(x, 1024, [](Spectrum& s) { sample_at(s, bins(3000)), window(s, bins(3000), 0.5, true); });
-    };
     return {
         {"idle chain, 8 bits, table encoding", 8, 2, 1500, 4096, 1500, 0, idle, 0, {}},
         {"idle chain, 16 bits, three channels", 16, 3, 300, 1024, 300, 0, idle, 0, {}},
@@ -172,25 +143,20 @@ std::vector<WiringRow> wiring_rows()
         {"idle chain, 24 bits", 24, 2, 300, 1024, 300, 0, idle, 0, {}},
         {"quantization to 6 bits", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.bitnr = 6; }, 6, {}},
         {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 2048, 600, 1, [](Params& p) { p.fs = 12000; }, 0,
-         read_stretched(2048, 400, 8000.0 / 12000.0, 600)},
+         stretched(2048, 400, 8000.0 / 12000.0, 600)},
         {"rate conversion 8000 -> 6000 Hz", 24, 2, 400, 1024, 300, 1, [](Params& p) { p.fs = 6000; }, 0,
-         read_stretched(1024, 400, 8000.0 / 6000.0, 300)},
+         stretched(1024, 400, 8000.0 / 6000.0, 300)},
         // Lowered 4 times: the taps below index 0 need 15 zeros at the top.
-        {"rate conversion 8000 -> 2000 Hz", 16, 2, 510, 1024, 128, 1, [](Params& p) { p.fs = 2000; }, 0,
-         read_stretched(1024, 510, 4.0, 128)},
+        {"rate conversion 8000 -> 2000 Hz", 16, 2, 510, 1024, 128, 1, [](Params& p) { p.fs = 2000; }, 0, stretched(1024, 510, 4.0, 128)},
         // fs-sim lies above the rate: held, but not sampled, before vari-speed.
-        {"hold before vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedsh = 1, p.varispeedt = 0.8; },
-         0, [](const Signal& x) {
-             return stretched(through_spectrum(x, 1024, [](Spectrum& s) { window(s, bins(48000), 1, false); }), 1024, 512, 0.8, 500);
-         }},
-        {"input filter 300 .. 1500 Hz", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fcloin = 300, p.fchiin = 1500; }, 0,
-         band_pass(300, 1500)},
+        {"hold before vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedsh = 1, p.varispeedt = 0.8; }, 0,
+         [](const Signal& x) { return stretched(1024, 512, 0.8, 500)(spectral([](Spectrum& s) { window(s, bins(48000), 1, false); })(x)); }},
+        {"input filter 300 .. 1500 Hz", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fcloin = 300, p.fchiin = 1500; }, 0, band_pass(300, 1500)},
         {"quantization to 8 bits, then output filter 200 .. 2000 Hz", 16, 2, 400, 1024, 400, 1,
          [](Params& p) { p.bitnr = 8, p.fcloout = 200, p.fchiout = 2000; }, 8, band_pass(200, 2000)},
-        {"vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; }, 0,
-         read_stretched(1024, 512, 0.8, 500)},
-        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fssim = 3000, p.aperture = 0.5; },
-         0, sampled},
+        {"vari-speed in time 0.8", 16, 2, 400, 1024, 500, 1, [](Params& p) { p.varispeedt = 0.8; }, 0, stretched(1024, 512, 0.8, 500)},
+        {"sampling at 3000 Hz with aperture 0.5", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.fssim = 3000, p.aperture = 0.5; }, 0,
+         spectral([](Spectrum& s) { sample_at(s, bins(3000)), window(s, bins(3000), 0.5, true); })},
     };
 }
 
@@ -200,7 +166,15 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
 {
     for (const WiringRow& row : wiring_rows()) {
         SCOPED_TRACE(row.name);
-        const auto ints = channels(row.chnr, row.frames, row.bits);
+        // Channel c: seeded random integers within 0.2 * (c + 1) of full
+        // scale, and decoded as the file defines them: v / 2^(bits - 1).
+        std::vector<std::vector<int32_t>> ints(row.chnr);
+        std::vector<Signal> expected(row.chnr);
+        for (uint32_t c = 0; c < row.chnr; ++c)
+            for (double x : test::random_values(row.frames, 1000 + c, 0.2 * (c + 1) * (std::ldexp(1.0, row.bits - 1) - 1))) {
+                ints[c].push_back(static_cast<int32_t>(std::lround(x)));
+                expected[c].push_back(std::ldexp(static_cast<long double>(ints[c].back()), 1 - static_cast<int>(row.bits)));
+            }
         input(test::make_pcm_wav(static_cast<uint16_t>(row.chnr), 8000, static_cast<uint16_t>(row.bits), ints));
         engine.params = Params{dir.file("in.wav"), dir.file("out.wav")};
         row.set(engine.params);
@@ -210,10 +184,6 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
         const auto out = output(row.chnr, fs);
         ASSERT_EQ(out[0].size(), row.out_frames);
 
-        std::vector<Signal> expected(row.chnr); // decoded as the file defines them: v / 2^(bits - 1)
-        for (uint32_t c = 0; c < row.chnr; ++c)
-            for (int32_t v : ints[c])
-                expected[c].push_back(std::ldexp(static_cast<long double>(v), 1 - static_cast<int>(row.bits)));
         if (row.quantize != 0)
             expected = quantized(expected, row.quantize);
         for (Signal& ch : expected)
@@ -225,11 +195,9 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
             peak = std::max(peak, std::fabs(expected[0][i]));
         const double gain = output_peak / static_cast<double>(peak);
         for (uint32_t c = 0; c < row.chnr; ++c) {
-            int64_t worst = 0;
-            uint32_t worst_at = 0;
+            int64_t worst = 0, worst_at = 0;
             for (uint32_t i = 0; i < row.out_frames; ++i) {
-                const long double scaled = row.tolerance == 0 ? static_cast<double>(expected[c][i]) * gain
-                                                              : expected[c][i] * output_peak / peak;
+                const long double scaled = row.tolerance == 0 ? static_cast<double>(expected[c][i]) * gain : expected[c][i] * output_peak / peak;
                 const auto want = static_cast<int64_t>(std::clamp(std::floor(scaled * 8388608 + 0.5L), -8388608.0L, 8388607.0L));
                 if (std::llabs(out[c][i] - want) > worst)
                     worst = std::llabs(out[c][i] - want), worst_at = i;
