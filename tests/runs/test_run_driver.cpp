@@ -18,22 +18,19 @@ namespace {
 using test::make_pcm_wav;
 using test::WavOptions;
 
+// A sawtooth-like walk through -scale .. scale.
 std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
 {
-    std::vector<int32_t> v(frames);
+    std::vector<int32_t> v;
     for (std::size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50);
+        v.push_back(static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50));
     return v;
 }
 
 TEST(CheckParams, EachValueOutOfItsRangeIsNamedAndTheFirstWins)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    struct Row {
-        std::function<void(Params&)> set;
-        const char* message; // nullptr: accepted
-    };
-    const Row rows[] = {
+    const std::pair<std::function<void(Params&)>, const char*> rows[] = { // message; nullptr: accepted
         {[](Params&) {}, nullptr},
         {[](Params& p) { p.fssim = 0; }, "invalid fs-sim (must be >0)"},
         {[=](Params& p) { p.fssim = inf; }, "invalid fs-sim (must be >0)"},
@@ -54,14 +51,14 @@ TEST(CheckParams, EachValueOutOfItsRangeIsNamedAndTheFirstWins)
         {[](Params& p) { p.jitteramp = -0.01; }, "invalid jitter-amp (must be 0 ... 0.5)"},
         {[](Params& p) { p.bitnr = 0, p.aperture = 2; }, "invalid aperture (must be 0 ... 1)"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        test::RecordingMessages messages;
-        test::RecordingLog log;
+    test::RecordingMessages messages;
+    test::RecordingLog log;
+    for (const auto& [set, message] : rows) {
         Engine engine(messages, log);
-        row.set(engine.params);
-        EXPECT_EQ(engine.check_params(), row.message == nullptr);
-        EXPECT_EQ(messages.texts, row.message ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+        set(engine.params);
+        messages.texts.clear();
+        EXPECT_EQ(engine.check_params(), message == nullptr) << "row " << &set - &rows[0].first;
+        EXPECT_EQ(messages.texts, message ? std::vector<std::string>{message} : std::vector<std::string>{});
     }
 }
 
@@ -115,7 +112,7 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
         const char* name;
         std::vector<uint8_t> input;
         Params params;
-        const char* message; // nullptr: no message
+        const char* message; // nullptr: none
     };
     const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
     const auto good = make_pcm_wav(2, 8000, 16, {ramp(50, 900), ramp(50, 3000)});
@@ -162,9 +159,9 @@ TEST_F(RunDriver, FailedWriteOfTheSamplesLeavesNothingBehind)
 {
     input(make_pcm_wav(2, 8000, 16, {ramp(400, 900), ramp(400, 3000)}));
     previous_output();
-    rlimit before{}, small{};
+    rlimit before{};
     getrlimit(RLIMIT_FSIZE, &before);
-    small = {1000, before.rlim_max};
+    const rlimit small{1000, before.rlim_max};
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
     const RunOutcome outcome = engine.process_wav();
