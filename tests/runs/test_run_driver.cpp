@@ -16,16 +16,8 @@ namespace vesk {
 namespace {
 
 using test::make_pcm_wav;
+using test::ramp;
 using test::WavOptions;
-
-// A sawtooth-like walk through -scale .. scale.
-std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
-{
-    std::vector<int32_t> v;
-    for (std::size_t i = 0; i < frames; ++i)
-        v.push_back(static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50));
-    return v;
-}
 
 TEST(CheckParams, EachValueOutOfItsRangeIsNamedAndTheFirstWins)
 {

@@ -14,14 +14,6 @@ namespace {
 
 using test::vesk_batch;
 
-std::vector<std::vector<int32_t>> stereo(std::size_t frames)
-{
-    std::vector<std::vector<int32_t>> v(2, std::vector<int32_t>(frames));
-    for (std::size_t i = 0; i < frames; ++i)
-        v[0][i] = static_cast<int32_t>(i * 37 % 101) * 90 - 4500, v[1][i] = static_cast<int32_t>(i * 53 % 97) * 300 - 14000;
-    return v;
-}
-
 TEST(VeskBatch, UsageErrorsEndWith2AndHelpWith0)
 {
     const std::string usage = "usage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n";
@@ -61,7 +53,7 @@ std::string in_process_log(const std::string& in, const std::string& out)
 TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
 {
     test::TempDir dir;
-    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, stereo(300)));
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, {test::ramp(300, 4500), test::ramp(300, 14000)}));
     test::write_file(dir.file("float.wav"), test::make_pcm_wav(1, 8000, 32, {{1}}, test::WavOptions().with_format_tag(3)));
     test::write_text(dir.file("first.txt"), "inpwavname " + dir.file("in.wav") + "\n");
     const std::string log = in_process_log(dir.file("in.wav"), dir.file("same.wav"));
@@ -95,7 +87,6 @@ bool asleep(pid_t pid)
 TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
 {
     test::TempDir dir;
-    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, stereo(300)));
     test::Child child(VESK_BATCH_EXE, {"-"});
     // A whole command has arrived, but the input has not ended.
     child.feed("inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") + "\nprocess\n");
@@ -109,7 +100,7 @@ TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.status, 130);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(dir.listing(), std::vector<std::string>{"in.wav"});
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{});
 }
 
 TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
@@ -117,14 +108,11 @@ TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
     test::TempDir dir;
     // Enough channels of rate conversion that the run is still under way
     // when the interrupt arrives.
-    test::write_file(dir.file("in.wav"),
-                     test::make_pcm_wav(32, 48000, 16, std::vector<std::vector<int32_t>>(32, stereo(32768)[1])));
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(32, 48000, 16, std::vector<std::vector<int32_t>>(32, test::ramp(32768, 9000))));
     test::write_text(dir.file("out.wav"), "keep");
     test::Child child(VESK_BATCH_EXE, {"-e", "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") +
                                                  "\nfssrc 44100 ensrc TRUE process"});
-    const bool started = child.wait_for_output(
-        [](const std::string& out) { return out.find("--- processing channel 0: ---\n") != std::string::npos; }, 30);
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(child.wait_for_output([](const std::string& out) { return out.find("--- processing channel 0: ---") != std::string::npos; }, 30));
     kill(child.pid(), SIGINT);
     const test::ProcessResult run = child.finish(30);
     EXPECT_TRUE(run.exited);

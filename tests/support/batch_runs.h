@@ -18,6 +18,15 @@
 
 namespace vesk::test {
 
+// A sawtooth-like walk through -scale .. scale.
+inline std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
+{
+    std::vector<int32_t> v;
+    for (std::size_t i = 0; i < frames; ++i)
+        v.push_back(static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50));
+    return v;
+}
+
 inline void write_text(const std::string& path, const std::string& text)
 {
     write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
