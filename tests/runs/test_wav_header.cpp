@@ -3,6 +3,8 @@
 // target's business (fuzz/wav_header_fuzzer.cpp); these are the named cases.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/wav_builder.h"
 #include "wav/wav_header.h"
 
@@ -93,36 +95,27 @@ TEST(WavHeader, EachCaseOfTheTableIsReadAsExpected)
         EXPECT_STREQ(reason, c.reason);
         // A refused file leaves what the reader published before.
         const wav::WavFormat want = c.reason ? wav::WavFormat{1, 2, 3, 4} : c.format;
-        EXPECT_EQ(format.fsinp, want.fsinp);
-        EXPECT_EQ(format.chnr, want.chnr);
-        EXPECT_EQ(format.bitnrinp, want.bitnrinp);
-        EXPECT_EQ(format.inpchdatasize, want.inpchdatasize);
+        EXPECT_EQ(std::tie(format.fsinp, format.chnr, format.bitnrinp, format.inpchdatasize),
+                  std::tie(want.fsinp, want.chnr, want.bitnrinp, want.inpchdatasize));
         if (!c.reason) { // left at the first sample byte
             EXPECT_EQ(std::ftell(file.get()), static_cast<long>(c.bytes.size() - c.sample_bytes));
         }
     }
 }
 
-// The header as the format defines it, field by field: what every written
-// header must be.
-test::ByteWriter canonical(uint32_t channels, uint32_t rate, uint32_t bits, uint32_t datasize)
-{
-    test::ByteWriter w;
-    w.id("RIFF").u32(datasize + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(channels).u32(rate);
-    w.u32(rate * channels * (bits / 8)).u16(channels * (bits / 8)).u16(bits).id("data").u32(datasize);
-    return w;
-}
-
 TEST(WavHeader, WrittenHeadersAreTheCanonicalBytes)
 {
     const uint32_t rows[][4] = {{1, 8000, 8, 0}, {6, 96000, 16, 7200}, {21845, 1, 24, 65535}, {1, 44100, 24, 0xFFFFFFFFu - 36}};
     for (const auto& r : rows) {
+        test::ByteWriter canonical; // as the format defines it, field by field
+        canonical.id("RIFF").u32(r[3] + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(r[0]).u32(r[1]);
+        canonical.u32(r[1] * r[0] * (r[2] / 8)).u16(r[0] * (r[2] / 8)).u16(r[2]).id("data").u32(r[3]);
         const test::FilePtr file(std::tmpfile(), std::fclose);
         ASSERT_EQ(wav::write_wav_header(file.get(), r[0], r[1], r[2], r[3]), 0);
         std::rewind(file.get());
         Bytes back(64);
         back.resize(std::fread(back.data(), 1, back.size(), file.get()));
-        EXPECT_EQ(back, canonical(r[0], r[1], r[2], r[3]).bytes) << r[0] << " channels, " << r[2] << " bits";
+        EXPECT_EQ(back, canonical.bytes) << r[0] << " channels, " << r[2] << " bits";
     }
 }
 
