@@ -27,17 +27,13 @@ inline std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
     return v;
 }
 
-inline void write_text(const std::string& path, const std::string& text)
-{
-    write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
+inline void write_text(const std::string& path, const std::string& text) { write_file(path, {text.begin(), text.end()}); }
 
 // Runs vesk-batch to its end with `input` on standard input.
 inline ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
 {
     Child child(VESK_BATCH_EXE, args);
-    child.feed(input);
-    child.close_input();
+    child.feed(input), child.close_input();
     return child.finish(60);
 }
 
@@ -50,20 +46,14 @@ public:
     Engine engine{messages, log};
     TempDir dir;
 
-    WholeRun()
-    {
-        engine.params.inpwavname = dir.file("in.wav");
-        engine.params.outwavname = dir.file("out.wav");
-        engine.threads = 1;
-    }
+    WholeRun() { engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav")}; }
     void input(const std::vector<uint8_t>& bytes) { write_file(dir.file("in.wav"), bytes); }
     // The output's samples per channel, after checking that its header is
     // the canonical one of `channels` at `rate` in 24 bits.
     std::vector<std::vector<int32_t>> output(uint32_t channels, uint32_t rate)
     {
         const std::vector<uint8_t> bytes = read_file(dir.file("out.wav"));
-        const auto data = static_cast<uint32_t>(bytes.size() - std::min<std::size_t>(bytes.size(), 44));
-        const auto header = wav::make_wav_header(channels, rate, 24, data);
+        const auto header = wav::make_wav_header(channels, rate, 24, static_cast<uint32_t>(std::max<std::size_t>(bytes.size(), 44) - 44));
         EXPECT_TRUE(bytes.size() >= 44 && std::equal(header.begin(), header.end(), bytes.begin()));
         std::vector<std::vector<int32_t>> samples(channels);
         for (std::size_t p = 44; p + 3 * channels <= bytes.size();)
