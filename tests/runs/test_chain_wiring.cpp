@@ -1,9 +1,6 @@
-// One whole run per wiring path of the channel chain, driven in-process on a
-// small generated WAV and compared sample for sample with a reference the
-// test computes itself: closed forms, direct kernel sums and a plain DFT.
-// Every input has channels of different content, each louder than the one
-// before it, so a gain taken from the wrong channel, a channel read at the
-// wrong offset or a stage skipped for one channel shows in the samples.
+// One whole run per wiring path of the chain, in-process on a small WAV whose
+// channels differ and grow louder, compared sample for sample with references
+// computed here: closed forms, direct kernel sums and a plain DFT.
 #include <gtest/gtest.h>
 
 #include <complex>

@@ -22,26 +22,20 @@ using test::WavOptions;
 TEST(CheckParams, EachValueOutOfItsRangeIsNamedAndTheFirstWins)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    const std::pair<std::function<void(Params&)>, const char*> rows[] = { // message; nullptr: accepted
-        {[](Params&) {}, nullptr},
-        {[](Params& p) { p.fssim = 0; }, "invalid fs-sim (must be >0)"},
-        {[=](Params& p) { p.fssim = inf; }, "invalid fs-sim (must be >0)"},
-        {[](Params& p) { p.aperture = 1; }, nullptr},
-        {[](Params& p) { p.aperture = 1.0001; }, "invalid aperture (must be 0 ... 1)"},
-        {[](Params& p) { p.aperture = -0.0001; }, "invalid aperture (must be 0 ... 1)"},
-        {[](Params& p) { p.fcloin = -1; }, "invalid input fc-lo (must be >= 0)"},
-        {[=](Params& p) { p.fchiin = inf; }, "invalid input fc-hi (must be >= 0)"},
-        {[](Params& p) { p.fcloout = -1; }, "invalid output fc-lo (must be >= 0)"},
-        {[](Params& p) { p.fchiout = -1; }, "invalid output fc-lo (must be >= 0)"},
-        {[](Params& p) { p.fcloin = 9000, p.fchiin = 100; }, nullptr},
-        {[](Params& p) { p.bitnr = 0; }, "invalid bitnr (must be 1 ... 24)"},
-        {[](Params& p) { p.bitnr = 25; }, "invalid bitnr (must be 1 ... 24)"},
-        {[](Params& p) { p.varispeedt = 0; }, "invalid vari-speed-t (must be > 0)"},
-        {[](Params& p) { p.varispeedf = -1; }, "invalid vari-speed-f (must be > 0)"},
-        {[](Params& p) { p.jitteramp = 0.5; }, nullptr},
-        {[](Params& p) { p.jitteramp = 0.51; }, "invalid jitter-amp (must be 0 ... 0.5)"},
-        {[](Params& p) { p.jitteramp = -0.01; }, "invalid jitter-amp (must be 0 ... 0.5)"},
-        {[](Params& p) { p.bitnr = 0, p.aperture = 2; }, "invalid aperture (must be 0 ... 1)"},
+    // Each row: the values set, and the message (nullptr: accepted).
+    const std::pair<std::function<void(Params&)>, const char*> rows[] = {
+#define ROW(set, message) {[=](Params& p) { set; }, message}
+        ROW((void)p, nullptr), ROW(p.fssim = 0, "invalid fs-sim (must be >0)"),
+        ROW(p.fssim = inf, "invalid fs-sim (must be >0)"), ROW(p.aperture = 1, nullptr),
+        ROW(p.aperture = 1.0001, "invalid aperture (must be 0 ... 1)"), ROW(p.aperture = -0.0001, "invalid aperture (must be 0 ... 1)"),
+        ROW(p.fcloin = -1, "invalid input fc-lo (must be >= 0)"), ROW(p.fchiin = inf, "invalid input fc-hi (must be >= 0)"),
+        ROW(p.fcloout = -1, "invalid output fc-lo (must be >= 0)"), ROW(p.fchiout = -1, "invalid output fc-lo (must be >= 0)"),
+        ROW((p.fcloin = 9000, p.fchiin = 100), nullptr), ROW(p.bitnr = 0, "invalid bitnr (must be 1 ... 24)"),
+        ROW(p.bitnr = 25, "invalid bitnr (must be 1 ... 24)"), ROW(p.varispeedt = 0, "invalid vari-speed-t (must be > 0)"),
+        ROW(p.varispeedf = -1, "invalid vari-speed-f (must be > 0)"), ROW(p.jitteramp = 0.5, nullptr),
+        ROW(p.jitteramp = 0.51, "invalid jitter-amp (must be 0 ... 0.5)"), ROW(p.jitteramp = -0.01, "invalid jitter-amp (must be 0 ... 0.5)"),
+        ROW((p.bitnr = 0, p.aperture = 2), "invalid aperture (must be 0 ... 1)"),
+#undef ROW
     };
     test::RecordingMessages messages;
     test::RecordingLog log;
@@ -76,22 +70,14 @@ TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
                      .varispeedf = 0.5, .varispeedsh = 1, .jitteramp = 0.1};
     log.on_line = [this](const std::string& line) { engine.stopflag = line.starts_with("chnr:"); };
     EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
-    EXPECT_EQ(log.joined(), "input:             1000 samples ( 8 bit)\n"
-                            "output:            1000 samples (24 bit)\n"
-                            "FFT:               4096 samples\n"
-                            "fs-inp:        48000.00 Hz\n"
-                            "fs:            48000.00 Hz\n"
-                            "dfmin:        11.718750 Hz\n"
-                            "fs-sim:         7992.19 Hz\n"
-                            "aperture:        0.2500\n"
-                            "jitter:       1.251e-05 s\n"
-                            "vari-speed:    1.000000\n"
-                            "hold-sample:        yes\n"
-                            "inp fc-lo:        93.75 Hz\n"
-                            "inp fc-hi:     24000.00 Hz\n"
-                            "out fc-lo:       996.09 Hz\n"
-                            "out fc-hi:      4992.19 Hz\n"
-                            "quant:               12 bit\n"
+    EXPECT_EQ(log.joined(), "input:             1000 samples ( 8 bit)\n" "output:            1000 samples (24 bit)\n"
+                            "FFT:               4096 samples\n" "fs-inp:        48000.00 Hz\n"
+                            "fs:            48000.00 Hz\n" "dfmin:        11.718750 Hz\n"
+                            "fs-sim:         7992.19 Hz\n" "aperture:        0.2500\n"
+                            "jitter:       1.251e-05 s\n" "vari-speed:    1.000000\n"
+                            "hold-sample:        yes\n" "inp fc-lo:        93.75 Hz\n"
+                            "inp fc-hi:     24000.00 Hz\n" "out fc-lo:       996.09 Hz\n"
+                            "out fc-hi:      4992.19 Hz\n" "quant:               12 bit\n"
                             "chnr:                 2\n");
     EXPECT_EQ(engine.fssim_idx, 682u);
     EXPECT_EQ(engine.wavinpbuf.size() + engine.fft_tabsize, 0u); // stopped before anything was allocated
@@ -104,7 +90,8 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
         const char* name;
         std::vector<uint8_t> input;
         Params params;
-        const char* message; // nullptr: none
+        const char* message;     // nullptr: none
+        rlim_t file_limit = 0;   // bytes a file may grow to; 0: no limit
     };
     const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
     const auto good = make_pcm_wav(2, 8000, 16, {ramp(50, 900), ramp(50, 3000)});
@@ -131,6 +118,9 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
         {"output folder missing", good, {.inpwavname = in, .outwavname = dir.file("no/out.wav")}, "cannot open WAV output"},
         {"output is a folder", good, {.inpwavname = in, .outwavname = dir.path().string()}, "cannot open WAV output"},
         {"output is a device", good, {.inpwavname = in, .outwavname = "/dev/full"}, "cannot open WAV output"},
+        // The samples do not reach the disk, and the temporary file goes.
+        {"a file may not grow past 1000 bytes", make_pcm_wav(2, 8000, 16, {ramp(400, 900), ramp(400, 3000)}), {in, out},
+         "cannot write samples", 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -138,30 +128,19 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
         input(row.input);
         previous_output();
         engine.params = row.params;
-        EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit limited{row.file_limit != 0 ? row.file_limit : before.rlim_cur, before.rlim_max};
+        const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limited);
+        const RunOutcome outcome = engine.process_wav();
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, old_handler);
+        EXPECT_EQ(outcome, RunOutcome::failed);
         EXPECT_EQ(messages.texts, row.message ? std::vector<std::string>{row.message} : std::vector<std::string>{});
         expect_nothing_new();
         EXPECT_EQ(test::read_file(in), row.input);
     }
-}
-
-// Writing fails when the file may not grow past 1000 bytes: the samples do
-// not reach the disk, and the temporary file goes.
-TEST_F(RunDriver, FailedWriteOfTheSamplesLeavesNothingBehind)
-{
-    input(make_pcm_wav(2, 8000, 16, {ramp(400, 900), ramp(400, 3000)}));
-    previous_output();
-    rlimit before{};
-    getrlimit(RLIMIT_FSIZE, &before);
-    const rlimit small{1000, before.rlim_max};
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    const RunOutcome outcome = engine.process_wav();
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(outcome, RunOutcome::failed);
-    EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot write samples"});
-    expect_nothing_new();
 }
 
 // A recording whose data chunk declares 60 MB but holds 16 bytes is refused

@@ -1,8 +1,5 @@
-// Building and reading WAV files in tests.
-//
-// Tests describe an input file by its samples and a few deliberate defects
-// (fmt size, data size, foreign chunks) instead of shipping binary fixtures,
-// so every file a test uses is visible in the test itself.
+// Building and reading WAV files in tests: a file is described by its samples
+// and a few deliberate defects, so every file a test uses is visible in it.
 #pragma once
 
 #include <cstdio>
@@ -29,7 +26,7 @@ struct ByteWriter {
     ByteWriter& id(const std::string& four)
     {
         for (char c : four)
-            bytes.push_back(static_cast<uint8_t>(c));
+            le(static_cast<uint8_t>(c), 1);
         return *this;
     }
 };
