@@ -76,27 +76,20 @@ TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
     EXPECT_EQ(run.err, "vesk: cannot open file\n");
 }
 
-// Whether the child is asleep (in its read) rather than still starting.
-bool asleep(pid_t pid)
-{
-    std::string word, state;
-    std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> word >> word >> state;
-    return word == "(vesk-batch)" && state == "S";
-}
-
 TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
 {
     test::TempDir dir;
     test::Child child(VESK_BATCH_EXE, {"-"});
     // A whole command has arrived, but the input has not ended.
     child.feed("inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") + "\nprocess\n");
-    for (int i = 0; i < 500 && !asleep(child.pid()); ++i)
-        usleep(10000);
+    // Until the child is asleep in its read rather than still starting.
+    std::string word, state;
+    for (int i = 0; i < 500 && (word != "(vesk-batch)" || state != "S"); ++i, usleep(10000))
+        std::ifstream("/proc/" + std::to_string(child.pid()) + "/stat") >> word >> word >> state;
     usleep(50000);
     kill(child.pid(), SIGINT);
     // Waiting for the end of the input would never end: the test keeps it open.
     const test::ProcessResult run = child.finish(5);
-    EXPECT_FALSE(run.timed_out);
     EXPECT_TRUE(run.exited);
     EXPECT_EQ(run.status, 130);
     EXPECT_EQ(run.out, "");

@@ -73,8 +73,7 @@ std::vector<HeaderCase> header_cases()
         {"zero bits", make_pcm_wav(1, 8000, 0, {{1}}), 0, "invalid bitnr", none, 1},
         {"data before fmt", data_first.bytes, 0, "read WAVE DATA-header", none, 1},
         {"data header cut short", prefix(stereo16, 40), 0, "read WAVE DATA-header", none, 1},
-        {"data size not whole frames", make_pcm_wav(2, 8000, 8, {{1}, {2}}, WavOptions().with_data_size(5)), 0,
-         "invalid totsize", none, 1},
+        {"data size not whole frames", make_pcm_wav(2, 8000, 8, {{1}, {2}}, WavOptions().with_data_size(5)), 0, "invalid totsize", none, 1},
         {"data size 4 GiB - 1 in two channels", make_pcm_wav(2, 8000, 8, {{0}, {0}}, WavOptions().with_data_size(0xFFFFFFFFu)),
          0, "invalid totsize", none, 1},
     };

@@ -14,9 +14,8 @@
 namespace vesk::test {
 
 struct ProcessResult {
-    int status = -1;        // exit status; 128 + signal number when killed by one
-    bool exited = false;    // ended through exit(), not by a signal
-    bool timed_out = false; // killed by the test after its time limit
+    int status = -1;     // exit status; 128 + signal number when killed by one
+    bool exited = false; // ended through exit(): not by a signal, nor killed after the time limit
     std::string out, err;
 };
 
@@ -81,7 +80,7 @@ public:
     {
         wait_for_output([](const std::string&) { return false; }, seconds);
         if (result_.status < 0)
-            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0), result_.timed_out = true, result_.status = 128 + SIGKILL;
+            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0), result_.status = 128 + SIGKILL;
         return result_;
     }
 

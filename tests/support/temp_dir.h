@@ -21,7 +21,6 @@ public:
         std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
     // Names of everything in the folder, sorted.
