@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/support/batch_runs.h"
 #include "ui/params.h"
@@ -20,13 +21,10 @@ TEST(VeskBatch, UsageErrorsEndWith2AndHelpWith0)
     for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{}, usage}, {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage}, {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage}}) {
         const test::ProcessResult run = vesk_batch(args);
-        EXPECT_EQ(run.status, 2) << err;
-        EXPECT_EQ(run.err, err);
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(2, err, std::string()));
     }
     const test::ProcessResult help = vesk_batch({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, std::string()));
     EXPECT_EQ(help.out.rfind("usage: vesk-batch [-e LINE]... [FILE]...\n", 0), 0u);
     // Every keyword on a line of its own: value name, help and default.
     for (const ParamInfo& p : param_table()) {
@@ -59,21 +57,17 @@ TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
     const std::string log = in_process_log(dir.file("in.wav"), dir.file("same.wav"));
     // The parameters carry over from the file to standard input.
     test::ProcessResult run = vesk_batch({dir.file("first.txt"), "-"}, "outwavname " + dir.file("out.wav") + "\nprocess\n");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, log);
+    EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(0, "", log));
     EXPECT_EQ(test::read_file(dir.file("out.wav")), test::read_file(dir.file("same.wav")));
     std::filesystem::remove(dir.file("out.wav"));
     run = vesk_batch({"-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("a.wav") + "\nprocess", "-e",
                       "inpwavname " + dir.file("float.wav") + "\nprocess", "-e", "inpwavname " + dir.file("in.wav") + "\nbitnr 0 process",
                       "-e", "bitnr 24 outwavname " + dir.file("out.wav") + "\nprocess"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vesk: cannot open WAV input\nvesk: wav-in: WAV must be PCM\nvesk: invalid bitnr (must be 1 ... 24)\n");
-    EXPECT_EQ(run.out, log);
+    EXPECT_EQ(std::tie(run.status, run.err, run.out),
+              std::make_tuple(1, "vesk: cannot open WAV input\nvesk: wav-in: WAV must be PCM\nvesk: invalid bitnr (must be 1 ... 24)\n", log));
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"first.txt", "float.wav", "in.wav", "out.wav", "same.wav"}));
     run = vesk_batch({dir.file("missing.txt")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "vesk: cannot open file\n");
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open file\n"));
 }
 
 TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
@@ -90,9 +84,7 @@ TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
     kill(child.pid(), SIGINT);
     // Waiting for the end of the input would never end: the test keeps it open.
     const test::ProcessResult run = child.finish(5);
-    EXPECT_TRUE(run.exited);
-    EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(std::tie(run.exited, run.status, run.out), std::make_tuple(true, 130, ""));
     EXPECT_EQ(dir.listing(), std::vector<std::string>{});
 }
 
@@ -108,10 +100,8 @@ TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
     ASSERT_TRUE(child.wait_for_output([](const std::string& out) { return out.find("--- processing channel 0: ---") != std::string::npos; }, 30));
     kill(child.pid(), SIGINT);
     const test::ProcessResult run = child.finish(30);
-    EXPECT_TRUE(run.exited);
-    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(std::tie(run.exited, run.status, run.err), std::make_tuple(true, 130, ""));
     EXPECT_EQ(run.out.find("writing output"), std::string::npos);
-    EXPECT_EQ(run.err, "");
     EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
 }

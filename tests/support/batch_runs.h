@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "engine/engine.h"
 #include "tests/support/recording_sinks.h"

@@ -15,11 +15,7 @@ public:
     {
         std::filesystem::create_directories(path_);
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
     TempDir(const TempDir&) = delete;
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
@@ -35,6 +31,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    std::error_code ignored_;
 };
 
 } // namespace vesk::test
