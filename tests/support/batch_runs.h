@@ -1,65 +1,65 @@
-// Running vesk-batch on generated files, and measuring what comes out.
+// Whole runs on generated files: an engine driven in-process with its files
+// in a fresh folder, and vesk-batch as a process.
 #pragma once
 
-#include <cmath>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
-#include "support/run_process.h"
-#include "support/wav_builder.h"
+#include <algorithm>
+
+#include "engine/engine.h"
+#include "tests/support/recording_sinks.h"
+#include "tests/support/run_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
+#include "wav/wav_header.h"
 
 namespace vesk::test {
 
-inline void write_text(const std::string& path, const std::string& text)
+// A sawtooth-like walk through -scale .. scale.
+inline std::vector<int32_t> ramp(std::size_t frames, int32_t scale)
 {
-    write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-inline ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
-{
-    return run_process(VESK_BATCH_EXE, args, "", input);
-}
-
-// A sine of `cycles_per_sample` as integer samples of the given amplitude.
-inline std::vector<int32_t> tone(std::size_t frames, double amplitude, double cycles_per_sample)
-{
-    std::vector<int32_t> v(frames);
+    std::vector<int32_t> v;
     for (std::size_t i = 0; i < frames; ++i)
-        v[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(6.283185307179586 * cycles_per_sample * i)));
+        v.push_back(static_cast<int32_t>((static_cast<int64_t>(i * 37 % 101) - 50) * scale / 50));
     return v;
 }
 
-// A sine fitted at `hz` over samples [from, to) by least squares: its
-// amplitude (in fractions of full scale) and the RMS of what the fit leaves,
-// relative to the amplitude.
-struct SineFit {
-    double amplitude;
-    double relative_residual;
-};
+inline void write_text(const std::string& path, const std::string& text) { write_file(path, {text.begin(), text.end()}); }
 
-inline SineFit fit_sine(const std::vector<int32_t>& samples, double rate, double hz, std::size_t from, std::size_t to)
+// Runs vesk-batch to its end with `input` on standard input.
+inline ProcessResult vesk_batch(const std::vector<std::string>& args, const std::string& input = "")
 {
-    double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
-    const double w = 6.283185307179586 * hz / rate;
-    for (std::size_t i = from; i < to; ++i) {
-        const double x = samples[i] / 8388608.0, s = std::sin(w * i), c = std::cos(w * i);
-        ss += s * s;
-        cc += c * c;
-        sc += s * c;
-        xs += x * s;
-        xc += x * c;
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (xs * cc - xc * sc) / det;
-    const double b = (xc * ss - xs * sc) / det;
-    double residual = 0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double e = samples[i] / 8388608.0 - a * std::sin(w * i) - b * std::cos(w * i);
-        residual += e * e;
-    }
-    const double amplitude = std::hypot(a, b);
-    return {amplitude, std::sqrt(residual / static_cast<double>(to - from)) / amplitude};
+    Child child(VESK_BATCH_EXE, args);
+    child.feed(input), child.close_input();
+    return child.finish(60);
 }
+
+// An engine whose run reads dir/in.wav and writes dir/out.wav, reporting
+// into recording sinks.
+class WholeRun : public ::testing::Test {
+public:
+    RecordingMessages messages;
+    RecordingLog log;
+    Engine engine{messages, log};
+    TempDir dir;
+
+    WholeRun() { engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav")}; }
+    void input(const std::vector<uint8_t>& bytes) { write_file(dir.file("in.wav"), bytes); }
+    // The output's samples per channel, after checking that its header is
+    // the canonical one of `channels` at `rate` in 24 bits.
+    std::vector<std::vector<int32_t>> output(uint32_t channels, uint32_t rate)
+    {
+        const std::vector<uint8_t> bytes = read_file(dir.file("out.wav"));
+        const auto header = wav::make_wav_header(channels, rate, 24, static_cast<uint32_t>(std::max<std::size_t>(bytes.size(), 44) - 44));
+        EXPECT_TRUE(bytes.size() >= 44 && std::equal(header.begin(), header.end(), bytes.begin()));
+        std::vector<std::vector<int32_t>> samples(channels);
+        for (std::size_t p = 44; p + 3 * channels <= bytes.size();)
+            for (uint32_t c = 0; c < channels; ++c, p += 3) {
+                const int32_t u = bytes[p] | (bytes[p + 1] << 8) | (bytes[p + 2] << 16);
+                samples[c].push_back(u - ((u & 0x800000) << 1)); // sign from bit 23
+            }
+        return samples;
+    }
+};
 
 } // namespace vesk::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -24,13 +25,7 @@ struct RecordingLog : LogSink {
         if (on_line)
             on_line(line);
     }
-    std::string joined() const
-    {
-        std::string all;
-        for (const std::string& line : lines)
-            all += line;
-        return all;
-    }
+    std::string joined() const { return std::accumulate(lines.begin(), lines.end(), std::string()); }
 };
 
 } // namespace vesk::test

@@ -11,26 +11,14 @@ namespace vesk::test {
 
 class TempDir {
 public:
-    TempDir()
+    TempDir() : path_(std::filesystem::temp_directory_path() / ("vesk-test-" + std::to_string(std::random_device{}())))
     {
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() /
-                ("vesk-test-" + std::to_string(random()) + std::to_string(random()));
         std::filesystem::create_directories(path_);
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~TempDir() { std::filesystem::remove_all(path_, ignored_); }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
-
     // Names of everything in the folder, sorted.
     std::vector<std::string> listing() const
     {
@@ -43,6 +31,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    std::error_code ignored_;
 };
 
 } // namespace vesk::test

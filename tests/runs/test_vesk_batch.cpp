@@ -1,0 +1,110 @@
+// vesk-batch as a process: usage errors, exit statuses, the log on standard
+// output and the messages on standard error, and Ctrl-C.  Few launches: what
+// a run computes is the in-process tests' business.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "tests/support/batch_runs.h"
+#include "ui/params.h"
+
+namespace vesk {
+namespace {
+
+using test::vesk_batch;
+
+TEST(VeskBatch, UsageErrorsEndWith2AndHelpWith0)
+{
+    const std::string usage = "usage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n";
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, usage}, {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage}, {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage}}) {
+        const test::ProcessResult run = vesk_batch(args);
+        EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(2, err, std::string()));
+    }
+    const test::ProcessResult help = vesk_batch({"--help"});
+    EXPECT_EQ(std::tie(help.status, help.err), std::make_tuple(0, std::string()));
+    EXPECT_EQ(help.out.rfind("usage: vesk-batch [-e LINE]... [FILE]...\n", 0), 0u);
+    // Every keyword on a line of its own: value name, help and default.
+    for (const ParamInfo& p : param_table()) {
+        std::string line = "  " + std::string(p.keyword) + " " + std::string(p.value_name);
+        line.resize(std::max<std::size_t>(line.size() + 1, 28), ' ');
+        EXPECT_NE(help.out.find("\n" + line + std::string(p.help) + ", default " + std::string(p.fallback) + "\n"), std::string::npos) << line;
+    }
+}
+
+// The same run in-process: its log is what standard output must carry.
+std::string in_process_log(const std::string& in, const std::string& out)
+{
+    test::RecordingMessages messages;
+    test::RecordingLog log;
+    Engine engine(messages, log);
+    engine.params = {.inpwavname = in, .outwavname = out};
+    EXPECT_EQ(engine.process_wav(), RunOutcome::done);
+    return log.joined() + "--- DONE ---\n";
+}
+
+// A good run alone ends with 0; the same run after failures ends with 1.  The
+// log goes to standard output as the engine writes it, one message line
+// each to standard error, whether the engine's text ends in a newline or not.
+TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, {test::ramp(300, 4500), test::ramp(300, 14000)}));
+    test::write_file(dir.file("float.wav"), test::make_pcm_wav(1, 8000, 32, {{1}}, test::WavOptions().with_format_tag(3)));
+    test::write_text(dir.file("first.txt"), "inpwavname " + dir.file("in.wav") + "\n");
+    const std::string log = in_process_log(dir.file("in.wav"), dir.file("same.wav"));
+    // The parameters carry over from the file to standard input.
+    test::ProcessResult run = vesk_batch({dir.file("first.txt"), "-"}, "outwavname " + dir.file("out.wav") + "\nprocess\n");
+    EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(0, "", log));
+    EXPECT_EQ(test::read_file(dir.file("out.wav")), test::read_file(dir.file("same.wav")));
+    std::filesystem::remove(dir.file("out.wav"));
+    run = vesk_batch({"-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("a.wav") + "\nprocess", "-e",
+                      "inpwavname " + dir.file("float.wav") + "\nprocess", "-e", "inpwavname " + dir.file("in.wav") + "\nbitnr 0 process",
+                      "-e", "bitnr 24 outwavname " + dir.file("out.wav") + "\nprocess"});
+    EXPECT_EQ(std::tie(run.status, run.err, run.out),
+              std::make_tuple(1, "vesk: cannot open WAV input\nvesk: wav-in: WAV must be PCM\nvesk: invalid bitnr (must be 1 ... 24)\n", log));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"first.txt", "float.wav", "in.wav", "out.wav", "same.wav"}));
+    run = vesk_batch({dir.file("missing.txt")});
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open file\n"));
+}
+
+TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
+{
+    test::TempDir dir;
+    test::Child child(VESK_BATCH_EXE, {"-"});
+    // A whole command has arrived, but the input has not ended.
+    child.feed("inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") + "\nprocess\n");
+    // Until the child is asleep in its read rather than still starting.
+    std::string word, state;
+    for (int i = 0; i < 500 && (word != "(vesk-batch)" || state != "S"); ++i, usleep(10000))
+        std::ifstream("/proc/" + std::to_string(child.pid()) + "/stat") >> word >> word >> state;
+    usleep(50000);
+    kill(child.pid(), SIGINT);
+    // Waiting for the end of the input would never end: the test keeps it open.
+    const test::ProcessResult run = child.finish(5);
+    EXPECT_EQ(std::tie(run.exited, run.status, run.out), std::make_tuple(true, 130, ""));
+    EXPECT_EQ(dir.listing(), std::vector<std::string>{});
+}
+
+TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
+{
+    test::TempDir dir;
+    // Enough channels of rate conversion that the run is still under way
+    // when the interrupt arrives.
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(32, 48000, 16, std::vector<std::vector<int32_t>>(32, test::ramp(32768, 9000))));
+    test::write_text(dir.file("out.wav"), "keep");
+    test::Child child(VESK_BATCH_EXE, {"-e", "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file("out.wav") +
+                                                 "\nfssrc 44100 ensrc TRUE process"});
+    ASSERT_TRUE(child.wait_for_output([](const std::string& out) { return out.find("--- processing channel 0: ---") != std::string::npos; }, 30));
+    kill(child.pid(), SIGINT);
+    const test::ProcessResult run = child.finish(30);
+    EXPECT_EQ(std::tie(run.exited, run.status, run.err), std::make_tuple(true, 130, ""));
+    EXPECT_EQ(run.out.find("writing output"), std::string::npos);
+    EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+} // namespace
+} // namespace vesk

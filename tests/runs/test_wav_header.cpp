@@ -1,0 +1,121 @@
+// WAV headers read in-process from a table of files, valid and hostile, and
+// written headers read back byte for byte.  Arbitrary bytes are the fuzz
+// target's business (fuzz/wav_header_fuzzer.cpp); these are the named cases.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "tests/support/wav_builder.h"
+#include "wav/wav_header.h"
+
+namespace vesk {
+namespace {
+
+using test::make_pcm_wav;
+using test::WavOptions;
+using Bytes = std::vector<uint8_t>;
+
+// `bytes` with the little-endian `value` of `width` bytes at `offset`.
+Bytes patched(Bytes bytes, std::size_t offset, uint32_t value, unsigned width = 4)
+{
+    for (unsigned i = 0; i < width; ++i)
+        bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+Bytes prefix(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + n); }
+
+struct HeaderCase {
+    const char* name;
+    Bytes bytes;
+    std::size_t sample_bytes; // after the header, when accepted
+    const char* reason;       // nullptr: accepted
+    wav::WavFormat format;    // when accepted
+    int fmttag;               // the tag handed out; -1: never read
+};
+
+std::vector<HeaderCase> header_cases()
+{
+    const Bytes stereo16 = make_pcm_wav(2, 44100, 16, {{1, -2, 3}, {-4, 5, -6}});
+    const Bytes mono8 = make_pcm_wav(1, 8000, 8, {{7}});
+    // A data chunk first, then fmt: the walk passes data looking for fmt.
+    test::ByteWriter data_first;
+    data_first.id("RIFF").u32(100).id("WAVE").id("data").u32(2).u16(0);
+    data_first.id("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(16000).u16(2).u16(16);
+    const wav::WavFormat none{};
+    return {
+        {"8 bits mono", make_pcm_wav(1, 8000, 8, {{1, 2, 3, 4, 5}}), 5, nullptr, {8000, 1, 8, 5}, 1},
+        {"16 bits stereo", stereo16, 12, nullptr, {44100, 2, 16, 6}, 1},
+        {"24 bits in six channels", make_pcm_wav(6, 96000, 24, std::vector<std::vector<int32_t>>(6, {-90000, 90000})),
+         36, nullptr, {96000, 6, 24, 6}, 1},
+        {"foreign chunks before fmt and data, one odd-sized",
+         make_pcm_wav(1, 22050, 16, {{5, 6}}, WavOptions().with_chunk_before_fmt("LIST", {1, 2, 3, 4, 5}).with_chunk_before_data("fact", {9})),
+         4, nullptr, {22050, 1, 16, 4}, 1},
+        {"riff size 4, the least allowed", patched(mono8, 4, 4), 1, nullptr, {8000, 1, 8, 1}, 1},
+        {"riff size 4 GiB - 1, not trusted", patched(mono8, 4, 0xFFFFFFFFu), 1, nullptr, {8000, 1, 8, 1}, 1},
+        {"a float tag, the caller's to judge", make_pcm_wav(1, 8000, 16, {{1}}, WavOptions().with_format_tag(3)), 2,
+         nullptr, {8000, 1, 16, 2}, 3},
+        {"data size near 4 GiB, whole frames", make_pcm_wav(2, 8000, 8, {{0}, {0}}, WavOptions().with_data_size(0xFFFFFFFEu)),
+         2, nullptr, {8000, 2, 8, 0x7FFFFFFFu}, 1},
+        {"empty file", {}, 0, "read WAVE RIFF-header", none, -1},
+        {"eleven bytes", prefix(stereo16, 11), 0, "read WAVE RIFF-header", none, -1},
+        {"RIFX", patched(stereo16, 3, 'X', 1), 0, "no RIFF", none, -1},
+        {"lower-case riff", patched(stereo16, 0, 'r', 1), 0, "no RIFF", none, -1},
+        {"WAVX", patched(stereo16, 11, 'X', 1), 0, "no WAVE", none, -1},
+        {"riff size below 4", patched(mono8, 4, 3), 0, "invalid fsize", none, -1},
+        {"fmt without its blank, a foreign chunk", patched(stereo16, 15, 0, 1), 0, "read WAVE FMT-header", none, -1},
+        {"foreign chunk of nearly 4 GiB", patched(make_pcm_wav(1, 8000, 8, {{1}}, WavOptions().with_chunk_before_fmt("JUNK")), 16, 0xFFFFFFF0u),
+         0, "read WAVE FMT-header", none, -1},
+        {"fmt of 18 bytes", make_pcm_wav(1, 8000, 16, {{1}}, WavOptions().with_fmt_size(18)), 0, "invalid FMT csize", none, -1},
+        {"fmt of 14 bytes", make_pcm_wav(1, 8000, 16, {{1}}, WavOptions().with_fmt_size(14)), 0, "invalid FMT csize", none, -1},
+        {"fmt contents cut short", prefix(stereo16, 30), 0, "read WAVE FMT-header", none, -1},
+        {"zero channels", make_pcm_wav(0, 8000, 16, {}), 0, "invalid chnr", none, 1},
+        {"zero bits", make_pcm_wav(1, 8000, 0, {{1}}), 0, "invalid bitnr", none, 1},
+        {"data before fmt", data_first.bytes, 0, "read WAVE DATA-header", none, 1},
+        {"data header cut short", prefix(stereo16, 40), 0, "read WAVE DATA-header", none, 1},
+        {"data size not whole frames", make_pcm_wav(2, 8000, 8, {{1}, {2}}, WavOptions().with_data_size(5)), 0, "invalid totsize", none, 1},
+        {"data size 4 GiB - 1 in two channels", make_pcm_wav(2, 8000, 8, {{0}, {0}}, WavOptions().with_data_size(0xFFFFFFFFu)),
+         0, "invalid totsize", none, 1},
+    };
+}
+
+TEST(WavHeader, EachCaseOfTheTableIsReadAsExpected)
+{
+    for (const HeaderCase& c : header_cases()) {
+        SCOPED_TRACE(c.name);
+        const test::FilePtr file = test::open_memory_file(c.bytes);
+        ASSERT_TRUE(file);
+        wav::WavFormat format{1, 2, 3, 4};
+        const char* reason = nullptr;
+        int tag = -1;
+        const int result = wav::read_wav_header(file.get(), &reason, &tag, format);
+        EXPECT_EQ(tag, c.fmttag);
+        EXPECT_EQ(result, c.reason ? -1 : 0);
+        EXPECT_STREQ(reason, c.reason);
+        // A refused file leaves what the reader published before.
+        const wav::WavFormat want = c.reason ? wav::WavFormat{1, 2, 3, 4} : c.format;
+        EXPECT_EQ(std::tie(format.fsinp, format.chnr, format.bitnrinp, format.inpchdatasize),
+                  std::tie(want.fsinp, want.chnr, want.bitnrinp, want.inpchdatasize));
+        // An accepted file is left at the first sample byte.
+        EXPECT_EQ(c.reason ? 0 : std::ftell(file.get()), c.reason ? 0 : static_cast<long>(c.bytes.size() - c.sample_bytes));
+    }
+}
+
+TEST(WavHeader, WrittenHeadersAreTheCanonicalBytes)
+{
+    const uint32_t rows[][4] = {{1, 8000, 8, 0}, {6, 96000, 16, 7200}, {21845, 1, 24, 65535}, {1, 44100, 24, 0xFFFFFFFFu - 36}};
+    for (const auto& r : rows) {
+        test::ByteWriter canonical; // as the format defines it, field by field
+        canonical.id("RIFF").u32(r[3] + 36).id("WAVE").id("fmt ").u32(16).u16(1).u16(r[0]).u32(r[1]);
+        canonical.u32(r[1] * r[0] * (r[2] / 8)).u16(r[0] * (r[2] / 8)).u16(r[2]).id("data").u32(r[3]);
+        const test::FilePtr file(std::tmpfile(), std::fclose);
+        ASSERT_EQ(wav::write_wav_header(file.get(), r[0], r[1], r[2], r[3]), 0);
+        std::rewind(file.get());
+        Bytes back(64);
+        back.resize(std::fread(back.data(), 1, back.size(), file.get()));
+        EXPECT_EQ(back, canonical.bytes) << r[0] << " channels, " << r[2] << " bits";
+    }
+}
+
+} // namespace
+} // namespace vesk
