@@ -105,6 +105,9 @@ bool find_chunk(std::FILE* file, const char (&id)[5], const char* read_reason,
     }
 }
 
+// The format tag of the extensible fmt chunk.
+constexpr int extensible_tag = 0xFFFE;
+
 int fail(const char** reason, const char* text)
 {
     if (reason)
@@ -132,18 +135,39 @@ int read_wav_header(std::FILE* file, const char** reason, int* fmttag, WavFormat
     if (!find_chunk(file, "fmt ", "read WAVE FMT-header", "lseek WAVE FMT-header", reason,
                     fmtsize))
         return -1;
-    // Only the plain 16-byte PCM layout is understood; extended fmt chunks
-    // (18 or 40 bytes) are refused rather than half-read.
-    if (fmtsize != 16)
+    // Three forms carry plain PCM: the 16-byte chunk, the 18-byte chunk whose
+    // extension is empty, and the 40-byte extensible chunk, whose real
+    // format is the code of a sub-format GUID.  Anything else is refused
+    // rather than half-read.
+    if (fmtsize != 16 && fmtsize != 18 && fmtsize != 40)
         return fail(reason, "invalid FMT csize");
 
-    uint8_t fmt[16];
-    if (!read_exact(file, fmt, sizeof fmt))
+    uint8_t fmt[40];
+    if (!read_exact(file, fmt, fmtsize))
         return fail(reason, "read WAVE FMT-header");
+    int tag = get_u16(fmt);
+    if (fmtsize == 18 && get_u16(fmt + 16) != 0)
+        return fail(reason, "invalid FMT csize");
+    if (fmtsize == 40) {
+        // The extension: its size (22), the valid bits per sample, the
+        // channel mask (ignored: channels stay in stored order) and the
+        // sub-format.  Samples are read at the container's width, so valid
+        // bits may be anything from 1 up to it.
+        const uint32_t container_bits = get_u16(fmt + 14);
+        const uint32_t valid_bits = get_u16(fmt + 18);
+        if (tag != extensible_tag || get_u16(fmt + 16) != 22 || valid_bits == 0 || valid_bits > container_bits)
+            return fail(reason, "invalid FMT csize");
+        // The standard GUIDs differ only in their first field, which is the
+        // format's code; an unknown GUID leaves the tag as it is.
+        static constexpr uint8_t standard_tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                                      0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        if (std::memcmp(fmt + 28, standard_tail, sizeof standard_tail) == 0)
+            tag = static_cast<int>(get_u32(fmt + 24));
+    }
     // The tag goes out before any further check so that callers can tell a
     // non-PCM file apart; judging it is their business.
     if (fmttag)
-        *fmttag = get_u16(fmt);
+        *fmttag = tag;
     const uint32_t chnr = get_u16(fmt + 2);
     const uint32_t fs = get_u32(fmt + 4);
     const uint32_t bits = get_u16(fmt + 14);

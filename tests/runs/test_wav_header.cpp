@@ -5,6 +5,7 @@
 
 #include <tuple>
 
+#include "tests/support/batch_runs.h"
 #include "tests/support/wav_builder.h"
 #include "wav/wav_header.h"
 
@@ -25,6 +26,27 @@ Bytes patched(Bytes bytes, std::size_t offset, uint32_t value, unsigned width = 
 
 Bytes prefix(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + n); }
 
+// The 22 bytes of an extensible fmt chunk's extension: its size, the valid
+// bits, the channel mask and a sub-format GUID whose first field is `code`
+// (the standard GUIDs' tail unless `tail_byte` changes its last byte).
+Bytes extension(uint32_t valid_bits, uint32_t mask, uint32_t code, uint32_t size = 22, uint8_t tail_byte = 0x71)
+{
+    test::ByteWriter w;
+    w.u16(size).u16(valid_bits).u32(mask).u32(code);
+    for (const uint8_t b : {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B})
+        w.le(b, 1);
+    w.le(tail_byte, 1);
+    return w.bytes;
+}
+
+// `samples` in the extensible form, as SoX and FFmpeg write files of more
+// than 16 bits or two channels.
+Bytes extensible_wav(uint16_t channels, uint16_t bits, const std::vector<std::vector<int32_t>>& samples,
+                     const Bytes& ext)
+{
+    return make_pcm_wav(channels, 48000, bits, samples, WavOptions().with_format_tag(0xFFFE).with_fmt_extension(ext));
+}
+
 struct HeaderCase {
     const char* name;
     Bytes bytes;
@@ -43,7 +65,27 @@ std::vector<HeaderCase> header_cases()
     data_first.id("RIFF").u32(100).id("WAVE").id("data").u32(2).u16(0);
     data_first.id("fmt ").u32(16).u16(1).u16(1).u32(8000).u32(16000).u16(2).u16(16);
     const wav::WavFormat none{};
+    const std::vector<std::vector<int32_t>> one{{-3}};
     return {
+        {"extensible, 24 bits stereo", extensible_wav(2, 24, {{1}, {2}}, extension(24, 3, 1)), 6, nullptr,
+         {48000, 2, 24, 3}, 1},
+        {"extensible, 16 bits in three channels", extensible_wav(3, 16, {{1}, {2}, {3}}, extension(16, 7, 1)), 6,
+         nullptr, {48000, 3, 16, 2}, 1},
+        {"extensible, 20 valid bits in 24", extensible_wav(1, 24, one, extension(20, 4, 1)), 3, nullptr,
+         {48000, 1, 24, 3}, 1},
+        {"extensible float, the caller's to judge", extensible_wav(1, 32, one, extension(32, 4, 3)), 4, nullptr,
+         {48000, 1, 32, 4}, 3},
+        {"extensible with an unknown GUID keeps its tag", extensible_wav(1, 16, one, extension(16, 4, 1, 22, 0x72)), 2,
+         nullptr, {48000, 1, 16, 2}, 0xFFFE},
+        {"fmt of 18 bytes, empty extension", make_pcm_wav(1, 8000, 16, one, WavOptions().with_fmt_extension({0, 0})), 2,
+         nullptr, {8000, 1, 16, 2}, 1},
+        {"fmt of 18 bytes with an extension size", make_pcm_wav(1, 8000, 16, one, WavOptions().with_fmt_extension({2, 0})),
+         0, "invalid FMT csize", none, -1},
+        {"fmt of 40 bytes with the PCM tag", make_pcm_wav(1, 8000, 16, one, WavOptions().with_fmt_extension(extension(16, 4, 1))),
+         0, "invalid FMT csize", none, -1},
+        {"extension size 20", extensible_wav(1, 16, one, extension(16, 4, 1, 20)), 0, "invalid FMT csize", none, -1},
+        {"no valid bits", extensible_wav(1, 16, one, extension(0, 4, 1)), 0, "invalid FMT csize", none, -1},
+        {"more valid bits than the container", extensible_wav(1, 16, one, extension(17, 4, 1)), 0, "invalid FMT csize", none, -1},
         {"8 bits mono", make_pcm_wav(1, 8000, 8, {{1, 2, 3, 4, 5}}), 5, nullptr, {8000, 1, 8, 5}, 1},
         {"16 bits stereo", stereo16, 12, nullptr, {44100, 2, 16, 6}, 1},
         {"24 bits in six channels", make_pcm_wav(6, 96000, 24, std::vector<std::vector<int32_t>>(6, {-90000, 90000})),
@@ -66,7 +108,6 @@ std::vector<HeaderCase> header_cases()
         {"fmt without its blank, a foreign chunk", patched(stereo16, 15, 0, 1), 0, "read WAVE FMT-header", none, -1},
         {"foreign chunk of nearly 4 GiB", patched(make_pcm_wav(1, 8000, 8, {{1}}, WavOptions().with_chunk_before_fmt("JUNK")), 16, 0xFFFFFFF0u),
          0, "read WAVE FMT-header", none, -1},
-        {"fmt of 18 bytes", make_pcm_wav(1, 8000, 16, {{1}}, WavOptions().with_fmt_size(18)), 0, "invalid FMT csize", none, -1},
         {"fmt of 14 bytes", make_pcm_wav(1, 8000, 16, {{1}}, WavOptions().with_fmt_size(14)), 0, "invalid FMT csize", none, -1},
         {"fmt contents cut short", prefix(stereo16, 30), 0, "read WAVE FMT-header", none, -1},
         {"zero channels", make_pcm_wav(0, 8000, 16, {}), 0, "invalid chnr", none, 1},
@@ -114,6 +155,42 @@ TEST(WavHeader, WrittenHeadersAreTheCanonicalBytes)
         Bytes back(64);
         back.resize(std::fread(back.data(), 1, back.size(), file.get()));
         EXPECT_EQ(back, canonical.bytes) << r[0] << " channels, " << r[2] << " bits";
+    }
+}
+
+using ExtendedForms = test::WholeRun;
+
+TEST_F(ExtendedForms, RunExactlyLikeTheirPlainTwinsAndFloatIsNoPcm)
+{
+    struct Form {
+        uint16_t channels, bits;
+        Bytes ext;
+    };
+    const Form forms[] = {{2, 24, extension(24, 3, 1)}, {3, 16, extension(16, 7, 1)}, {1, 24, extension(20, 4, 1)},
+                          {2, 8, extension(8, 3, 1)}, {2, 16, {0, 0}}};
+    Params chain = engine.params;
+    chain.fssim = 11025.0, chain.bitnr = 12;
+    const auto run = [&](const Bytes& file) {
+        input(file);
+        engine.params = chain;
+        EXPECT_EQ(engine.process_wav(), RunOutcome::done);
+        return test::read_file(dir.file("out.wav"));
+    };
+    for (const Form& f : forms) {
+        std::vector<std::vector<int32_t>> samples;
+        for (int c = 0; c < f.channels; ++c)
+            samples.push_back(test::ramp(500 + c, (f.bits == 8 ? 100 : 20000) / (c + 1)));
+        const Bytes twin = f.ext.size() == 2 ? make_pcm_wav(f.channels, 48000, f.bits, samples, WavOptions().with_fmt_extension(f.ext))
+                                             : extensible_wav(f.channels, f.bits, samples, f.ext);
+        EXPECT_EQ(run(twin), run(make_pcm_wav(f.channels, 48000, f.bits, samples)))
+            << f.channels << " channels of " << f.bits << " bits, fmt of " << 16 + f.ext.size() << " bytes";
+    }
+    for (const Bytes& floats : {extensible_wav(1, 32, {{0}}, extension(32, 4, 3)),
+                                make_pcm_wav(1, 48000, 32, {{0}}, WavOptions().with_format_tag(3).with_fmt_extension({0, 0}))}) {
+        input(floats);
+        engine.params = chain;
+        EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
+        EXPECT_EQ(messages.texts.back(), "wav-in: WAV must be PCM\n");
     }
 }
 

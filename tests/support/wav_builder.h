@@ -37,10 +37,12 @@ struct WavOptions {
     // Chunks other than fmt and data: id, payload size, payload (no pad byte).
     std::vector<std::pair<std::string, std::vector<uint8_t>>> before_fmt, before_data;
     std::optional<uint32_t> fmt_size, data_size; // the size fields only
+    std::vector<uint8_t> fmt_extension;          // after the 16 plain fmt bytes, counted in its size
     WavOptions& with_format_tag(uint16_t tag) { format_tag = tag; return *this; }
     WavOptions& with_chunk_before_fmt(std::string id, std::vector<uint8_t> p = {}) { before_fmt.push_back({id, p}); return *this; }
     WavOptions& with_chunk_before_data(std::string id, std::vector<uint8_t> p = {}) { before_data.push_back({id, p}); return *this; }
     WavOptions& with_fmt_size(uint32_t size) { fmt_size = size; return *this; }
+    WavOptions& with_fmt_extension(std::vector<uint8_t> e) { fmt_extension = std::move(e); return *this; }
     WavOptions& with_data_size(uint32_t size) { data_size = size; return *this; }
 };
 
@@ -64,8 +66,10 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
     w.id("RIFF").u32(0).id("WAVE");
     for (const auto& c : options.before_fmt)
         chunk(c);
-    w.id("fmt ").u32(options.fmt_size.value_or(16)).u16(options.format_tag).u16(channels).u32(rate);
+    const auto fmt_bytes = static_cast<uint32_t>(16 + options.fmt_extension.size());
+    w.id("fmt ").u32(options.fmt_size.value_or(fmt_bytes)).u16(options.format_tag).u16(channels).u32(rate);
     w.u32(rate * channels * width).u16(channels * width).u16(bits);
+    w.bytes.insert(w.bytes.end(), options.fmt_extension.begin(), options.fmt_extension.end());
     for (const auto& c : options.before_data)
         chunk(c);
     w.id("data").u32(options.data_size.value_or(static_cast<uint32_t>(data.bytes.size())));
