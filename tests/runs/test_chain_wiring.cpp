@@ -190,11 +190,11 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
         long double peak = 0;
         for (uint32_t i = 0; i < row.out_frames; ++i)
             peak = std::max(peak, std::fabs(expected[0][i]));
-        const double gain = output_peak / static_cast<double>(peak);
+        const double gain = test::normalised_peak / static_cast<double>(peak);
         for (uint32_t c = 0; c < row.chnr; ++c) {
             int64_t worst = 0, worst_at = 0;
             for (uint32_t i = 0; i < row.out_frames; ++i) {
-                const long double scaled = row.tolerance == 0 ? static_cast<double>(expected[c][i]) * gain : expected[c][i] * output_peak / peak;
+                const long double scaled = row.tolerance == 0 ? static_cast<double>(expected[c][i]) * gain : expected[c][i] * test::normalised_peak / peak;
                 const auto want = static_cast<int64_t>(std::clamp(std::floor(scaled * 8388608 + 0.5L), -8388608.0L, 8388607.0L));
                 if (std::llabs(out[c][i] - want) > worst)
                     worst = std::llabs(out[c][i] - want), worst_at = i;

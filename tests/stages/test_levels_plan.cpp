@@ -20,8 +20,8 @@ TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
 {
     struct Row { const char* what; std::vector<double> samples; double x, count, gain; };
     const Row rows[] = {
-        {"peak at the last counted sample", {0.25, 0.1, -0.5, 0.9}, -output_peak, 3, output_peak / 0.5},
-        {"silence stays silent", {0.0, 0.0, 0.0}, -output_peak, 3, 1.0},
+        {"peak at the last counted sample", {0.25, 0.1, -0.5, 0.9}, -test::normalised_peak, 3, test::normalised_peak / 0.5},
+        {"silence stays silent", {0.0, 0.0, 0.0}, -test::normalised_peak, 3, 1.0},
         {"a fixed gain may exceed full scale", {0.75, -0.25}, 2.0, 2, 2.0},
         {"a fixed gain of 0", {0.75, -0.25}, 0.0, 2, 0.0},
         {"nothing counted", {0.3}, -0.5, 0, 0.0},
@@ -35,7 +35,7 @@ TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
     }
 }
 
-// Channel 0's peak becomes output_peak and channel 1, louder, takes channel
+// Channel 0's peak becomes the normalised peak and channel 1, louder, takes channel
 // 0's gain (and clips): over the idle chain (the 8- and 16-bit ones through a
 // table of codes once long enough) and over a chain with a working stage.
 struct ChannelRow {
@@ -70,7 +70,7 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
         rig.engine.outsampptr = rig.output.data() + c * 3;
         ASSERT_TRUE(rig.engine.process_channel(c == 0 ? 1 : 0));
     }
-    const double gain = output_peak / 0.5;
+    const double gain = test::normalised_peak / 0.5;
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < row.count; ++i) {
             const uint8_t* out = rig.output.data() + (uint64_t{i} * channels + c) * 3;

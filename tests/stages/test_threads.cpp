@@ -41,7 +41,7 @@ TEST(StageThreads, OneTwoAndThreeThreadsGiveTheSameBits)
         {"vari-speed in time", false, [](Engine& e) { e.stage_varispeed_t(); }},
         {"quantization", false, [](Engine& e) { e.stage_quantization(1); }},
         {"jitter", false, [](Engine& e) { e.stage_jitter(); }},
-        {"normalisation", false, [](Engine& e) { e.normalize_level(-output_peak, e.sampnump); }},
+        {"normalisation", false, [](Engine& e) { e.normalize_level(-test::normalised_peak, e.sampnump); }},
     };
     for (const Row& row : rows) {
         const Outcome single = run_stage(row.spectrum, row.stage, 1);

@@ -92,10 +92,10 @@ TEST(VarispeedHoldSample, TheChannelReadsTheHeldSignalAtTheSteppedPositions)
         if (std::fabs(static_cast<double>(want[i].value)) > peak)
             peak = std::fabs(static_cast<double>(want[i].value)), peak_tol = tap_tolerance(want[i]);
     }
-    const double gain = output_peak / peak, lsb = 1.0 / 8388608.0;
+    const double gain = test::normalised_peak / peak, lsb = 1.0 / 8388608.0;
     for (uint32_t i = 0; i < half; ++i) {
         // Half an output step of rounding, the sum's tolerance, and the gain's through the peak.
-        const double tol = 0.5 * lsb + gain * tap_tolerance(want[i]) + output_peak * peak_tol / peak + 1e-15;
+        const double tol = 0.5 * lsb + gain * tap_tolerance(want[i]) + test::normalised_peak * peak_tol / peak + 1e-15;
         ASSERT_NEAR(decode_sample(run.output.data() + 3 * i, 3), static_cast<double>(want[i].value) * gain, tol)
             << "output " << i;
     }

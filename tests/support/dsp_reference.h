@@ -13,6 +13,11 @@
 
 namespace vesk::test {
 
+// The level channel 0 is normalised to (-3 dB of full scale), written out
+// here rather than taken from the engine, so that a wrong constant there
+// fails the tests instead of moving their expectations with it.
+constexpr double normalised_peak = 0.707106781;
+
 // The interpolator's kernel from its definition, in long double: a sinc
 // under a Hann window that reaches zero at a distance of 16 samples.
 inline long double reference_kernel(long double d)
