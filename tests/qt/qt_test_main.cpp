@@ -1,6 +1,5 @@
-// GoogleTest's main for the window tests: the program's own application
-// object for all of them, drawn off screen unless the environment names a
-// platform.
+// The program's own application object for all window tests, drawn off
+// screen unless the environment names a platform.
 #include <gtest/gtest.h>
 
 #include "ui/qt/vesk_app.h"

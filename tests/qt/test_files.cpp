@@ -1,14 +1,10 @@
-// Browse..., Play and Info, the path edits' limit, and the real toolkit
-// services with their boxes answered by the test.
+// Browse..., Play, Info, the path edits' limit, and the real toolkit's boxes.
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFontInfo>
 #include <QMessageBox>
-#include <QThread>
 #include <QUrl>
 
-#include "ui/exchange.h"
 #include "ui/qt/inpinfo_dlg.h"
 #include "window_fixture.h"
 
@@ -25,22 +21,17 @@ TEST_F(FileActions, BrowseTakesFirstThenSetsThePathChosenAndACancelKeepsIt)
     click("browseOutputButton");
     click("browseOutputButton");
     EXPECT_EQ(dlg->record().fssim, 8000.0);
-    EXPECT_EQ(dlg->record().inpwavname, "/music/in.wav");
     EXPECT_EQ(text("inpwavnameEdit"), "/music/in.wav");
     EXPECT_EQ(text("outwavnameEdit"), "/music/out.wav");
-    ASSERT_EQ(toolkit.requests.size(), 3u);
-    EXPECT_EQ(toolkit.requests[0].choice.title, "Input WAV file");
-    EXPECT_EQ(toolkit.requests[0].choice.kind, FileChooserKind::open);
-    EXPECT_EQ(toolkit.requests[1].choice.title, "Output WAV file");
-    EXPECT_EQ(toolkit.requests[1].choice.kind, FileChooserKind::save);
-    EXPECT_EQ(toolkit.requests[1].choice.filter, "WAV files (*.wav)|*.wav|All files|*|");
+    EXPECT_EQ(toolkit.texts('c'), (std::vector<std::string>{"Input WAV file", "Output WAV file", "Output WAV file"}));
 }
 
 // The edit would cut a longer path to its limit without a word, and the
-// next action would use the cut path.
-TEST_F(FileActions, BrowseRefusesAPathLongerThan256CharactersAndKeepsThePrevious)
+// next action would use the cut path.  The exchange counts UTF-8
+// characters; the edits must count the same way (U+1F3B5 is two UTF-16
+// units).
+TEST_F(FileActions, BrowseAndThePathEditsHoldAtMost256CharactersCountedAsTheExchangeCounts)
 {
-    type("inpwavnameEdit", "kept.wav");
     const std::string longest = "/" + std::string(250, 'a') + ".wav"; // 255
     toolkit.files = {longest + "x", longest + "\xc3\xa9", longest + "xy"};
     click("browseInputButton"); // 256: fits
@@ -51,28 +42,15 @@ TEST_F(FileActions, BrowseRefusesAPathLongerThan256CharactersAndKeepsThePrevious
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"Please choose a path of no more than 256 characters."});
     EXPECT_EQ(dlg->record().inpwavname, longest + "\xc3\xa9");
     EXPECT_EQ(text("inpwavnameEdit"), longest + "\xc3\xa9");
-}
-
-// The exchange counts UTF-8 characters; the edits must count the same way
-// and never keep half a character (U+1F3B5 is two UTF-16 units).
-TEST_F(FileActions, ThePathEditsHold256CharactersCountedAsTheExchangeCounts)
-{
     const QString note = QString::fromUtf8("\xf0\x9f\x8e\xb5");
     for (const char* name : {"inpwavnameEdit", "outwavnameEdit"}) {
         QLineEdit* e = edit(name);
-        e->clear();
-        e->insert(note.repeated(200));
-        EXPECT_EQ(character_count(e->text().toStdString()), 200u) << name;
         e->setText(QString(255, QLatin1Char('a')));
         e->end(false);
-        e->insert(note);
-        EXPECT_EQ(e->text(), QString(255, QLatin1Char('a')) + note) << name;
+        e->insert(note); // 256 characters, 257 UTF-16 units
         e->insert(QStringLiteral("b"));
-        e->insert(note);
-        EXPECT_EQ(character_count(e->text().toStdString()), 256u) << name;
+        EXPECT_EQ(e->text(), QString(255, QLatin1Char('a')) + note) << name;
     }
-    dlg->take();
-    EXPECT_TRUE(toolkit.texts('m').empty());
 }
 
 TEST_F(FileActions, PlayTakesFirstAndHandsThePathOver)
@@ -83,7 +61,6 @@ TEST_F(FileActions, PlayTakesFirstAndHandsThePathOver)
     click("playOutputButton");
     EXPECT_EQ(toolkit.texts('p'), (std::vector<std::string>{"no such input.wav", "out.wav"}));
     EXPECT_EQ(dlg->record().inpwavname, "no such input.wav");
-    EXPECT_TRUE(toolkit.texts('m').empty());
 }
 
 TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
@@ -106,61 +83,28 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("infoButton");
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot open WAV input"});
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST(QtToolkit, BoxesAreCaptionedVeskAndAQuestionDefaultsToNo)
 {
     QtToolkit toolkit;
-    QString caption, text;
+    QString shown;
     whenModalAppears<QMessageBox>([&](QMessageBox* box) {
-        caption = box->windowTitle();
-        text = box->text();
+        shown = box->windowTitle() + "|" + box->text() + "|" + QString::number(box->standardButtons());
         QTest::keyClick(box, Qt::Key_Return);
     });
     toolkit.message("cannot open file");
-    EXPECT_EQ(caption, QStringLiteral("vesk"));
-    EXPECT_EQ(text, QStringLiteral("cannot open file"));
+    EXPECT_EQ(shown, QStringLiteral("vesk|cannot open file|") + QString::number(QMessageBox::Ok));
     whenModalAppears<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
     EXPECT_TRUE(toolkit.question("Reset parameters?"));
     whenModalAppears<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
     EXPECT_FALSE(toolkit.question("Do you really want to quit?"));
 }
 
-TEST(QtToolkit, AWorkersCallRunsOnTheUserInterfaceThreadAndTheWorkerWaitsForIt)
-{
-    QtToolkit toolkit;
-    std::atomic<bool> onUi{false}, returned{false}, boxUpWhileWaiting{false};
-    whenModalAppears<QMessageBox>([&](QMessageBox* box) {
-        QTest::qWait(30);
-        boxUpWhileWaiting = !returned.load();
-        box->accept();
-    });
-    toolkit.start_thread([&] {
-        toolkit.call_on_ui([&] { onUi = QtToolkit::onUiThread(); });
-        toolkit.message("wav-in: invalid or unsupported WAV-format");
-        returned = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return returned.load(); }, 5000));
-    EXPECT_TRUE(onUi);
-    EXPECT_TRUE(boxUpWhileWaiting);
-}
-
-TEST(QtToolkit, TheFileChooserGivesTheFullPathWithTheDefaultExtension)
+TEST(QtToolkit, TheChoosersFilterHasOneEntryPerDescriptionAndPatternPair)
 {
     EXPECT_EQ(QtToolkit::nameFilters("Sound|*.wav;*.aif|All files|*|"),
               (QStringList{QStringLiteral("Sound (*.wav *.aif)"), QStringLiteral("All files (*)")}));
-    QtToolkit toolkit;
-    const QString dir = QDir::tempPath();
-    whenModalAppears<QFileDialog>([&](QFileDialog* chooser) {
-        chooser->setDirectory(dir);
-        chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("vesk-chooser"));
-        static_cast<QDialog*>(chooser)->accept();
-    });
-    const auto chosen = toolkit.choose_file({FileChooserKind::save, "Output WAV file", "WAV files (*.wav)|*.wav|", ".wav"});
-    EXPECT_EQ(QString::fromStdString(chosen.value_or("")), QDir(dir).absoluteFilePath(QStringLiteral("vesk-chooser.wav")));
-    whenModalAppears<QFileDialog>([](QFileDialog* chooser) { chooser->reject(); });
-    EXPECT_FALSE(toolkit.choose_file({FileChooserKind::open, "Input WAV file", "", ".wav"}));
 }
 
 // Stands in for the desktop's player.

@@ -1,7 +1,6 @@
-// One fixture for the window tests: a fresh main window, shown and active,
-// with a toolkit that answers for the user, generated input files in a
-// folder of their own, and a record of what the Processing window showed at
-// each of a run's hand-overs.
+// One fixture for the window tests: a fresh main window, a toolkit that
+// answers for the user, input files in a folder of their own, and what the
+// Processing window showed at each of a run's hand-overs.
 #pragma once
 
 #include <QApplication>
@@ -27,13 +26,12 @@
 
 namespace vesk::testing {
 
-// The real toolkit's threads and hand-overs, with the person replaced: the
-// boxes and choosers answer from a script and every request is recorded on
-// the user-interface thread (a worker's message is handed over first, as
-// the real one is).
+// The real toolkit's threads and hand-overs, with the person replaced: boxes
+// and choosers answer from a script; requests are recorded on the
+// user-interface thread (a worker's message is handed over first).
 class ScriptedToolkit : public QtToolkit {
 public:
-    struct Request { char kind; std::string text; FileChoice choice; }; // 'm'essage, 'q'uestion, 'c'hooser, 'p'lay, 'z' pause
+    struct Request { char kind; std::string text; }; // 'm'essage, 'q'uestion, 'c'hooser, 'p'lay, 'z' pause
     std::deque<bool> answers;                     // questions; none left is No
     std::deque<std::optional<std::string>> files; // choosers; none left cancels
     std::vector<Request> requests;
@@ -52,25 +50,27 @@ public:
                 out.push_back(r.text);
         return out;
     }
-    void message(const std::string& text) override { call_on_ui([&] { requests.push_back({'m', text, {}}); }); }
+    template <typename T> static T next(std::deque<T>& script, T none)
+    {
+        if (script.empty())
+            return none;
+        T first = script.front();
+        script.pop_front();
+        return first;
+    }
+    void message(const std::string& text) override { call_on_ui([&] { requests.push_back({'m', text}); }); }
     bool question(const std::string& text) override
     {
-        requests.push_back({'q', text, {}});
-        const bool yes = !answers.empty() && answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return yes;
+        requests.push_back({'q', text});
+        return next(answers, false);
     }
     std::optional<std::string> choose_file(const FileChoice& choice) override
     {
-        requests.push_back({'c', choice.title, choice});
-        std::optional<std::string> chosen = files.empty() ? std::nullopt : files.front();
-        if (!files.empty())
-            files.pop_front();
-        return chosen;
+        requests.push_back({'c', choice.title});
+        return next<std::optional<std::string>>(files, std::nullopt);
     }
-    void play(const std::string& path) override { requests.push_back({'p', path, {}}); }
-    void pause(int ms) override { call_on_ui([&] { requests.push_back({'z', std::to_string(ms), {}}); }); }
+    void play(const std::string& path) override { requests.push_back({'p', path}); }
+    void pause(int ms) override { call_on_ui([&] { requests.push_back({'z', std::to_string(ms)}); }); }
     void call_on_ui(const std::function<void()>& call) override
     {
         if (onUiThread())
@@ -89,8 +89,8 @@ public:
 
 // The Processing window and the run buttons right after one hand-over.
 struct Snapshot {
-    bool window = false, processEnabled = false, openEnabled = false;
-    std::string title, log, logline;
+    bool window = false, runButtonsEnabled = false;
+    std::string log, logline;
 };
 
 class WindowTest : public ::testing::Test {
@@ -106,9 +106,7 @@ protected:
     void TearDown() override
     {
         // A run still going would outlive the test's files.
-        if (dlg) {
-            EXPECT_TRUE(waitForIdle());
-        }
+        if (dlg) { EXPECT_TRUE(waitForIdle()); }
         toolkit.hold = {};
     }
 
@@ -132,12 +130,10 @@ protected:
         Snapshot s;
         if (ProcinfoWindow* w = dlg->procinfo().window()) {
             s.window = w->isVisible();
-            s.title = w->titleLabel()->text().toStdString();
             s.log = w->logLabel()->text().toStdString();
         }
         s.logline = dlg->procinfo().logline;
-        s.processEnabled = button("processButton")->isEnabled();
-        s.openEnabled = button("openButton")->isEnabled();
+        s.runButtonsEnabled = button("processButton")->isEnabled() || button("openButton")->isEnabled();
         return s;
     }
     // Runs `act` at the hand-over of `line` (besides the snapshot).
@@ -172,20 +168,15 @@ protected:
     {
         test::write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
     }
-    // A run that takes a while: eight channels, each through the rate
-    // conversion.
-    void setUpLongRun()
+    // Starts a run of eight channels, each through the rate conversion, and
+    // holds its worker after the first channel's line until a stop is asked,
+    // so what the test does then cannot come late.
+    bool startHeldUntilStopAsked()
     {
         type("inpwavnameEdit", writeInput("in.wav", 8, 48000));
         type("outwavnameEdit", dir.file("out.wav"));
         check("ensrcCheck");
         type("fssrcEdit", "44100");
-    }
-    // Starts a long run and holds its worker after the first channel's line
-    // until a stop is asked, so what the test does then cannot come late.
-    bool startHeldUntilStopAsked()
-    {
-        setUpLongRun();
         atLine(channel0_line, [this] {
             reached = true;
             std::atomic<int>* stop = &dlg->engine().stopflag;
@@ -195,11 +186,6 @@ protected:
         return QTest::qWaitFor([&] { return reached; }, 30000);
     }
     bool waitForIdle() { return QTest::qWaitFor([this] { return !dlg->runUnderWay(); }, 60000); }
-
-    static bool contains(const std::vector<std::string>& v, const std::string& s)
-    {
-        return std::find(v.begin(), v.end(), s) != v.end();
-    }
 
     static inline const std::string channel0_line = "--- processing channel 0: ---\n";
     static inline const std::string done_line = "--- DONE ---\n";
@@ -220,18 +206,14 @@ std::shared_ptr<bool> whenModalAppears(std::function<void(W*)> handle)
 {
     auto seen = std::make_shared<bool>(false);
     auto* timer = new QTimer;
-    auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, [=] {
-        auto* window = qobject_cast<W*>(QApplication::activeModalWidget());
-        if (window || ++*tries > 500) {
+        if (auto* window = qobject_cast<W*>(QApplication::activeModalWidget())) {
             timer->stop();
-            timer->deleteLater();
-        }
-        if (window) {
             *seen = true;
             handle(window);
         }
     });
+    QTimer::singleShot(5000, timer, &QObject::deleteLater);
     timer->start(10);
     return seen;
 }
