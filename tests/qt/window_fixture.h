@@ -205,7 +205,9 @@ template <typename W>
 std::shared_ptr<bool> whenModalAppears(std::function<void(W*)> handle)
 {
     auto seen = std::make_shared<bool>(false);
-    auto* timer = new QTimer;
+    // Owned by the application, so a timer whose 5 s have not run out when
+    // the tests end goes with it instead of being left behind.
+    auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [=] {
         if (auto* window = qobject_cast<W*>(QApplication::activeModalWidget())) {
             timer->stop();
