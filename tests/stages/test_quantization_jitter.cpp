@@ -54,12 +54,15 @@ TEST_P(Quantization, SamplesLandOnTheGridOfTheWordLengthAndChannelZerosGainServe
     rig.engine.params.bitnr = bits;
     std::vector<double> first = samples_with_ties(bits, bits, 0.4);
     first.push_back(-quant_peak / gain);
-    first.resize(n, 0.0);
-    rig.load_time(first);
-    rig.engine.stage_quantization(1);
-    for (uint32_t i = 0; i < n; ++i)
-        ASSERT_EQ(rig.engine.sigre[i], quantized(first[i], gain, bits)) << bits << " bits, channel 0 sample " << i
-                                                                         << " = " << first[i];
+    const auto quantize_channel = [&](std::vector<double> input, int firstch) {
+        input.resize(n, 0.0);
+        rig.load_time(input);
+        rig.engine.stage_quantization(firstch);
+        for (uint32_t i = 0; i < n; ++i)
+            ASSERT_EQ(rig.engine.sigre[i], quantized(input[i], gain, bits))
+                << bits << " bits, channel " << 1 - firstch << " sample " << i << " = " << input[i];
+    };
+    quantize_channel(first, 1);
 
     // Channel 1 is louder and clips at full scale: it must be put on the
     // grid with channel 0's gain, not a gain of its own.
@@ -67,12 +70,7 @@ TEST_P(Quantization, SamplesLandOnTheGridOfTheWordLengthAndChannelZerosGainServe
     const double inf = std::numeric_limits<double>::infinity();
     for (double v : {0.9, -1.0, inf, -inf, std::numeric_limits<double>::quiet_NaN()})
         second.push_back(v);
-    second.resize(n, 0.0);
-    rig.load_time(second);
-    rig.engine.stage_quantization(0);
-    for (uint32_t i = 0; i < n; ++i)
-        ASSERT_EQ(rig.engine.sigre[i], quantized(second[i], gain, bits)) << bits << " bits, channel 1 sample " << i
-                                                                          << " = " << second[i];
+    quantize_channel(second, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(WordLengths, Quantization, ::testing::Range(1u, 25u));
