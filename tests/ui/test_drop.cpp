@@ -22,7 +22,7 @@ TEST(Drop, AWavOrABatchFileAloneAndNotDuringARunIsTakenAnythingElseRefused)
     test::write_file(wav, test::make_pcm_wav(1, 8000, 16, {{1, 2}}));
     const std::string batch = write("b", "\r\n\t fssim 8000\nprocess\n"), proc = write("p", "process"),
                       stop = write("s", " stop"), notes = write("n", "fssim8000 is a nice rate"),
-                      riff = write("r", std::string("RIFF\x24\0\0\0AVI LIST", 16)), nul = write("z", std::string("bitnr\0", 6));
+                      riff = write("r", std::string("RIFF\x24\0\0\0AVI LIST", 16)), nul = write("z", std::string("bitnr 8\0\x01", 9));
     const struct { std::vector<std::string> paths; bool run; DropKind kind; } rows[] = {
         {{wav}, false, DropKind::wav},           {{batch}, false, DropKind::batch},
         {{proc}, false, DropKind::batch},        {{stop}, false, DropKind::batch},
