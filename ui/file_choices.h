@@ -12,26 +12,26 @@ inline const char* const wav_filter = "WAV files (*.wav)|*.wav|All files|*|";
 // Both batch choosers are of the save kind: reading a batch file does not
 // insist that the name typed exists (a missing file is then reported as
 // one that cannot be opened).
-inline FileChoice open_batch()
+inline FileChoice open_batch(const std::string& folder)
 {
-    return {FileChooserKind::save, "Open batch file", batch_filter, ".txt"};
+    return {FileChooserKind::save, "Open batch file", batch_filter, ".txt", folder};
 }
 
 inline FileChoice save_batch()
 {
-    return {FileChooserKind::save, "Save parameters to batch file", batch_filter, ".txt"};
+    return {FileChooserKind::save, "Save parameters to batch file", batch_filter, ".txt", {}};
 }
 
 inline FileChoice input_wav()
 {
-    return {FileChooserKind::open, "Input WAV file", wav_filter, ".wav"};
+    return {FileChooserKind::open, "Input WAV file", wav_filter, ".wav", {}};
 }
 
 // Choosing the output asks nothing when the file exists: it is replaced only
 // when a run writes it.
 inline FileChoice output_wav()
 {
-    return {FileChooserKind::save, "Output WAV file", wav_filter, ".wav"};
+    return {FileChooserKind::save, "Output WAV file", wav_filter, ".wav", {}};
 }
 
 } // namespace vesk::choices

@@ -21,6 +21,8 @@ struct FileChoice {
     std::string filter;
     // Added to a chosen name that has no extension, with its dot (".wav").
     std::string default_extension;
+    // Where the chooser starts; empty for the toolkit's own choice.
+    std::string folder;
 };
 
 class Toolkit {

@@ -35,6 +35,7 @@ public:
     std::deque<bool> answers;                     // questions; none left is No
     std::deque<std::optional<std::string>> files; // choosers; none left cancels
     std::vector<Request> requests;
+    std::vector<std::string> folders; // where each chooser started
     // Runs on the user-interface thread after every call a worker hands
     // over, while that worker still waits: a test acts at an exact point.
     std::function<void()> afterHandOver;
@@ -67,6 +68,7 @@ public:
     std::optional<std::string> choose_file(const FileChoice& choice) override
     {
         requests.push_back({'c', choice.title});
+        folders.push_back(choice.folder);
         return next<std::optional<std::string>>(files, std::nullopt);
     }
     void play(const std::string& path) override { requests.push_back({'p', path}); }

@@ -88,6 +88,8 @@ std::optional<std::string> QtToolkit::choose_file(const FileChoice& choice)
         if (extension.startsWith(QLatin1Char('.')))
             extension.remove(0, 1);
         dialog.setDefaultSuffix(extension);
+        if (!choice.folder.empty())
+            dialog.setDirectory(QString::fromStdString(choice.folder));
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
             chosen = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath().toStdString();
     });

@@ -5,6 +5,10 @@
 #include <filesystem>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -18,6 +22,7 @@
 
 #include "ui/batch.h"
 #include "ui/control_ids.h"
+#include "ui/drop.h"
 #include "ui/file_choices.h"
 #include "ui/input_info.h"
 #include "ui/qt/about_dlg.h"
@@ -169,6 +174,12 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
 
     buildControlTable();
     connectHandlers();
+    // The edits would take a dropped file's name as text: the window takes
+    // the file instead, wherever it lands.
+    setAcceptDrops(true);
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setAcceptDrops(false);
+    batchFolder_ = presets_folder(QCoreApplication::applicationDirPath().toStdString());
     OnInitDialog();
     // The window appears at the size of its content: that first size is the
     // design size against which the scroll ranges are measured.
@@ -432,11 +443,17 @@ void CveskDlg::OnOpen()
     // the middle of the first.
     if (readingBatch_)
         return;
-    const std::optional<std::string> path = toolkit_.choose_file(choices::open_batch());
+    const std::optional<std::string> path = toolkit_.choose_file(choices::open_batch(batchFolder_));
     if (!path)
         return;
+    batchFolder_ = std::filesystem::path(*path).parent_path().string();
+    readBatchFile(*path);
+}
+
+void CveskDlg::readBatchFile(const std::string& path)
+{
     std::string text;
-    if (!batch::load_file(*path, text)) {
+    if (!batch::load_file(path, text)) {
         toolkit_.message(cannot_open_batch);
         return;
     }
@@ -463,17 +480,20 @@ void CveskDlg::OnSave()
 void CveskDlg::browse(std::string ParamRecord::*path, const FileChoice& choice)
 {
     take();
-    const std::optional<std::string> chosen = toolkit_.choose_file(choice);
-    if (!chosen)
-        return;
+    if (const std::optional<std::string> chosen = toolkit_.choose_file(choice))
+        usePath(path, *chosen);
+}
+
+void CveskDlg::usePath(std::string ParamRecord::*path, const std::string& chosen)
+{
     // The edit could not hold a longer path, and the next take would run
     // with a cut one: the path before stays.
-    if (character_count(*chosen) > max_path_length) {
+    if (character_count(chosen) > max_path_length) {
         toolkit_.message("Please choose a path of no more than " + std::to_string(max_path_length)
                          + " characters.");
         return;
     }
-    record_.*path = *chosen;
+    record_.*path = chosen;
     showRecord();
 }
 
@@ -514,6 +534,32 @@ void CveskDlg::OnInfo()
     }
     CInpinfoDlg dialog(format_input_info(info), this);
     dialog.exec();
+}
+
+void CveskDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Whatever files come are accepted here, so that a refusal can say why.
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CveskDlg::dropEvent(QDropEvent* event)
+{
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        paths.push_back(url.isLocalFile() ? url.toLocalFile().toStdString() : std::string());
+    event->acceptProposedAction();
+    // Between two runs of a batch file no run is under way, but the file
+    // is still being read.
+    const DropKind kind = classify_drop(paths, runUnderWay() || readingBatch_);
+    if (kind == DropKind::wav) {
+        take();
+        usePath(&ParamRecord::inpwavname, paths.front());
+    } else if (kind == DropKind::batch) {
+        readBatchFile(paths.front());
+    } else {
+        toolkit_.message(drop_refusal(kind));
+    }
 }
 
 void CveskDlg::reject()

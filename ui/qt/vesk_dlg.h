@@ -95,6 +95,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // A WAV file dropped on the window becomes the input, a batch file is
+    // read as Open... reads it; anything else is refused (ui/drop.h).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void OnSemitoneStep(double ParamRecord::*field, int d);
@@ -126,6 +130,10 @@ private:
     // Greys or restores "Process" and "Open...".
     void enableRunButtons(bool enable);
     void browse(std::string ParamRecord::*path, const FileChoice& choice);
+    // A path chosen or dropped into the record, unless too long for its edit.
+    void usePath(std::string ParamRecord::*path, const std::string& chosen);
+    // Open...'s reading of the batch file at `path`.
+    void readBatchFile(const std::string& path);
     void play(const std::string ParamRecord::*path);
 
     std::unique_ptr<Ui::CveskDlg> ui_;
@@ -146,6 +154,9 @@ private:
     // The user has agreed to quit: no further run is started.
     bool quitting_ = false;
     bool readingBatch_ = false;
+    // Where Open...'s chooser starts: the presets until a file is picked
+    // elsewhere, then that file's folder.
+    std::string batchFolder_;
 };
 
 } // namespace vesk

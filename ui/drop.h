@@ -1,0 +1,27 @@
+// What a file dropped on the main window is: a WAV file becomes the input, a
+// batch file is read as Open... reads it, and anything else is refused with
+// a message and changes nothing.  Decided from the file's first bytes, not
+// its name: a ".txt" may hold anything, and a WAV file may have any name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vesk {
+
+enum class DropKind { wav, batch, during_run, several, unknown };
+
+// `run_under_way` covers a batch file being read too: its runs are not to be
+// interrupted by another input or another file's parameters.
+DropKind classify_drop(const std::vector<std::string>& paths, bool run_under_way);
+
+// The message for a refused drop; empty for a WAV file or a batch file.
+std::string drop_refusal(DropKind kind);
+
+// Where the bundled device presets are, for a program in `program_folder`:
+// the build tree keeps them in examples/presets beside the program, an
+// installation in share/vesk/presets beside its bin/.  Empty when neither
+// exists.
+std::string presets_folder(const std::string& program_folder);
+
+} // namespace vesk
