@@ -20,7 +20,9 @@ std::string time_left_text(double fraction, double elapsed_seconds)
     if (!(fraction > 0) || !(elapsed_seconds > 0))
         return "time left --:--";
     // The rest of the run is taken to go at the pace of the part behind it.
-    const double left = std::ceil(elapsed_seconds * (1.0 - fraction) / fraction);
+    // A second's worth that is one only up to rounding (1 - 0.999 is a
+    // little more than 0.001) is not rounded up to the next.
+    const double left = std::ceil(elapsed_seconds * (1.0 - fraction) / fraction - 1e-6);
     if (!(left < 100.0 * 3600.0))
         return "time left --:--";
     const long seconds = static_cast<long>(left);

@@ -124,6 +124,7 @@ void CProcinfoDlg::clearLog()
 {
     loglines.clear();
     logtext.clear();
+    logline.clear();
     progress = 0;
     clock.start();
 }
