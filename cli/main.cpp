@@ -99,9 +99,12 @@ struct ProgressLine : vesk::ProgressSink {
 ProgressLine progress_line;
 
 struct StdoutLog : vesk::LogSink {
+    // The log clears the progress line only where both share a terminal.
+    bool on_terminal = isatty(STDOUT_FILENO) != 0;
     void append_log(const std::string& line) override
     {
-        progress_line.clear();
+        if (on_terminal)
+            progress_line.clear();
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }
