@@ -11,6 +11,7 @@
 
 #include "engine/engine.h"
 #include "ui/batch.h"
+#include "ui/progress_text.h"
 #include "ui/run.h"
 
 namespace {
@@ -63,9 +64,47 @@ extern "C" void on_interrupt(int)
         running_stopflag->store(1);
 }
 
+// The one-line progress display on a terminal's standard error: "\r", the
+// percentage and the time left, redrawn in place and wiped before anything
+// else is written to the terminal.  Off (and silent) when standard error is
+// not a terminal, so that scripts and logs get exactly the run's own text.
+struct ProgressLine : vesk::ProgressSink {
+    bool enabled = false;
+    std::size_t shown = 0; // characters on the line now
+    vesk::ProgressClock clock;
+
+    void report_progress(double fraction) override
+    {
+        if (!enabled)
+            return;
+        // A field as wide as the longest time left, so a shorter text
+        // overwrites a longer one.
+        char line[64];
+        const int length = std::snprintf(line, sizeof line, "\r%3d%%  %-18s", vesk::progress_percent(fraction),
+                                         vesk::time_left_text(fraction, clock.elapsed_seconds()).c_str());
+        shown = static_cast<std::size_t>(length) - 1;
+        std::fwrite(line, 1, shown + 1, stderr);
+        std::fflush(stderr);
+    }
+    void clear()
+    {
+        if (shown == 0)
+            return;
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown), "");
+        std::fflush(stderr);
+        shown = 0;
+    }
+};
+
+ProgressLine progress_line;
+
 struct StdoutLog : vesk::LogSink {
+    // The log clears the progress line only where both share a terminal.
+    bool on_terminal = isatty(STDOUT_FILENO) != 0;
     void append_log(const std::string& line) override
     {
+        if (on_terminal)
+            progress_line.clear();
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }
@@ -74,6 +113,7 @@ struct StdoutLog : vesk::LogSink {
 struct StderrMessages : vesk::MessageSink {
     void show_message(const std::string& text) override
     {
+        progress_line.clear();
         std::string line = "vesk: " + text;
         if (line.back() != '\n')
             line += '\n';
@@ -154,6 +194,8 @@ int main(int argc, char** argv)
     StdoutLog log;
     StderrMessages messages;
     vesk::Engine engine(messages, log);
+    progress_line.enabled = isatty(STDERR_FILENO) != 0;
+    engine.set_progress_sink(&progress_line);
     running_stopflag = &engine.stopflag;
     struct sigaction on_ctrl_c {};
     on_ctrl_c.sa_handler = on_interrupt;
@@ -170,8 +212,10 @@ int main(int argc, char** argv)
         if (interrupted)
             return;
         engine.params = vesk::engine_params(record);
+        progress_line.clock.start();
         if (!engine.check_params() || vesk::run_worker_steps(engine) != vesk::RunOutcome::done)
             failed = true;
+        progress_line.clear();
     };
 
     try {
@@ -195,6 +239,7 @@ int main(int argc, char** argv)
         std::fputs("vesk: cannot allocate memory\n", stderr);
         return 1;
     }
+    progress_line.clear();
     if (interrupted)
         return 130;
     return failed ? 1 : 0;

@@ -1,7 +1,8 @@
 // The simulation engine: one object holds the whole state of a run, and its
 // member functions are the operations of the chain.  The engine knows no
 // window toolkit: it reports through a MessageSink (failures, blocking until
-// the user has seen them) and a LogSink (progress lines).
+// the user has seen them), a LogSink (progress lines) and, when one is set,
+// a ProgressSink (the share of the run done).
 #pragma once
 
 #include <atomic>
@@ -23,6 +24,10 @@ public:
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
+
+    // Where the share of the run done goes; none (the default) reports
+    // nothing.  Set between runs only.
+    void set_progress_sink(ProgressSink* sink) { progress_ = sink; }
 
     // ---- parameters, written by the front-end before each run ----------
     // The run snaps fs-sim and the filter corners to whole bins and sets fs
@@ -183,6 +188,31 @@ private:
     bool release_cleared_ = false;
     bool size_run();
     void log_summary();
+
+    // The run's progress counts each step by its expected cost, in rough
+    // operations: a pass over samples costs one per sample, a stage that
+    // transforms costs a transform of sampnump points, an interpolating
+    // stage 31 taps per working output.  The costs are fixed once the run is
+    // sized, so the share done only ever grows.
+    struct StepCosts {
+        double samples_in = 0;   // reading or decoding one channel's input
+        double samples_out = 0;  // normalising and encoding one channel's output
+        double transform = 0;    // one spectral stage
+        double interpolate = 0;  // one interpolating stage
+        double sample_pass = 0;  // one pass over the working samples
+    };
+    StepCosts step_costs() const;
+    double channel_cost(const StagePlan& plan, const StepCosts& costs) const;
+    // Starts the count for a sized run: the total is the input read, every
+    // channel's chain and the output written.
+    void progress_begin();
+    // A step of the given cost is behind the run; reported unless a stop
+    // has been asked for, and always short of 1.
+    void progress_step(double cost);
+    StepCosts costs_;
+    double progress_total_ = 0;
+    double progress_done_ = 0;
+    ProgressSink* progress_ = nullptr;
 
     MessageSink& messages_;
     LogSink& log_;

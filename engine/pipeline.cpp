@@ -2,6 +2,7 @@
 // fixed order (each only when its parameters make it act), normalise and
 // encode as 24-bit samples.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/engine.h"
@@ -42,6 +43,51 @@ Engine::StagePlan Engine::plan_stages() const
     plan.jitter = params.jitteramp != 0;
     plan.output_filter = fcloout_idx != 0 || fchiout_idx < half - 1;
     return plan;
+}
+
+Engine::StepCosts Engine::step_costs() const
+{
+    // Each cost at least 1, so that every step moves the count on and the
+    // output written is always left as the last share.
+    StepCosts costs;
+    costs.samples_in = sampnuminp + 1.0;
+    costs.samples_out = sampnumout + 1.0;
+    costs.transform = sampnump * std::log2(std::max<double>(sampnump, 2)) + 1.0;
+    costs.interpolate = 31.0 * (sampnump / 2) + 1.0;
+    costs.sample_pass = sampnump + 1.0;
+    return costs;
+}
+
+// What process_channel (or pass_through) reports for one channel, step by
+// step, added up.
+double Engine::channel_cost(const StagePlan& plan, const StepCosts& c) const
+{
+    if (!plan.any())
+        return c.samples_in + c.samples_out;
+    const int transforms = plan.input_filter + plan.hold * (plan.sampling ? 2 : 1) + plan.varispeed_f +
+                           plan.sampling + plan.aperture + plan.output_filter;
+    const int interpolations = plan.resample + plan.varispeed_t + plan.jitter;
+    return c.samples_in + transforms * c.transform + interpolations * c.interpolate +
+           plan.quantization * c.sample_pass + c.samples_out;
+}
+
+void Engine::progress_begin()
+{
+    costs_ = step_costs();
+    progress_done_ = 0;
+    progress_total_ = chnr * (costs_.samples_in + channel_cost(plan_stages(), costs_) + costs_.samples_out);
+    if (progress_ != nullptr && !stopflag)
+        progress_->report_progress(0.0);
+}
+
+void Engine::progress_step(double cost)
+{
+    progress_done_ += cost;
+    if (progress_ == nullptr || stopflag || !(progress_total_ > 0))
+        return;
+    // Only the finished run reports 1 (process_wav): a step counted a little
+    // generously stays short of it.
+    progress_->report_progress(std::min(progress_done_ / progress_total_, 0.999));
 }
 
 namespace {
@@ -120,6 +166,7 @@ void Engine::pass_through(int firstch)
     });
     inpsampptr += count * channel.input_step;
     outsampptr += count * channel.output_step;
+    progress_step(costs_.samples_in + costs_.samples_out);
 }
 
 bool Engine::process_channel(int firstch)
@@ -147,6 +194,7 @@ bool Engine::process_channel(int firstch)
         });
         inpsampptr += sampnuminp * input_step;
     }
+    progress_step(costs_.samples_in);
     // What this channel knows about its arrays holds for this channel only:
     // forgotten when it ends, whichever way it ends.
     struct Forget {
@@ -178,11 +226,13 @@ bool Engine::process_channel(int firstch)
 
     if (plan.resample) {
         src_resample();
+        progress_step(costs_.interpolate);
         if (stopflag)
             return false;
     }
     if (plan.input_filter) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
+        progress_step(costs_.transform);
         if (stopflag)
             return false;
     }
@@ -190,16 +240,19 @@ bool Engine::process_channel(int firstch)
         if (plan.sampling)
             stage_sampling();
         stage_hold_aperture("hold ...\n", 0, 1.0);
+        progress_step((plan.sampling ? 2 : 1) * costs_.transform);
         if (stopflag)
             return false;
     }
     if (plan.varispeed_t) {
         stage_varispeed_t();
+        progress_step(costs_.interpolate);
         if (stopflag)
             return false;
     }
     if (plan.varispeed_f) {
         stage_varispeed_f();
+        progress_step(costs_.transform);
         if (stopflag)
             return false;
     }
@@ -207,26 +260,31 @@ bool Engine::process_channel(int firstch)
     // fs-sim.
     if (plan.quantization) {
         stage_quantization(firstch);
+        progress_step(costs_.sample_pass);
         if (stopflag)
             return false;
     }
     if (plan.sampling) {
         stage_sampling();
+        progress_step(costs_.transform);
         if (stopflag)
             return false;
     }
     if (plan.aperture) {
         stage_hold_aperture("aperture ...\n", 1, params.aperture);
+        progress_step(costs_.transform);
         if (stopflag)
             return false;
     }
     if (plan.jitter) {
         stage_jitter();
+        progress_step(costs_.interpolate);
         if (stopflag)
             return false;
     }
     if (plan.output_filter) {
         band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
+        progress_step(costs_.transform);
         if (stopflag)
             return false;
     }
@@ -244,6 +302,7 @@ bool Engine::process_channel(int firstch)
     const double* samples = sigre;
     encode_channel(channel, sampnumout, workers, [samples](uint64_t i) { return samples[i]; });
     outsampptr += uint64_t{sampnumout} * channel.output_step;
+    progress_step(costs_.samples_out);
     return true;
 }
 

@@ -216,6 +216,7 @@ RunOutcome Engine::process_wav()
 
     if (!size_run())
         return RunOutcome::failed;
+    progress_begin();
     log_summary();
     if (stopflag)
         return RunOutcome::stopped;
@@ -241,6 +242,7 @@ RunOutcome Engine::process_wav()
     if (std::fread(wavinpbuf.data(), 1, inpdatasize, input.file) != inpdatasize)
         return fail("cannot read samples");
     input.close();
+    progress_step(chnr * costs_.samples_in);
     if (stopflag)
         return RunOutcome::stopped;
 
@@ -262,6 +264,8 @@ RunOutcome Engine::process_wav()
     log_line("writing output ...\n");
     if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize || !output.commit())
         return fail("cannot write samples");
+    if (progress_ != nullptr)
+        progress_->report_progress(1.0);
     return RunOutcome::done;
 }
 

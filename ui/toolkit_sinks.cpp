@@ -27,4 +27,15 @@ void ToolkitLogSink::append_log(const std::string& line)
     toolkit_.call_on_ui([&] { show_(line); });
 }
 
+ToolkitProgressSink::ToolkitProgressSink(Toolkit& toolkit, std::function<void(double)> show)
+    : toolkit_(toolkit)
+    , show_(std::move(show))
+{
+}
+
+void ToolkitProgressSink::report_progress(double fraction)
+{
+    toolkit_.call_on_ui([&] { show_(fraction); });
+}
+
 } // namespace vesk

@@ -1,7 +1,7 @@
-// The engine's two ways out, routed through the toolkit services.  A run's
-// worker never touches a window itself: each message and each log line is
-// handed to the user-interface thread with a synchronous call, so the worker
-// waits until the box has been dismissed or the line is shown, and the
+// The engine's ways out, routed through the toolkit services.  A run's
+// worker never touches a window itself: each message, each log line and
+// each progress report is handed to the user-interface thread with a
+// synchronous call, so the worker waits until the box has been dismissed or the line is shown, and the
 // engine's text stays valid for exactly as long as it is read.
 #pragma once
 
@@ -31,6 +31,17 @@ public:
 private:
     Toolkit& toolkit_;
     std::function<void(const std::string&)> show_;
+};
+
+class ToolkitProgressSink : public ProgressSink {
+public:
+    // `show` runs on the user-interface thread, once per report, in order.
+    ToolkitProgressSink(Toolkit& toolkit, std::function<void(double)> show);
+    void report_progress(double fraction) override;
+
+private:
+    Toolkit& toolkit_;
+    std::function<void(double)> show_;
 };
 
 } // namespace vesk

@@ -1,7 +1,10 @@
 #include "ui/qt/procinfo_dlg.h"
 
 #include <QKeyEvent>
+#include <algorithm>
+#include <cmath>
 #include <QLabel>
+#include <QProgressBar>
 
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/fixed_font.h"
@@ -38,6 +41,16 @@ QLabel* ProcinfoWindow::titleLabel() const
 QLabel* ProcinfoWindow::logLabel() const
 {
     return ui_->logLabel;
+}
+
+QProgressBar* ProcinfoWindow::progressBar() const
+{
+    return ui_->progressBar;
+}
+
+QLabel* ProcinfoWindow::timeLeftLabel() const
+{
+    return ui_->timeLeftLabel;
 }
 
 void ProcinfoWindow::reject()
@@ -94,6 +107,11 @@ void CProcinfoDlg::UpdateData()
         return;
     window_->titleLabel()->setText(QString::fromStdString(title));
     window_->logLabel()->setText(QString::fromStdString(logtext));
+    // The bar in tenths of a percent, rounded down like the percentage, so
+    // it is full only for a finished run.
+    window_->progressBar()->setValue(static_cast<int>(std::floor(std::clamp(progress, 0.0, 1.0) * 1000.0)));
+    window_->timeLeftLabel()->setText(
+        progress > 0 ? QString::fromStdString(time_left_text(progress, clock.elapsed_seconds())) : QString());
 }
 
 void CProcinfoDlg::ShowWindow()
@@ -106,6 +124,15 @@ void CProcinfoDlg::clearLog()
 {
     loglines.clear();
     logtext.clear();
+    logline.clear();
+    progress = 0;
+    clock.start();
+}
+
+void CProcinfoDlg::OnProgress(double fraction)
+{
+    progress = fraction;
+    UpdateData();
 }
 
 void CProcinfoDlg::OnLogLine()

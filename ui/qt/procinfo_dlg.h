@@ -13,12 +13,14 @@
 #include <string>
 
 #include "ui/log_ring.h"
+#include "ui/progress_text.h"
 
 namespace Ui {
 class CProcinfoDlg;
 }
 
 class QLabel;
+class QProgressBar;
 
 namespace vesk {
 
@@ -34,6 +36,8 @@ public:
 
     QLabel* titleLabel() const;
     QLabel* logLabel() const;
+    QProgressBar* progressBar() const;
+    QLabel* timeLeftLabel() const;
 
 protected:
     void reject() override;
@@ -66,6 +70,8 @@ public:
 
     // A new line waits in logline: into the ring, and shown.
     void OnLogLine();
+    // The engine's latest share done (0 ... 1): the bar and the time left.
+    void OnProgress(double fraction);
     // The run is over: the stop request stands until the next run clears
     // it, the window goes and the main window is idle again.
     void OnRunDone();
@@ -76,7 +82,7 @@ public:
     // Enter: nothing.
     void OnOK() {}
 
-    // Empties the log for a new run.
+    // Empties the log and the bar for a new run, and starts its clock.
     void clearLog();
 
     int logindex() const { return loglines.logindex(); }
@@ -86,6 +92,8 @@ public:
     LogRing loglines;
     std::string logtext;
     QFont logfont;
+    double progress = 0;
+    ProgressClock clock;
 
 private:
     void OnInitDialog();

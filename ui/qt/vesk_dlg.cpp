@@ -147,10 +147,12 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
                    procinfo_->logline = line;
                    procinfo_->OnLogLine();
                })
+    , progressSink_(toolkit, [this](double fraction) { procinfo_->OnProgress(fraction); })
     , engine_(messageSink_, logSink_)
     , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
                                                [this] { enableRunButtons(true); }))
 {
+    engine_.set_progress_sink(&progressSink_);
     use_resources();
     ui_->setupUi(this);
     // A main window of its own: a task-bar entry, a sizing border and the

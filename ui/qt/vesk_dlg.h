@@ -146,6 +146,7 @@ private:
     // The engine reports through these; they must outlive it.
     ToolkitMessageSink messageSink_;
     ToolkitLogSink logSink_;
+    ToolkitProgressSink progressSink_;
     Engine engine_;
     std::unique_ptr<CProcinfoDlg> procinfo_;
     // Written true on this thread before a worker starts, false by that
