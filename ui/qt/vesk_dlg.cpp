@@ -20,6 +20,7 @@
 #include "ui/control_ids.h"
 #include "ui/file_choices.h"
 #include "ui/input_info.h"
+#include "ui/qt/listen_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/inpinfo_dlg.h"
@@ -144,7 +145,12 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
                })
     , engine_(messageSink_, logSink_)
     , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
-                                               [this] { enableRunButtons(true); }))
+                                               [this] {
+                                                   enableRunButtons(true);
+                                                   // The run's output is fresh.
+                                                   if (listen_ && listen_->isVisible())
+                                                       listen_->refresh();
+                                               }))
 {
     use_resources();
     ui_->setupUi(this);
@@ -249,6 +255,7 @@ void CveskDlg::connectHandlers()
     connect(ui_->processButton, &QPushButton::clicked, this, &CveskDlg::OnProcess);
     connect(ui_->playInputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayInput);
     connect(ui_->infoButton, &QPushButton::clicked, this, &CveskDlg::OnInfo);
+    connect(ui_->listenButton, &QPushButton::clicked, this, &CveskDlg::OnListen);
     connect(ui_->playOutputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayOutput);
     connect(ui_->resetButton, &QPushButton::clicked, this, &CveskDlg::OnReset);
     for (const SemitoneSpin& spin : semitone_spins()) {
@@ -514,6 +521,19 @@ void CveskDlg::OnInfo()
     }
     CInpinfoDlg dialog(format_input_info(info), this);
     dialog.exec();
+}
+
+void CveskDlg::OnListen()
+{
+    take();
+    if (!listen_)
+        listen_ = std::make_unique<ListenDlg>(this);
+    const std::string message = listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt);
+    listen_->show();
+    listen_->raise();
+    listen_->activateWindow();
+    if (!message.empty())
+        toolkit_.message(message);
 }
 
 void CveskDlg::reject()
