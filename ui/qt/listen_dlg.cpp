@@ -68,6 +68,7 @@ ListenDlg::ListenDlg(QWidget* parent) : QDialog(parent)
     slider_ = new QSlider(Qt::Horizontal);
     slider_->setMinimumWidth(240);
     timeLabel_ = new QLabel;
+    timeLabel_->setMinimumWidth(timeLabel_->fontMetrics().horizontalAdvance(QStringLiteral("00:00.0 / 00:00.0")));
     loopCheck_ = new QCheckBox(QStringLiteral("Loop"));
     grid->addWidget(playButton_, 2, 0);
     grid->addWidget(stopButton_, 2, 1);
@@ -127,6 +128,7 @@ std::string ListenDlg::setFiles(const std::string& input, const std::string& out
     files_[0].path = input;
     files_[1].path = output;
     refresh();
+    tick();
     return files_[0].message;
 }
 
