@@ -12,13 +12,14 @@
 namespace vesk {
 namespace {
 
-// A file whose every sample tells its own time: t / 10 (seconds).
+// A file whose every sample tells its own time: t / 10 (seconds), negated
+// on the right.
 Pcm clock_pcm(uint32_t rate, double seconds, uint32_t channels = 2)
 {
     Pcm p{rate, channels, {}};
     for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * rate); ++i)
         for (uint32_t c = 0; c < channels; ++c)
-            p.samples.push_back(static_cast<float>(i / 10.0 / rate));
+            p.samples.push_back(static_cast<float>((c ? -1 : 1) * (i / 10.0 / rate)));
     return p;
 }
 
@@ -72,6 +73,7 @@ TEST(Player, ASwitchLandsAtTheMappedTime)
         p.set_source(Player::output);
         const std::vector<float> out = pull(p, 4);
         EXPECT_NEAR(out[2] * 10.0, c.expected_out_time + 1.0 / c.device_rate, 1.5 / c.out_rate) << c.factor << " " << c.in_rate;
+        EXPECT_EQ(out[3], -out[2]);
         EXPECT_NEAR(p.position(), c.expected_out_time + 4.0 / c.device_rate, 1.5 / c.out_rate);
     }
 }
