@@ -147,9 +147,11 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
                                                [this] {
                                                    enableRunButtons(true);
-                                                   // The run's output is fresh.
+                                                   // The run's output is fresh, and its
+                                                   // speed-t maps the two files' times.
                                                    if (listen_ && listen_->isVisible())
-                                                       listen_->refresh();
+                                                       listen_->setFiles(record_.inpwavname, record_.outwavname,
+                                                                         record_.varispeedt);
                                                }))
 {
     use_resources();
