@@ -25,6 +25,7 @@
 #include "ui/drop.h"
 #include "ui/file_choices.h"
 #include "ui/input_info.h"
+#include "ui/qt/listen_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/inpinfo_dlg.h"
@@ -150,7 +151,14 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     , progressSink_(toolkit, [this](double fraction) { procinfo_->OnProgress(fraction); })
     , engine_(messageSink_, logSink_)
     , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
-                                               [this] { enableRunButtons(true); }))
+                                               [this] {
+                                                   enableRunButtons(true);
+                                                   // The run's output is fresh, and its
+                                                   // speed-t maps the two files' times.
+                                                   if (listen_ && listen_->isVisible())
+                                                       listen_->setFiles(record_.inpwavname, record_.outwavname,
+                                                                         record_.varispeedt);
+                                               }))
 {
     engine_.set_progress_sink(&progressSink_);
     use_resources();
@@ -262,6 +270,7 @@ void CveskDlg::connectHandlers()
     connect(ui_->processButton, &QPushButton::clicked, this, &CveskDlg::OnProcess);
     connect(ui_->playInputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayInput);
     connect(ui_->infoButton, &QPushButton::clicked, this, &CveskDlg::OnInfo);
+    connect(ui_->listenButton, &QPushButton::clicked, this, &CveskDlg::OnListen);
     connect(ui_->playOutputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayOutput);
     connect(ui_->resetButton, &QPushButton::clicked, this, &CveskDlg::OnReset);
     for (const SemitoneSpin& spin : semitone_spins()) {
@@ -562,6 +571,19 @@ void CveskDlg::dropEvent(QDropEvent* event)
     } else {
         toolkit_.message(drop_refusal(kind));
     }
+}
+
+void CveskDlg::OnListen()
+{
+    take();
+    if (!listen_)
+        listen_ = std::make_unique<ListenDlg>(this);
+    const std::string message = listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt);
+    listen_->show();
+    listen_->raise();
+    listen_->activateWindow();
+    if (!message.empty())
+        toolkit_.message(message);
 }
 
 void CveskDlg::reject()

@@ -26,6 +26,7 @@ class QScrollBar;
 namespace vesk {
 
 class CProcinfoDlg;
+class ListenDlg;
 
 class CveskDlg : public QDialog {
     Q_OBJECT
@@ -79,6 +80,11 @@ public:
     void OnPlayOutput();
     // Info: the input file's format, read without touching a run.
     void OnInfo();
+    // Listen: the input and the latest output in a window of their own,
+    // loudness-matched; messages about the input as Info gives them.
+    void OnListen();
+    // The Listen window once it has been opened, else null.
+    ListenDlg* listen() const { return listen_.get(); }
 
     // The engine every run of this window uses.
     Engine& engine() { return engine_; }
@@ -149,6 +155,7 @@ private:
     ToolkitProgressSink progressSink_;
     Engine engine_;
     std::unique_ptr<CProcinfoDlg> procinfo_;
+    std::unique_ptr<ListenDlg> listen_;
     // Written true on this thread before a worker starts, false by that
     // worker as the last thing it does.
     std::atomic<bool> workerRunning_{false};

@@ -1,0 +1,135 @@
+// The Listen window's player, pulled from with no sound device.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
+#include "ui/player.h"
+
+namespace vesk {
+namespace {
+
+// A file whose every sample tells its own time: t / 10 (seconds), negated
+// on the right.
+Pcm clock_pcm(uint32_t rate, double seconds, uint32_t channels = 2)
+{
+    Pcm p{rate, channels, {}};
+    for (std::size_t i = 0; i < static_cast<std::size_t>(seconds * rate); ++i)
+        for (uint32_t c = 0; c < channels; ++c)
+            p.samples.push_back(static_cast<float>((c ? -1 : 1) * (i / 10.0 / rate)));
+    return p;
+}
+
+Pcm constant_pcm(float v, std::size_t frames) { return Pcm{48000, 2, std::vector<float>(2 * frames, v)}; }
+
+std::vector<float> pull(Player& p, std::size_t frames)
+{
+    std::vector<float> out(2 * frames);
+    p.pull(out.data(), frames);
+    return out;
+}
+
+TEST(Player, ASwitchFadesWithinTheTwoFilesAndAtMostTenMilliseconds)
+{
+    Player p(48000);
+    p.load(Player::input, constant_pcm(0.5f, 48000));
+    p.load(Player::output, constant_pcm(-0.25f, 48000));
+    p.set_fade_frames(100000); // asks for more than is allowed
+    p.set_playing(true);
+    pull(p, 100);
+    ASSERT_TRUE(p.set_source(Player::output));
+    const std::vector<float> out = pull(p, 2000);
+    int between = 0;
+    for (float y : out) {
+        EXPECT_GE(y, -0.25f);
+        EXPECT_LE(y, 0.5f);
+        between += y != 0.5f && y != -0.25f;
+    }
+    EXPECT_GT(between, 0);
+    EXPECT_LE(between / 2, 480); // 10 ms at 48 kHz
+    EXPECT_EQ(out.back(), -0.25f);
+}
+
+TEST(Player, ASwitchLandsAtTheMappedTime)
+{
+    struct Case { uint32_t in_rate, out_rate, device_rate; double factor, played, expected_out_time; };
+    const Case cases[] = {
+        {48000, 48000, 48000, 1.0, 0.5, 0.5},  // times equal
+        {44100, 48000, 48000, 1.0, 0.5, 0.5},  // rate conversion: times equal
+        {48000, 48000, 48000, 2.0, 0.5, 0.25}, // output t = input t / 2
+        {48000, 32000, 48000, 0.5, 0.3, 0.6},
+    };
+    for (const Case& c : cases) {
+        Player p(c.device_rate);
+        p.load(Player::input, clock_pcm(c.in_rate, 2));
+        p.load(Player::output, clock_pcm(c.out_rate, 2));
+        p.set_time_factor(c.factor);
+        p.set_fade_frames(1);
+        p.set_playing(true);
+        pull(p, static_cast<std::size_t>(c.played * c.device_rate));
+        p.set_source(Player::output);
+        const std::vector<float> out = pull(p, 4);
+        EXPECT_NEAR(out[2] * 10.0, c.expected_out_time + 1.0 / c.device_rate, 1.5 / c.out_rate) << c.factor << " " << c.in_rate;
+        EXPECT_EQ(out[3], -out[2]);
+        EXPECT_NEAR(p.position(), c.expected_out_time + 4.0 / c.device_rate, 1.5 / c.out_rate);
+    }
+}
+
+TEST(Player, LoopWrapsToTheStartAndWithoutLoopPlayingEnds)
+{
+    for (bool loop : {true, false}) {
+        Player p(1000);
+        p.load(Player::input, clock_pcm(1000, 0.1));
+        p.set_loop(loop);
+        p.set_playing(true);
+        std::vector<float> out(2 * 250);
+        EXPECT_EQ(p.pull(out.data(), 250), loop ? 250u : 100u);
+        EXPECT_EQ(out[2 * 100], loop ? out[0] : 0.0f);
+        EXPECT_EQ(out[2 * 230], loop ? out[2 * 30] : 0.0f);
+        EXPECT_EQ(p.playing(), loop);
+    }
+}
+
+TEST(Player, MonoPlaysOnBothSidesAndTheGainApplies)
+{
+    Player p(48000);
+    p.load(Player::input, Pcm{48000, 1, {0.5f, -0.25f}});
+    p.set_gain_db(Player::input, -20 * std::log10(2.0));
+    p.set_playing(true);
+    const std::vector<float> out = pull(p, 2);
+    EXPECT_EQ(out, (std::vector<float>{0.25f, 0.25f, -0.125f, -0.125f}));
+}
+
+TEST(Player, TheLouderFileIsTurnedDownToTheQuieter)
+{
+    struct Case { double in, out; bool on; double in_db, out_db; };
+    const Case cases[] = {{-14, -18.2, true, -4.2, 0}, {-23, -20, true, 0, -3},
+                          {-14, -18, false, 0, 0},     {-HUGE_VAL, -18, true, 0, 0}};
+    for (const Case& c : cases) {
+        const MatchGains g = match_gains(c.in, c.out, c.on);
+        EXPECT_NEAR(g.input_db, c.in_db, 1e-12);
+        EXPECT_NEAR(g.output_db, c.out_db, 1e-12);
+    }
+    EXPECT_EQ(format_time(65.25), "1:05.3");
+    EXPECT_EQ(format_time(59.96), "1:00.0");
+}
+
+TEST(Player, DecodingKeepsChannels0And1AndRefusesWhatItCannotHold)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("three.wav");
+    test::write_file(path, test::make_pcm_wav(3, 22050, 16, {{16384, -32768}, {-8192, 32767}, {1, 1}}));
+    Pcm pcm;
+    ASSERT_EQ(decode_wav(path, pcm, 1 << 20), DecodeResult::ok);
+    EXPECT_EQ(pcm.rate, 22050u);
+    EXPECT_EQ(pcm.samples, (std::vector<float>{0.5f, -0.25f, -1.0f, 32767 / 32768.0f}));
+    EXPECT_EQ(decode_wav(path, pcm, 15), DecodeResult::too_large); // 16 bytes needed
+    EXPECT_EQ(decode_message(decode_wav(dir.file("none.wav"), pcm, 1 << 20)), "cannot open WAV input");
+    EXPECT_EQ(pcm.samples.size(), 4u); // a failure leaves what was held
+}
+
+} // namespace
+} // namespace vesk

@@ -1,0 +1,114 @@
+// The Listen window's player, free of any audio API: the input and the
+// output held in memory, read out as interleaved stereo float frames at one
+// rate, with a switch between the two that keeps the place in the music and
+// crossfades instead of clicking.  The sound device pulls frames; the window
+// sets the controls.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ui/input_info.h"
+
+namespace vesk {
+
+// A decoded file: channels 0 and 1 only (a mono file keeps its one), as
+// floats of full scale, interleaved.
+struct Pcm {
+    uint32_t rate = 0;
+    uint32_t channels = 0; // 1 or 2
+    std::vector<float> samples;
+    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
+    double seconds() const { return rate ? static_cast<double>(frames()) / rate : 0.0; }
+};
+
+enum class DecodeResult { ok, cannot_open, invalid_format, not_pcm, too_large };
+
+// Reads the whole PCM WAV file at `path`.  A file whose decoded samples
+// would take more than `max_bytes` is refused before anything is held.
+DecodeResult decode_wav(const std::string& path, Pcm& pcm, std::size_t max_bytes);
+
+// The same words as Info for the failures they share.
+std::string decode_message(DecodeResult result);
+
+// The gain for each file that plays the louder one at the quieter one's
+// integrated loudness (LUFS); 0 dB for both when matching is off or either
+// figure is not finite (silence).
+struct MatchGains {
+    double input_db = 0.0;
+    double output_db = 0.0;
+};
+MatchGains match_gains(double input_lufs, double output_lufs, bool on);
+
+// "m:ss.s"
+std::string format_time(double seconds);
+
+class Player {
+public:
+    enum Source { input = 0, output = 1 };
+
+    // The longest crossfade a switch takes.
+    static constexpr double max_fade_seconds = 0.010;
+
+    explicit Player(uint32_t rate = 48000) : rate_(rate) {}
+
+    // Changes of data and rate: never while pull() runs (the window stops
+    // the sound first).  Loading the playing file keeps its time.
+    void set_rate(uint32_t rate) { rate_ = rate; }
+    uint32_t rate() const { return rate_; }
+    void load(Source s, Pcm pcm);
+    void clear(Source s);
+    bool has(Source s) const { return pcm_[s].frames() > 0; }
+    const Pcm& pcm(Source s) const { return pcm_[s]; }
+
+    // Output time t corresponds to input time t * factor (vari-speed in time;
+    // 1 with rate conversion alone).
+    void set_time_factor(double factor) { factor_ = factor > 0 ? factor : 1.0; }
+    // Frames a switch fades over, cut at max_fade_seconds.
+    void set_fade_frames(uint32_t frames) { fade_request_ = frames; }
+
+    // The controls, safe from any thread while pull() runs on another.
+    // A switch to a file not loaded is refused.
+    bool set_source(Source s);
+    Source source() const { return static_cast<Source>(target_.load()); }
+    void set_playing(bool on) { playing_ = on; }
+    bool playing() const { return playing_; }
+    void stop();
+    void set_loop(bool on) { loop_ = on; }
+    void set_gain_db(Source s, double db);
+    // A time of the source now chosen, in seconds.
+    void seek(double seconds) { seek_ = seconds < 0 ? 0 : seconds; }
+    double position() const { return position_; }
+    double duration() const { return pcm_[source()].seconds(); }
+
+    // Fills `frames` stereo frames (2 * frames floats); silence while not
+    // playing.  Returns the frames that carried sound.
+    std::size_t pull(float* out, std::size_t frames);
+
+private:
+    double read(int s, double pos, int side) const;
+    double mapped(int from, double pos) const; // pos of `from` in the other's frames
+    uint32_t fade_frames() const;
+
+    uint32_t rate_;
+    Pcm pcm_[2];
+    double factor_ = 1.0;
+    uint32_t fade_request_ = 480;
+
+    std::atomic<int> target_{input};
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> loop_{false};
+    std::atomic<double> gain_[2] = {1.0, 1.0};
+    std::atomic<double> seek_{-1.0};
+    std::atomic<double> position_{0.0};
+
+    // The reading side's own state, touched by pull() only.
+    int current_ = input;
+    double pos_[2] = {0, 0}; // frames of each file
+    uint32_t fade_left_ = 0, fade_len_ = 0;
+};
+
+} // namespace vesk
