@@ -163,6 +163,16 @@ int limit_interpolator_lanes(int lanes)
     return kernels().lanes;
 }
 
+double sinc_read(const double (&window)[sinc_window_length], double frac)
+{
+    // The taps reach 15 samples either side of the centre, all inside the
+    // window, so the circular reading never wraps onto the other end.
+    double value = 0.0;
+    kernels().one({window, nullptr, &value, nullptr, sinc_window_length}, frac, sinc_window_centre,
+                  sinc_window_length, 0);
+    return value;
+}
+
 void Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
 {
     kernels().one({sigre, values, tmpre, outim, sampnump}, x, center, len, outidx);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "engine/interpolator.h"
 #include "engine/sample_codec.h"
 #include "wav/wav_header.h"
 
@@ -175,10 +176,15 @@ double Player::read(int s, double pos, int side) const
     const double frac = pos - static_cast<double>(i);
     if (frac == 0.0)
         return x0;
-    // Between two samples the line through them: a rate the device does
-    // not take is converted plainly, not with the engine's windowed sinc.
-    const double x1 = i + 1 < n ? p.samples[(i + 1) * p.channels + c] : 0.0;
-    return x0 + (x1 - x0) * frac;
+    // Between samples (a rate the device does not take, or a switch that
+    // lands between two) the chain's own windowed sinc, so what is heard is
+    // converted as the chain would convert it.
+    double window[sinc_window_length];
+    for (int k = 0; k < sinc_window_length; ++k) {
+        const auto at = static_cast<int64_t>(i) + k - sinc_window_centre;
+        window[k] = at >= 0 && static_cast<std::size_t>(at) < n ? p.samples[at * p.channels + c] : 0.0;
+    }
+    return sinc_read(window, frac);
 }
 
 std::size_t Player::pull(float* out, std::size_t frames)
