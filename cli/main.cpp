@@ -3,16 +3,24 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include "analysis/run_spectra.h"
 #include "engine/engine.h"
 #include "ui/batch.h"
 #include "ui/progress_text.h"
 #include "ui/run.h"
+#ifdef VESK_HAVE_PLOT
+#include "ui/qt/spectra_plot.h"
+#endif
 
 namespace {
 
@@ -43,6 +51,16 @@ std::string help_text()
         "Frequencies and factors (fssim, the four filter corners, varispeedt and\n"
         "varispeedf) also take the semitone form: ST raises the current value by one\n"
         "semitone, ST-12 lowers it by an octave, ST7 raises it by a fifth.\n"
+        "\n"
+        "--spectra FORMAT (png, svg or csv) writes, after each run that succeeds, the\n"
+        "spectra of channel 0 of its input and output with the chain's predictions\n"
+        "to OUT.spectra.FORMAT beside the output, where OUT is the output path\n"
+        "without a final \".wav\"; csv also writes the predictions to\n"
+        "OUT.predicted.csv. A spectra file that cannot be written is a failure\n"
+        "(status 1); the run's WAV output stays.\n"
+#ifndef VESK_HAVE_PLOT
+        "This build has no desktop program: it writes csv only.\n"
+#endif
         "\n"
         "The run's log goes to standard output; messages go to standard error.\n"
         "Exit status: 0 when every run succeeded (or there was none); 1 when a source\n"
@@ -127,6 +145,76 @@ struct Source {
     std::string text;
 };
 
+// A file written whole or not at all: under a temporary name in the same
+// folder, then renamed over `path`, so a failed write (or a folder in the
+// way) leaves no part of a file behind.
+bool write_whole(const std::string& path, const std::function<bool(const std::string&)>& write)
+{
+    const std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    if (write(temp) && std::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    std::remove(temp.c_str());
+    return false;
+}
+
+bool write_text(const std::string& path, const std::string& text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// The spectra files of a run that ended well, from channel 0 of its input
+// and output and the parameters as the run left them (fs-sim and the
+// corners snapped, fs set).  False, with a message for each file that could
+// not be had; the run's WAV output stays either way.
+bool write_spectra(const vesk::Params& params, const std::string& format, vesk::MessageSink& messages)
+{
+    const std::string output_path = params.outwavname.value_or("");
+    std::string base = output_path;
+    if (base.ends_with(".wav"))
+        base.resize(base.size() - 4);
+    vesk::analysis::Channel input, output;
+    std::string error;
+    if (!vesk::analysis::read_channel(params.inpwavname.value_or(""), 0, input, error) ||
+        !vesk::analysis::read_channel(output_path, 0, output, error)) {
+        messages.show_message("cannot write spectra files: " + error);
+        return false;
+    }
+    const vesk::analysis::RunSpectra run = vesk::analysis::analyse_run(input, output, params);
+    std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> files;
+    if (format == "csv") {
+        files.emplace_back(base + ".spectra.csv", [&](const std::string& temp) {
+            return write_text(temp, vesk::analysis::spectra_csv(run.input, run.output));
+        });
+        files.emplace_back(base + ".predicted.csv", [&](const std::string& temp) {
+            return write_text(temp, vesk::analysis::predicted_csv(run.predictions));
+        });
+    }
+#ifdef VESK_HAVE_PLOT
+    else {
+        const std::string title = std::filesystem::path(base).filename().string();
+        files.emplace_back(base + ".spectra." + format, [&, title](const std::string& temp) {
+            return vesk::write_spectra_picture(run, title, format, temp);
+        });
+    }
+#endif
+    bool written = true;
+    for (const auto& [path, write] : files) {
+        if (!write_whole(path, write)) {
+            messages.show_message("cannot write spectra file " + path);
+            written = false;
+        }
+    }
+    return written;
+}
+
 bool load_source(const Source& source, std::string& text)
 {
     switch (source.kind) {
@@ -160,6 +248,7 @@ bool load_source(const Source& source, std::string& text)
 int main(int argc, char** argv)
 {
     std::vector<Source> sources;
+    std::string spectra_format; // empty: no spectra
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -176,6 +265,24 @@ int main(int argc, char** argv)
                 return 2;
             }
             sources.push_back({Source::line, argv[++i]});
+        } else if (!options_done && arg == "--spectra") {
+            if (i + 1 >= argc) {
+                std::fputs("vesk-batch: --spectra needs a format (png, svg or csv)\n", stderr);
+                std::fputs(usage_text, stderr);
+                return 2;
+            }
+            spectra_format = argv[++i];
+            if (spectra_format != "png" && spectra_format != "svg" && spectra_format != "csv") {
+                std::fprintf(stderr, "vesk-batch: unknown spectra format '%s' (png, svg or csv)\n", spectra_format.c_str());
+                std::fputs(usage_text, stderr);
+                return 2;
+            }
+#ifndef VESK_HAVE_PLOT
+            if (spectra_format != "csv") {
+                std::fprintf(stderr, "vesk-batch: --spectra %s needs the desktop build (csv is available)\n", spectra_format.c_str());
+                return 2;
+            }
+#endif
         } else if (arg == "-") {
             sources.push_back({Source::standard_input, arg});
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -214,6 +321,8 @@ int main(int argc, char** argv)
         engine.params = vesk::engine_params(record);
         progress_line.clock.start();
         if (!engine.check_params() || vesk::run_worker_steps(engine) != vesk::RunOutcome::done)
+            failed = true;
+        else if (!spectra_format.empty() && !interrupted && !write_spectra(engine.params, spectra_format, messages))
             failed = true;
         progress_line.clear();
     };

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "analysis/run_spectra.h"
 #include "tests/support/batch_runs.h"
 #include "ui/params.h"
 
@@ -19,7 +20,13 @@ TEST(VeskBatch, UsageErrorsEndWith2AndHelpWith0)
 {
     const std::string usage = "usage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n";
     for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{}, usage}, {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage}, {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage}}) {
+             {{}, usage}, {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage}, {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage},
+             {{"--spectra"}, "vesk-batch: --spectra needs a format (png, svg or csv)\n" + usage},
+             {{"--spectra", "wav", "-e", "process"}, "vesk-batch: unknown spectra format 'wav' (png, svg or csv)\n" + usage},
+#ifndef VESK_HAVE_PLOT
+             {{"--spectra", "png", "-e", "process"}, "vesk-batch: --spectra png needs the desktop build (csv is available)\n"},
+#endif
+         }) {
         const test::ProcessResult run = vesk_batch(args);
         EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(2, err, std::string()));
     }
@@ -68,6 +75,44 @@ TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"first.txt", "float.wav", "in.wav", "out.wav", "same.wav"}));
     run = vesk_batch({dir.file("missing.txt")});
     EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open file\n"));
+}
+
+// --spectra csv: the same log, and the analysis of channel 0 beside the output (a final ".wav" dropped); none
+// after a failed run; a file that cannot be written makes the status 1 and keeps the WAV.
+TEST(VeskBatch, SpectraCsvBesideTheOutputOfEachGoodRun)
+{
+    test::TempDir dir;
+    test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, {test::ramp(9000, 4500), test::ramp(9000, 14000)}));
+    const auto run_text = [&](const std::string& out) { return "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file(out) + "\nfssim 6001 process"; };
+    const test::ProcessResult plain = vesk_batch({"-e", run_text("plain.wav")});
+    test::ProcessResult run = vesk_batch({"--spectra", "csv", "-e", run_text("plain.wav"), "-e", run_text("out")});
+    EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(0, "", plain.out + plain.out));
+    test::RecordingMessages messages;
+    test::RecordingLog log;
+    Engine engine(messages, log);
+    engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("same.wav"), .fssim = 6001};
+    ASSERT_EQ(engine.process_wav(), RunOutcome::done);
+    analysis::Channel input, output;
+    std::string error;
+    ASSERT_TRUE(analysis::read_channel(dir.file("in.wav"), 0, input, error) && analysis::read_channel(dir.file("same.wav"), 0, output, error));
+    const analysis::RunSpectra spectra = analysis::analyse_run(input, output, engine.params);
+    const auto text = [&](const std::string& name) { const std::vector<uint8_t> bytes = test::read_file(dir.file(name)); return std::string(bytes.begin(), bytes.end()); };
+    for (const std::string out : {"plain", "out"}) {
+        const std::string csv = text(out + ".spectra.csv");
+        EXPECT_EQ(csv.rfind("frequency_hz,input_dbfs,output_dbfs\n", 0), 0u);
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 4097);
+        EXPECT_EQ(csv, analysis::spectra_csv(spectra.input, spectra.output));
+        EXPECT_EQ(text(out + ".predicted.csv").rfind("kind,frequency_hz,level_dbfs\ntone,", 0), 0u);
+        EXPECT_EQ(text(out + ".predicted.csv"), analysis::predicted_csv(spectra.predictions));
+    }
+    std::filesystem::create_directory(dir.file("dir.spectra.csv"));
+    run = vesk_batch({"--spectra", "csv", "-e", run_text("dir.wav")});
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot write spectra file " + dir.file("dir.spectra.csv") + "\n"));
+    run = vesk_batch({"--spectra", "csv", "-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("gone.wav") + "\nprocess"});
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open WAV input\n"));
+    EXPECT_EQ(test::read_file(dir.file("dir.wav")), test::read_file(dir.file("plain.wav")));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"dir.predicted.csv", "dir.spectra.csv", "dir.wav", "in.wav", "out", "out.predicted.csv", "out.spectra.csv",
+                                                       "plain.predicted.csv", "plain.spectra.csv", "plain.wav", "same.wav"}));
 }
 
 TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)
