@@ -26,6 +26,7 @@
 #include "ui/file_choices.h"
 #include "ui/input_info.h"
 #include "ui/qt/listen_dlg.h"
+#include "ui/qt/spectra_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/inpinfo_dlg.h"
@@ -158,6 +159,8 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
                                                    if (listen_ && listen_->isVisible())
                                                        listen_->setFiles(record_.inpwavname, record_.outwavname,
                                                                          record_.varispeedt);
+                                                   if (runSucceeded_ || (spectra_ && spectra_->isVisible()))
+                                                       OnSpectra();
                                                }))
 {
     engine_.set_progress_sink(&progressSink_);
@@ -271,6 +274,7 @@ void CveskDlg::connectHandlers()
     connect(ui_->playInputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayInput);
     connect(ui_->infoButton, &QPushButton::clicked, this, &CveskDlg::OnInfo);
     connect(ui_->listenButton, &QPushButton::clicked, this, &CveskDlg::OnListen);
+    connect(ui_->spectraButton, &QPushButton::clicked, this, &CveskDlg::OnSpectra);
     connect(ui_->playOutputButton, &QPushButton::clicked, this, &CveskDlg::OnPlayOutput);
     connect(ui_->resetButton, &QPushButton::clicked, this, &CveskDlg::OnReset);
     for (const SemitoneSpin& spin : semitone_spins()) {
@@ -419,8 +423,12 @@ void CveskDlg::startRun()
 
 void CveskDlg::run_worker()
 {
-    run_worker_steps(engine_, [this] { toolkit_.pause(done_pause_ms); });
-    toolkit_.call_on_ui([this] { procinfo_->OnRunDone(); });
+    const RunOutcome outcome = run_worker_steps(engine_, [this] { toolkit_.pause(done_pause_ms); });
+    toolkit_.call_on_ui([this, outcome] {
+        runSucceeded_ = outcome == RunOutcome::done;
+        ranOnce_ = true;
+        procinfo_->OnRunDone();
+    });
     // The last touch of this window: once false, the window may go.
     workerRunning_ = false;
 }
@@ -445,6 +453,9 @@ void CveskDlg::enableRunButtons(bool enable)
 {
     ui_->processButton->setEnabled(enable);
     ui_->openButton->setEnabled(enable);
+    // The output is being written, and the engine's parameters are the
+    // worker's, until the run ends.
+    ui_->spectraButton->setEnabled(enable);
 }
 
 void CveskDlg::OnOpen()
@@ -584,6 +595,18 @@ void CveskDlg::OnListen()
     listen_->activateWindow();
     if (!message.empty())
         toolkit_.message(message);
+}
+
+void CveskDlg::OnSpectra()
+{
+    take();
+    if (!spectra_)
+        spectra_ = std::make_unique<SpectraDlg>(toolkit_, this);
+    // After a run the engine holds its parameters as the chain used them;
+    // before the first, the record's are the best guess.
+    spectra_->setRun(record_.inpwavname, record_.outwavname, ranOnce_ ? engine_.params : engine_params(record_));
+    spectra_->show();
+    spectra_->raise();
 }
 
 void CveskDlg::reject()

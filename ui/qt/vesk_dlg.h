@@ -27,6 +27,7 @@ namespace vesk {
 
 class CProcinfoDlg;
 class ListenDlg;
+class SpectraDlg;
 
 class CveskDlg : public QDialog {
     Q_OBJECT
@@ -85,6 +86,11 @@ public:
     void OnListen();
     // The Listen window once it has been opened, else null.
     ListenDlg* listen() const { return listen_.get(); }
+    // Spectra: the input and the latest output analysed with the parameters
+    // of the last run; opened by itself after each successful run.
+    void OnSpectra();
+    // The Spectra window once it has been opened, else null.
+    SpectraDlg* spectra() const { return spectra_.get(); }
 
     // The engine every run of this window uses.
     Engine& engine() { return engine_; }
@@ -156,6 +162,9 @@ private:
     Engine engine_;
     std::unique_ptr<CProcinfoDlg> procinfo_;
     std::unique_ptr<ListenDlg> listen_;
+    std::unique_ptr<SpectraDlg> spectra_;
+    bool runSucceeded_ = false; // handed over by the worker with the run's end
+    bool ranOnce_ = false;
     // Written true on this thread before a worker starts, false by that
     // worker as the last thing it does.
     std::atomic<bool> workerRunning_{false};

@@ -1,0 +1,220 @@
+#include "ui/qt/spectra_dlg.h"
+
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/qt/spectra_plot.h"
+
+namespace vesk {
+
+SpectraPlot::SpectraPlot(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setMinimumSize(640, 380);
+}
+
+void SpectraPlot::resetZoom()
+{
+    low = default_low_hz;
+    high = run ? std::max(default_high_hz(*run), low * 10) : low * 10;
+    update();
+}
+
+void SpectraPlot::zoom(double factor, double hz)
+{
+    if (!run)
+        return;
+    const double floor = default_low_hz, ceiling = std::max(default_high_hz(*run), floor * 10);
+    hz = std::clamp(hz, low, high);
+    // The pointer's frequency stays where it is; the span keeps at least a
+    // tenth of an octave.
+    double l = hz * std::pow(low / hz, factor), h = hz * std::pow(high / hz, factor);
+    if (h / l < std::pow(2.0, 0.1))
+        return;
+    if (l < floor) { h *= floor / l; l = floor; }
+    if (h > ceiling) { l = std::max(floor, l * ceiling / h); h = ceiling; }
+    low = l;
+    high = h;
+    update();
+}
+
+void SpectraPlot::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (run)
+        draw_spectra(painter, rect(), *run, title, low, high);
+    else
+        painter.fillRect(rect(), Qt::white);
+}
+
+void SpectraPlot::mouseMoveEvent(QMouseEvent* event)
+{
+    const QRectF frame = spectra_frame(rect(), font());
+    if (run && pointed && frame.contains(event->position()))
+        pointed(frequency_at(frame, event->position().x(), low, high));
+}
+
+void SpectraPlot::wheelEvent(QWheelEvent* event)
+{
+    const QRectF frame = spectra_frame(rect(), font());
+    const double steps = event->angleDelta().y() / 120.0;
+    zoom(std::pow(0.8, steps), frequency_at(frame, event->position().x(), low, high));
+    event->accept();
+}
+
+SpectraDlg::SpectraDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolkit_(toolkit)
+{
+    setWindowTitle(QStringLiteral("Spectra"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Channel:"), this));
+    channelBox_ = new QComboBox(this);
+    channelBox_->setObjectName(QStringLiteral("channelBox"));
+    row->addWidget(channelBox_);
+    row->addSpacing(20);
+    auto* zoomIn = new QPushButton(QStringLiteral("+"), this);
+    auto* zoomOut = new QPushButton(QStringLiteral("-"), this);
+    auto* reset = new QPushButton(QStringLiteral("Whole range"), this);
+    for (QPushButton* b : {zoomIn, zoomOut, reset}) {
+        b->setAutoDefault(false);
+        row->addWidget(b);
+    }
+    zoomIn->setToolTip(QStringLiteral("Zoom in on the frequency axis (or turn the mouse wheel)"));
+    zoomOut->setToolTip(QStringLiteral("Zoom out on the frequency axis"));
+    row->addSpacing(20);
+    statusLabel_ = new QLabel(this);
+    row->addWidget(statusLabel_, 1);
+    layout->addLayout(row);
+    plot_ = new SpectraPlot(this);
+    layout->addWidget(plot_, 1);
+    readoutLabel_ = new QLabel(QStringLiteral("Point at the picture to read the levels."), this);
+    readoutLabel_->setTextFormat(Qt::PlainText);
+    layout->addWidget(readoutLabel_);
+    resize(1000, 640);
+
+    auto centre = [this] { return std::sqrt(plot_->low * plot_->high); };
+    connect(zoomIn, &QPushButton::clicked, this, [this, centre] { plot_->zoom(0.5, centre()); });
+    connect(zoomOut, &QPushButton::clicked, this, [this, centre] { plot_->zoom(2.0, centre()); });
+    connect(reset, &QPushButton::clicked, this, [this] { plot_->resetZoom(); });
+    plot_->pointed = [this](double hz) { readoutLabel_->setText(readoutAt(hz)); };
+    connect(channelBox_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0 && static_cast<uint32_t>(index) != request_.channel) {
+            request_.channel = static_cast<uint32_t>(index);
+            analyse();
+        }
+    });
+}
+
+SpectraDlg::~SpectraDlg()
+{
+    // The worker hands its result over on this thread, so the wait must
+    // keep serving events.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+        if (running_->load() == 0)
+            loop.quit();
+    });
+    if (running_->load() > 0) {
+        poll.start(10);
+        loop.exec();
+    }
+}
+
+void SpectraDlg::setRun(const std::string& input, const std::string& output, const Params& params)
+{
+    request_.input = input;
+    request_.output = output;
+    request_.params = params;
+    analyse();
+}
+
+void SpectraDlg::analyse()
+{
+    statusLabel_->setText(QStringLiteral("analysing ..."));
+    // An analysis still under way goes on, but its result is dropped.
+    const int generation = ++generation_;
+    const Request request = request_;
+    running_->fetch_add(1);
+    Toolkit* toolkit = &toolkit_;
+    std::shared_ptr<std::atomic<int>> running = running_;
+    toolkit_.start_thread([this, toolkit, running, request, generation] {
+        analysis::Channel input, output;
+        std::string error;
+        std::optional<analysis::RunSpectra> run;
+        if (analysis::read_channel(request.input, request.channel, input, error)
+            && analysis::read_channel(request.output, request.channel, output, error))
+            run = analysis::analyse_run(input, output, request.params);
+        else if (error.empty())
+            error = "cannot read the files";
+        toolkit->call_on_ui([&] {
+            if (generation != generation_)
+                return;
+            shown_ = generation;
+            received(request, std::move(run), input.channels, error);
+        });
+        running->fetch_sub(1);
+    });
+}
+
+void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
+                          const std::string& error)
+{
+    if (!run) {
+        statusLabel_->setText(QString::fromStdString(error));
+        plot_->run.reset();
+        plot_->update();
+        return;
+    }
+    const QSignalBlocker block(channelBox_);
+    if (channelBox_->count() != static_cast<int>(channels)) {
+        channelBox_->clear();
+        for (uint32_t c = 0; c < channels; ++c)
+            channelBox_->addItem(QString::number(c));
+    }
+    channelBox_->setCurrentIndex(static_cast<int>(std::min(request.channel, channels - 1)));
+    const bool fresh = !plot_->run;
+    plot_->run = std::move(run);
+    plot_->title = QStringLiteral("%1 and %2, channel %3")
+                       .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
+                            QFileInfo(QString::fromStdString(request.output)).fileName())
+                       .arg(request.channel)
+                       .toStdString();
+    statusLabel_->setText(QString());
+    if (fresh)
+        plot_->resetZoom();
+    plot_->update();
+}
+
+QString SpectraDlg::status() const
+{
+    return statusLabel_->text();
+}
+
+QString SpectraDlg::readoutAt(double hz) const
+{
+    if (!plot_->run)
+        return QString();
+    auto level = [hz](const analysis::Spectrum& s) {
+        const double db = level_at(s, hz);
+        return std::isnan(db) ? QStringLiteral("-") : QStringLiteral("%1 dBFS").arg(db, 0, 'f', 1);
+    };
+    return QStringLiteral("%1 Hz    input %2    output %3")
+        .arg(hz, 0, 'f', hz < 100 ? 1 : 0)
+        .arg(level(plot_->run->input), level(plot_->run->output));
+}
+
+} // namespace vesk

@@ -1,0 +1,85 @@
+// The Spectra window: one channel of the input and the latest output as
+// spectra, with what the chain's theory predicts over them.  The files are
+// analysed on a worker so the window stays responsive; the picture is the
+// one vesk-batch writes (spectra_plot.h).
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "analysis/run_spectra.h"
+#include "engine/params.h"
+#include "ui/toolkit.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace vesk {
+
+// The drawing area: the spectra between low and high, zoomed by the wheel
+// around the pointer.
+class SpectraPlot : public QWidget {
+public:
+    explicit SpectraPlot(QWidget* parent);
+    std::optional<analysis::RunSpectra> run;
+    std::string title;
+    double low = 0, high = 0;
+    std::function<void(double hz)> pointed; // the frequency under the pointer
+    // Narrows (factor < 1) or widens the span around `hz`, within the
+    // default span.
+    void zoom(double factor, double hz);
+    void resetZoom();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+};
+
+class SpectraDlg : public QDialog {
+public:
+    SpectraDlg(Toolkit& toolkit, QWidget* parent = nullptr);
+    // Waits for an analysis under way: its hand-over comes to this window.
+    ~SpectraDlg() override;
+
+    // Analyses the files of a run with `params` as the run left them,
+    // starting with the channel shown.
+    void setRun(const std::string& input, const std::string& output, const Params& params);
+
+    // True until the latest request's result has arrived.
+    bool busy() const { return generation_ != shown_; }
+    QComboBox* channelBox() const { return channelBox_; }
+    SpectraPlot* plot() const { return plot_; }
+    QString status() const;
+    // The readout's text for a frequency: both levels there.
+    QString readoutAt(double hz) const;
+
+private:
+    struct Request {
+        std::string input, output;
+        Params params;
+        uint32_t channel = 0;
+    };
+    void analyse();
+    void received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
+                  const std::string& error);
+
+    Toolkit& toolkit_;
+    Request request_;
+    int generation_ = 0, shown_ = 0; // the latest request, and the one whose result is shown
+    // Workers under way; the last thing each worker touches.
+    std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
+
+    QComboBox* channelBox_;
+    QLabel* statusLabel_;
+    QLabel* readoutLabel_;
+    SpectraPlot* plot_;
+};
+
+} // namespace vesk
