@@ -34,8 +34,12 @@ TEST_F(Spectra, OpensAfterARunWithTheInputsChannelsAndLevels)
     for (int c : {0, 1}) for (int i = 0; i < 48000; ++i)
         samples[c][i] = static_cast<int32_t>(std::lround((c ? 0.05 : 0.5) * 32767 * std::sin(2 * M_PI * hz * i / 48000)));
     test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 48000, 16, samples));
-    type("inpwavnameEdit", dir.file("in.wav"));
     type("outwavnameEdit", dir.file("out.wav"));
+    type("inpwavnameEdit", dir.file("missing.wav"));
+    click("processButton");
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_FALSE(dlg->spectra()) << "a failed run has no spectra to show";
+    type("inpwavnameEdit", dir.file("in.wav"));
     click("processButton");
     ASSERT_TRUE(waitForIdle() && QTest::qWaitFor([&] { return dlg->spectra() && !dlg->spectra()->busy(); }, 30000));
     EXPECT_EQ(dlg->spectra()->channelBox()->count(), 2);

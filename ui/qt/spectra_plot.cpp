@@ -327,6 +327,10 @@ bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& t
         static int argc = 3;
         static char arg0[] = "vesk", arg1[] = "-platform", arg2[] = "offscreen";
         static char* argv[] = {arg0, arg1, arg2, nullptr};
+        // The toolkit's own notices (a missing runtime folder, fonts) are
+        // no concern of the caller, whose standard error carries its own
+        // messages only.
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         new QGuiApplication(argc, argv);
     }
     const QSize size(1200, 700);

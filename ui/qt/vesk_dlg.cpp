@@ -159,8 +159,10 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
                                                    if (listen_ && listen_->isVisible())
                                                        listen_->setFiles(record_.inpwavname, record_.outwavname,
                                                                          record_.varispeedt);
-                                                   if (runSucceeded_ || (spectra_ && spectra_->isVisible()))
-                                                       OnSpectra();
+                                                   // Only a written output has spectra to show;
+                                                   // the files and parameters are the run's.
+                                                   if (runSucceeded_)
+                                                       showSpectra(engine_.params);
                                                }))
 {
     engine_.set_progress_sink(&progressSink_);
@@ -600,11 +602,18 @@ void CveskDlg::OnListen()
 void CveskDlg::OnSpectra()
 {
     take();
+    // After a run of these files the engine holds its parameters as the
+    // chain used them; otherwise the record's are the best guess.
+    const Params& last = engine_.params;
+    const bool same_files = ranOnce_ && last.inpwavname == record_.inpwavname && last.outwavname == record_.outwavname;
+    showSpectra(same_files ? last : engine_params(record_));
+}
+
+void CveskDlg::showSpectra(const Params& run)
+{
     if (!spectra_)
         spectra_ = std::make_unique<SpectraDlg>(toolkit_, this);
-    // After a run the engine holds its parameters as the chain used them;
-    // before the first, the record's are the best guess.
-    spectra_->setRun(record_.inpwavname, record_.outwavname, ranOnce_ ? engine_.params : engine_params(record_));
+    spectra_->setRun(run.inpwavname.value_or(""), run.outwavname.value_or(""), run);
     spectra_->show();
     spectra_->raise();
 }

@@ -89,6 +89,7 @@ public:
     // Spectra: the input and the latest output analysed with the parameters
     // of the last run; opened by itself after each successful run.
     void OnSpectra();
+    void showSpectra(const Params& run);
     // The Spectra window once it has been opened, else null.
     SpectraDlg* spectra() const { return spectra_.get(); }
 
