@@ -1,7 +1,6 @@
 #include "ui/qt/spectra_dlg.h"
 
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cmath>
 
 #include "ui/qt/spectra_plot.h"
@@ -120,18 +121,12 @@ SpectraDlg::SpectraDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), too
 
 SpectraDlg::~SpectraDlg()
 {
-    // The worker hands its result over on this thread, so the wait must
-    // keep serving events.
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
-        if (running_->load() == 0)
-            loop.quit();
-    });
-    if (running_->load() > 0) {
-        poll.start(10);
-        loop.exec();
-    }
+    // A worker still analysing touches nothing of this window until it
+    // posts its result, which goes with the window; it only has to be done
+    // with posting before the window is gone.  No events are served here:
+    // this may run while the main window is being taken apart.
+    while (running_->load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 void SpectraDlg::setRun(const std::string& input, const std::string& output, const Params& params)
@@ -149,9 +144,8 @@ void SpectraDlg::analyse()
     const int generation = ++generation_;
     const Request request = request_;
     running_->fetch_add(1);
-    Toolkit* toolkit = &toolkit_;
     std::shared_ptr<std::atomic<int>> running = running_;
-    toolkit_.start_thread([this, toolkit, running, request, generation] {
+    toolkit_.start_thread([this, running, request, generation] {
         analysis::Channel input, output;
         std::string error;
         std::optional<analysis::RunSpectra> run;
@@ -160,12 +154,18 @@ void SpectraDlg::analyse()
             run = analysis::analyse_run(input, output, request.params);
         else if (error.empty())
             error = "cannot read the files";
-        toolkit->call_on_ui([&] {
-            if (generation != generation_)
-                return;
-            shown_ = generation;
-            received(request, std::move(run), input.channels, error);
-        });
+        // Posted, not waited for: the result (moved into the call, shared
+        // with nobody) reaches the window on its own thread, and a window
+        // closed meanwhile takes the posted call with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, request, generation, run = std::move(run), channels = input.channels, error]() mutable {
+                if (generation != generation_)
+                    return;
+                shown_ = generation;
+                received(request, std::move(run), channels, error);
+            },
+            Qt::QueuedConnection);
         running->fetch_sub(1);
     });
 }

@@ -181,7 +181,22 @@ QString describe(const analysis::Prediction& pr)
     return text;
 }
 
-void draw_legend(QPainter& p, const Axes& a, const QFontMetricsF& fm, const std::set<std::string>& kinds, double r)
+// How much of the picture a box over the frame would hide: the spectrum
+// points and predicted levels that fall inside it.
+int covered(const QRectF& box, const Axes& a, const analysis::RunSpectra& run)
+{
+    int n = 0;
+    for (const analysis::Spectrum* s : {&run.input, &run.output})
+        for (std::size_t k = 1; k < s->dbfs.size(); ++k)
+            n += box.contains(QPointF(a.x(k * s->bin_hz), a.y(s->dbfs[k])));
+    for (const analysis::Prediction& pr : run.predictions)
+        if (pr.hz && pr.dbfs)
+            n += 100 * box.contains(QPointF(a.x(*pr.hz), a.y(*pr.dbfs)));
+    return n;
+}
+
+void draw_legend(QPainter& p, const Axes& a, const QFontMetricsF& fm, const std::set<std::string>& kinds, double r,
+                 const analysis::RunSpectra& run)
 {
     struct Entry { QString text; QColor colour; const Mark* mark; };
     std::vector<Entry> entries = {{QStringLiteral("input"), input_colour, nullptr},
@@ -193,8 +208,23 @@ void draw_legend(QPainter& p, const Axes& a, const QFontMetricsF& fm, const std:
     double width = 0;
     for (const Entry& e : entries)
         width = std::max(width, fm.horizontalAdvance(e.text));
-    const QRectF box(a.frame.right() - width - swatch - fm.height() * 1.5, a.frame.top() + fm.height() * 0.5,
-                     width + swatch + fm.height(), h * entries.size() + fm.height() * 0.4);
+    const QSizeF size(width + swatch + fm.height(), h * entries.size() + fm.height() * 0.4);
+    const double margin = fm.height() * 0.5;
+    // The corner where the legend hides least; a predicted mark counts for
+    // much more than a stretch of spectrum.
+    QRectF box;
+    int least = -1;
+    for (const QPointF corner : {QPointF(a.frame.right() - size.width() - margin, a.frame.top() + margin),
+                                 QPointF(a.frame.left() + margin, a.frame.top() + margin),
+                                 QPointF(a.frame.right() - size.width() - margin, a.frame.bottom() - size.height() - margin),
+                                 QPointF(a.frame.left() + margin, a.frame.bottom() - size.height() - margin)}) {
+        const QRectF candidate(corner, size);
+        const int hidden = covered(candidate, a, run);
+        if (least < 0 || hidden < least) {
+            least = hidden;
+            box = candidate;
+        }
+    }
     p.setPen(QPen(QColor(160, 160, 160), 0));
     p.setBrush(QColor(255, 255, 255, 225));
     p.drawRect(box);
@@ -288,26 +318,29 @@ void draw_spectra(QPainter& painter, const QRectF& area, const analysis::RunSpec
     painter.setClipRect(a.frame);
     draw_spectrum(painter, a, run.input, input_colour);
     draw_spectrum(painter, a, run.output, output_colour);
+    painter.restore();
     const double r = std::max(4.0, fm.height() * 0.4);
     std::set<std::string> kinds;
     QStringList outside;
     for (const analysis::Prediction& pr : run.predictions) {
-        const Mark* m = mark_of(pr.kind);
-        if (!m)
+        if (!mark_of(pr.kind))
             continue;
-        if (!inside(a, pr)) {
+        if (inside(a, pr))
+            kinds.insert(pr.kind);
+        else
             outside << describe(pr);
-            continue;
-        }
-        kinds.insert(pr.kind);
-        draw_prediction(painter, a, pr, *m, r);
     }
-    painter.restore();
-
     painter.setPen(QPen(Qt::black, 0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(a.frame);
-    draw_legend(painter, a, fm, kinds, r);
+    draw_legend(painter, a, fm, kinds, r, run);
+    // The marks go over the legend: a prediction is never hidden behind it.
+    painter.save();
+    painter.setClipRect(a.frame);
+    for (const analysis::Prediction& pr : run.predictions)
+        if (const Mark* m = mark_of(pr.kind); m && inside(a, pr))
+            draw_prediction(painter, a, pr, *m, r);
+    painter.restore();
     if (!outside.isEmpty()) {
         painter.setPen(Qt::black);
         double y = a.frame.bottom() - fm.height() * (outside.size() - 0.2);

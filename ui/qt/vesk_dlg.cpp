@@ -206,6 +206,10 @@ CveskDlg::~CveskDlg()
     // The worker uses the engine and the Processing window, both about to
     // go: it is stopped and its last hand-overs are served first.
     stopForGood();
+    // The Spectra window waits for its analysis, serving events meanwhile:
+    // that must happen while this window is still whole, not among its
+    // members' destruction.
+    spectra_.reset();
 }
 
 void CveskDlg::stopForGood()
