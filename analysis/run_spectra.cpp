@@ -32,26 +32,13 @@ bool read_channel(const std::string& path, uint32_t channel, Channel& out, std::
         return false;
     }
     const uint32_t c = std::min(channel, format.chnr - 1);
-    const std::size_t frame_bytes = std::size_t{width} * format.chnr;
     const std::size_t frames = format.inpchdatasize / width;
     out.rate = format.fsinp;
     out.channels = format.chnr;
-    out.samples.clear();
-    out.samples.reserve(frames);
-    // Whole frames in blocks; a data chunk cut short is read as far as it
-    // goes.
-    const std::size_t block_frames = std::max<std::size_t>(1, (std::size_t{1} << 20) / frame_bytes);
-    std::vector<uint8_t> block(block_frames * frame_bytes);
-    with_sample_width(width, [&](auto fixed_width) {
-        while (out.samples.size() < frames) {
-            const std::size_t want = std::min(block_frames, frames - out.samples.size());
-            const std::size_t got = std::fread(block.data(), frame_bytes, want, file.get());
-            for (std::size_t i = 0; i < got; ++i)
-                out.samples.push_back(decode_sample(block.data() + i * frame_bytes + c * width, decltype(fixed_width)::value));
-            if (got < want)
-                break;
-        }
-    });
+    out.samples.assign(frames, 0.0);
+    // A data chunk cut short is read as far as it goes.
+    out.samples.resize(read_frames(file.get(), width, format.chnr, frames, c, c + 1,
+                                   [&out](std::size_t i, uint32_t, double v) { out.samples[i] = v; }));
     return true;
 }
 

@@ -2,10 +2,12 @@
 // address) and doubles in fractions of full scale (-1.0 up to just below 1.0).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <type_traits>
-
+#include <vector>
 
 namespace vesk {
 
@@ -59,6 +61,33 @@ inline void with_sample_width(uint32_t width, F&& f)
         f(std::integral_constant<uint32_t, 2>{});
     else
         f(std::integral_constant<uint32_t, 1>{});
+}
+
+// Reads up to `frames` whole frames of `channels` samples, `width` bytes
+// each, from `file` in blocks, and hands each sample of the channels
+// first .. last-1 to take(frame, channel, value).  A file that ends early
+// is read as far as it goes.  Returns the frames read.
+template <typename Take>
+std::size_t read_frames(std::FILE* file, uint32_t width, uint32_t channels, std::size_t frames, uint32_t first,
+                        uint32_t last, const Take& take)
+{
+    const std::size_t frame_bytes = std::size_t{width} * channels;
+    const std::size_t block_frames = std::max<std::size_t>(1, (std::size_t{1} << 20) / frame_bytes);
+    std::vector<uint8_t> block(block_frames * frame_bytes);
+    std::size_t done = 0;
+    with_sample_width(width, [&](auto w) {
+        while (done < frames) {
+            const std::size_t want = std::min(block_frames, frames - done);
+            const std::size_t got = std::fread(block.data(), frame_bytes, want, file);
+            for (std::size_t i = 0; i < got; ++i)
+                for (uint32_t c = first; c < last; ++c)
+                    take(done + i, c, decode_sample(&block[i * frame_bytes + c * w], w));
+            done += got;
+            if (got < want)
+                break;
+        }
+    });
+    return done;
 }
 
 } // namespace vesk

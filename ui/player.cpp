@@ -49,25 +49,11 @@ DecodeResult decode_wav(const std::string& path, Pcm& pcm, std::size_t max_bytes
     } catch (const std::bad_alloc&) {
         return DecodeResult::too_large;
     }
-    // Read in blocks of whole frames; a data chunk cut short by the end of
-    // the file plays as far as it goes.
-    const std::size_t frame_bytes = static_cast<std::size_t>(width) * format.chnr;
-    const std::size_t block_frames = std::max<std::size_t>(1, (1u << 20) / frame_bytes);
-    std::vector<uint8_t> block(block_frames * frame_bytes);
-    std::size_t done = 0;
-    with_sample_width(width, [&](auto w) {
-        while (done < frames) {
-            const std::size_t want = std::min(block_frames, frames - done);
-            const std::size_t got = std::fread(block.data(), frame_bytes, want, file);
-            for (std::size_t i = 0; i < got; ++i)
-                for (uint32_t c = 0; c < kept; ++c)
-                    out.samples[(done + i) * kept + c] =
-                        static_cast<float>(decode_sample(&block[i * frame_bytes + c * w], w));
-            done += got;
-            if (got < want)
-                break;
-        }
-    });
+    // A data chunk cut short by the end of the file plays as far as it goes.
+    const std::size_t done = read_frames(file, width, format.chnr, frames, 0, kept,
+                                         [&out, kept](std::size_t i, uint32_t c, double v) {
+                                             out.samples[i * kept + c] = static_cast<float>(v);
+                                         });
     out.samples.resize(done * kept);
     pcm = std::move(out);
     return DecodeResult::ok;
