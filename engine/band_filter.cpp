@@ -22,8 +22,8 @@ void Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
 
     // Bins below the passband, DC included when lo >= 1.  The run driver
     // keeps lo within 0 .. n/2; the clamp only keeps a wrong corner inside
-    // the array.
-    const uint32_t below = std::min(lo, n);
+    // the lower half, the part of the spectrum that is stored.
+    const uint32_t below = std::min(lo, h + 1);
     for (uint32_t k = 0; k < below; ++k) {
         sigre[k] = 0.0;
         sigim[k] = 0.0;
@@ -39,8 +39,8 @@ void Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
 
     // DC and Nyquist become real; the Nyquist bin's real part is left alone:
     // it is shared by +fs/2 and -fs/2 and belongs to neither side of the
-    // band.  The negative frequencies are rebuilt as the mirror of the
-    // positive ones, so the filter needs no second pass over the upper half.
+    // band.  The negative frequencies are the conjugates of the positive
+    // ones, not stored, so they follow the band without a pass of their own.
     complete_conjugate_symmetry(sigre, sigim, n);
 }
 

@@ -87,7 +87,7 @@ public:
     Block<double> sampbuf2_im;
 
     // ---- transform tables --------------------------------------------------
-    Block<double> fft_coeff_re;  // cos(2 pi i / sampnump), i < sampnump
+    Block<double> fft_coeff_re;  // cos(2 pi i / sampnump), i < sampnump (filled up to sampnump / 4 for a run)
     Block<double> fft_coeff_im;  // sin(2 pi i / sampnump)
     Block<double> fft_tmpbuf_re; // sampnump / 2 twiddles laid out per pass (fft_kernels.h)
     Block<double> fft_tmpbuf_im;
@@ -123,7 +123,13 @@ public:
     // In place, natural order: n points (a power of two up to sampnump) at
     // offset; stride = sampnump / n; inverse != 0 gives the unscaled inverse.
     void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse);
-    void switch_domain();
+    // Between the time signal and its spectrum.  A spectrum is held as its
+    // bins 0 .. sampnump / 2, the imaginary parts of the first and the last
+    // of them 0: the bins above are their conjugates and are neither stored
+    // nor read.  In the time domain sigim is unused (its contents are left
+    // over).  With output_only the way back writes only the samples that can
+    // reach the output, those below sampnump / 2.
+    void switch_domain(bool output_only = false);
 
     // ---- interpolator, band filters, rate conversion -------------------------
     void sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
@@ -179,7 +185,7 @@ private:
     void message(const char* text);
     // Fills entries first .. last-1 of fft_coeff_re / fft_coeff_im.
     void fill_coefficients(uint64_t first, uint64_t last, unsigned workers);
-    bool fft_coefficients_complete = false; // entries above sampnump / 2 filled too
+    bool fft_coefficients_complete = false; // entries above sampnump / 4 filled too
     // What process_channel knows while it runs the chain: sigre holds zeros
     // from this index on (0: not known), and whether ranges the stages
     // clear may be handed back to the system because no later stage writes

@@ -45,7 +45,7 @@ std::atomic<bool> wide_allowed{true};
 struct Kernels {
     void (*complex_forward)(double*, double*, std::size_t, const Tables&, unsigned);
     void (*real_forward)(double*, double*, const Tables&, unsigned);
-    void (*real_inverse)(double*, double*, const Tables&, unsigned);
+    void (*real_inverse)(double*, double*, const Tables&, unsigned, bool);
 };
 
 constexpr Kernels baseline_kernels = {baseline::complex_forward_impl, baseline::real_forward_impl,
@@ -87,16 +87,23 @@ void build_stage_tables(double* stage_re, double* stage_im, const double* cos, c
                         unsigned threads)
 {
     const std::size_t n = size;
+    // The runs reach angles up to pi; above pi/2 an entry is the one mirrored
+    // at pi/2, its cosine negated (exact), so the tables need to hold only
+    // the first quarter of the circle.
+    const std::size_t quarter = n / 4;
+    const auto cos_at = [&](std::size_t i) { return i <= quarter ? cos[i] : -cos[n / 2 - i]; };
+    const auto sin_at = [&](std::size_t i) { return i <= quarter ? sin[i] : sin[n / 2 - i]; };
     for (std::size_t len = 16; len <= n / 2; len *= 4) {
         const std::size_t q = len / 4;
         const std::size_t step = n / len;
         parallel_for(q, threads, std::size_t{1} << 16, [&](uint64_t first, uint64_t last) {
-            for (std::size_t r = 1; r <= 2; ++r) {
+            const std::size_t runs = len <= cached_stage_length ? 2 : 1;
+            for (std::size_t r = 1; r <= runs; ++r) {
                 double* __restrict c = stage_re + r * q;
                 double* __restrict s = stage_im + r * q;
                 for (std::size_t j = first; j < last; ++j) {
-                    c[j] = cos[r * j * step];
-                    s[j] = sin[r * j * step];
+                    c[j] = cos_at(r * j * step);
+                    s[j] = sin_at(r * j * step);
                 }
             }
         });
@@ -106,8 +113,8 @@ void build_stage_tables(double* stage_re, double* stage_im, const double* cos, c
         ++bits;
     if (bits % 2 == 0 && n >= 4) {
         for (std::size_t j = 0; j < n / 4; ++j) {
-            stage_re[n / 4 + j] = cos[2 * j];
-            stage_im[n / 4 + j] = sin[2 * j];
+            stage_re[n / 4 + j] = cos_at(2 * j);
+            stage_im[n / 4 + j] = sin_at(2 * j);
         }
     }
 }
@@ -122,9 +129,9 @@ void real_forward(double* re, double* im, const Tables& tables, unsigned threads
     kernels().real_forward(re, im, tables, threads);
 }
 
-void real_inverse(double* re, double* im, const Tables& tables, unsigned threads)
+void real_inverse(double* re, double* im, const Tables& tables, unsigned threads, bool half_signal)
 {
-    kernels().real_inverse(re, im, tables, threads);
+    kernels().real_inverse(re, im, tables, threads, half_signal);
 }
 
 } // namespace vesk::fft

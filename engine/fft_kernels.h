@@ -16,13 +16,18 @@ namespace vesk::fft {
 
 // The tables of a transform set up for `size` points (a power of two).
 //
-// cos/sin: cos and sin of 2 pi i / size for i < size.  A twiddle factor is
-// used as cos - i sin (forward sign).
+// cos/sin: cos and sin of 2 pi i / size for i <= size / 4 (the real-signal
+// steps and the table builder read no more); a complex transform of the
+// full size reads them for i < size.  A twiddle factor is used as cos - i sin
+// (forward sign).
 //
 // stage_re/stage_im (size / 2 entries each): contiguous copies of the
 // twiddles each pass reads, so that every pass walks them with unit stride:
 //  - for each radix-4 stage length L = 16, 64, ... up to size / 2, two runs
 //    of L/4 entries, W_L^j at offset L/4 and W_L^2j at offset L/2, j < L/4;
+//    the second only up to L = cached_stage_length: the longer stages are
+//    passes over memory, where loading a run costs more than squaring W^j,
+//    so their W^2j runs are never read and never built;
 //  - when log2(size) is even, at offset size/4 the radix-2 twiddles of a
 //    size/2 transform, W_(size/2)^j for j < size/4.
 // Stage L lies within [L/4, L), so the stages do not overlap, and when
@@ -31,6 +36,8 @@ namespace vesk::fft {
 // vector loads from a table aligned to 64 bytes never straddle two cache
 // lines.  Entries are copied from cos/sin, so they carry no rounding of
 // their own.
+constexpr uint32_t cached_stage_length = 1024;
+
 struct Tables {
     const double* cos = nullptr;
     const double* sin = nullptr;
@@ -39,8 +46,8 @@ struct Tables {
     uint32_t size = 0;
 };
 
-// Fills stage_re/stage_im (size/2 entries each) from cos/sin as described
-// above.  size >= 2.
+// Fills stage_re/stage_im (size/2 entries each) from cos/sin (entries up to
+// size/4 read) as described above.  size >= 2.
 void build_stage_tables(double* stage_re, double* stage_im, const double* cos, const double* sin, uint32_t size,
                         unsigned threads);
 
@@ -51,16 +58,22 @@ void build_stage_tables(double* stage_re, double* stage_im, const double* cos, c
 // e^(-i..) into e^(+i..).
 void complex_forward(double* re, double* im, uint32_t n, const Tables& tables, unsigned threads);
 
-// The spectrum of the tables.size real samples in re; im is ignored on entry
-// (it holds the zeros of a time signal) and both arrays hold all bins on
-// return, the negative frequencies as conjugates of the positive ones.
+// A real signal and its spectrum.  The spectrum of N = tables.size real
+// points is Hermitian (X[N-k] = conj X[k]), so bins 0 .. N/2 tell all of it:
+// only those are written and read, which halves the memory a spectrum
+// touches.
+//
+// The spectrum of the N real samples in re, as bins 0 .. N/2 of (re, im)
+// with im[0] = im[N/2] = 0.  im is ignored on entry; above N/2 neither array
+// is written.
 void real_forward(double* re, double* im, const Tables& tables, unsigned threads);
 
-// The time signal of the spectrum (re, im) of tables.size bins: the real part
-// of its unscaled inverse, times 1/size, in re; im is set to +0.0.  The
-// spectrum need not be Hermitian: the real part of the inverse is the inverse
-// of the Hermitian part (X[k] + conj X[N-k]) / 2, which is what is used.
-void real_inverse(double* re, double* im, const Tables& tables, unsigned threads);
+// The real signal whose spectrum has the bins 0 .. N/2 given in (re, im)
+// (the imaginary parts of bins 0 and N/2 are ignored, the bins above N/2
+// are taken as the conjugates and not read): the unscaled inverse times
+// 1/N, in re.  With half_signal only the samples 0 .. N/2 - 1 are written;
+// the rest of re is left as it is.  im holds intermediate values on return.
+void real_inverse(double* re, double* im, const Tables& tables, unsigned threads, bool half_signal = false);
 
 // The 4-lane kernels are used where the processor has AVX2 and FMA unless
 // this was called with false (tests use it to reach the 2-lane kernels on

@@ -235,7 +235,6 @@ void Engine::read_time_stretched(double step, int len)
     // index 0 for any later reader).
     const uint32_t end = read_stepped(n / 2, step, len, nullptr, nullptr, zeros_from_);
     clear_doubles(tmpre + end, n - end, release_cleared_);
-    // sigim is untouched: it holds the zeros of the time domain.
     std::swap(sigre, tmpre);
     if (zeros_from_ != 0)
         zeros_from_ = std::max<uint32_t>(end, 1);

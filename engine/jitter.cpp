@@ -144,8 +144,7 @@ void Engine::stage_jitter()
     for (uint32_t i = half; i < n; ++i)
         tmpre[i] = 0.0;
 
-    // The re-read signal becomes current; sigim still holds the zeros of the
-    // time domain.
+    // The re-read signal becomes current.
     std::swap(sigre, tmpre);
 }
 

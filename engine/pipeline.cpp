@@ -205,16 +205,19 @@ bool Engine::process_channel(int firstch)
             engine.release_cleared_ = false;
         }
     } forget{*this};
-    // A chain that only reads the signal at stretched positions writes no
-    // array beyond the signal it reads or makes, so the zeros after it can
-    // be pages given back rather than pages written; any stage that writes
-    // whole arrays would fault them in again.
-    release_cleared_ = !plan.spectral() && !plan.quantization && !plan.jitter;
-    // The zero extension: the stages read beyond the input.  Only a
-    // transform ever reads the imaginary part.
+    // The zeros after the signal can be pages given back rather than pages
+    // written when no stage writes the whole of an array (which would fault
+    // them in again): a stretched read writes the signal it makes, a
+    // transform reads the zeros and keeps its spectrum in the lower half,
+    // and the last way back writes only what reaches the output.
+    // Quantization and jitter write every sample, and so does a way back
+    // whose whole signal vari-speed in time reads afterwards.
+    const bool writes_whole_arrays =
+        plan.quantization || plan.jitter || (plan.varispeed_t && (plan.input_filter || plan.hold));
+    release_cleared_ = !writes_whole_arrays;
+    // The zero extension: the stages read beyond the input.  (The
+    // imaginary part of a time signal is never read.)
     clear_doubles(sigre + sampnuminp, sampnump - sampnuminp, release_cleared_);
-    if (plan.spectral())
-        std::fill(sigim, sigim + sampnump, 0.0);
     // Up to vari-speed in time (the last stage that reads the signal at
     // stretched positions) the signal keeps a known end where only the rate
     // conversion came before it: the readers need not walk the zeros after
@@ -289,7 +292,7 @@ bool Engine::process_channel(int firstch)
             return false;
     }
     if (timedomain != 1)
-        switch_domain();
+        switch_domain(true);
 
     // Channel 0 sets the level; the others follow with the same gain so the
     // balance between channels stays as recorded.

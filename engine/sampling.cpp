@@ -64,9 +64,10 @@ void Engine::stage_sampling()
     uint32_t r = (h - 1) % m; // residue of the current signed bin [bins]
     for (int64_t i = int64_t{h} - 1; i > -int64_t{h}; --i) {
         if (r < b) {
-            const uint32_t idx = static_cast<uint32_t>(i >= 0 ? i : i + n);
-            tmpre[r] += sigre[idx];
-            tmpim[r] += sigim[idx];
+            double bin_re, bin_im;
+            signed_bin(sigre, sigim, i, bin_re, bin_im);
+            tmpre[r] += bin_re;
+            tmpim[r] += bin_im;
         }
         r = r == 0 ? m - 1 : r - 1;
     }
@@ -81,8 +82,7 @@ void Engine::stage_sampling()
         std::copy_n(tmpim + (j - m), length, tmpim + j);
     }
     // The images are gathered into the bins below the Nyquist bin only; the
-    // Nyquist bin stays empty.  The upper half is rebuilt from the lower one
-    // below.
+    // Nyquist bin stays empty.
     tmpre[h] = 0.0;
     tmpim[h] = 0.0;
 
@@ -118,33 +118,31 @@ void Engine::stage_hold_aperture(const char* label, int mode, double value)
     const double m = static_cast<double>(fssim_idx); // fs-sim [bins]
     const double pv = pi * value;             // x at frequency fs-sim [radians]
 
-    // The response is 1 at DC.
-    tmpre[0] = sigre[0];
-    tmpim[0] = sigim[0];
-    // The Nyquist bin is weighted too: it is half of a real cosine at fs/2.
-    // x > 0 throughout because k >= 1 and value > 0.  Every bin on its own,
-    // so the bins are split across threads.
+    // The response is 1 at DC.  The Nyquist bin is weighted too: it is half
+    // of a real cosine at fs/2.  x > 0 throughout because k >= 1 and value >
+    // 0.  Every bin on its own and in place, so the bins are split across
+    // threads and the scratch pair is not needed.
     parallel_for(h, worker_count(threads), uint64_t{1} << 14, [&](uint64_t first, uint64_t last) {
         for (uint64_t k = first + 1; k <= last; ++k) {
             const double x = (static_cast<double>(k) / m) * pv; // [radians]
             const double sin_x = std::sin(x);
             const double s = sin_x / x;
             if (mode == 0) {
-                tmpre[k] = sigre[k] * s;
-                tmpim[k] = sigim[k] * s;
+                sigre[k] *= s;
+                sigim[k] *= s;
             } else {
                 // Multiply by s * e^(-jx) = a + jb.
                 const double a = s * std::cos(x);
                 const double b = -s * sin_x;
-                tmpre[k] = sigre[k] * a - sigim[k] * b;
-                tmpim[k] = sigre[k] * b + sigim[k] * a;
+                const double re = sigre[k];
+                const double im = sigim[k];
+                sigre[k] = re * a - im * b;
+                sigim[k] = re * b + im * a;
             }
         }
     });
 
-    complete_conjugate_symmetry(tmpre, tmpim, n);
-    std::swap(sigre, tmpre);
-    std::swap(sigim, tmpim);
+    complete_conjugate_symmetry(sigre, sigim, n);
 }
 
 } // namespace vesk

@@ -5,19 +5,26 @@
 
 namespace vesk {
 
-// Makes the spectrum of n bins conjugate-symmetric from its lower half, so
-// that the way back to time gives a purely real signal: DC and Nyquist
-// become real (their real parts stay as they are), and bins n/2+1 .. n-1
-// are rebuilt as the complex conjugates of bins n/2-1 .. 1, whatever they
-// held.
-inline void complete_conjugate_symmetry(double* re, double* im, uint32_t n)
+// Makes the spectrum of n bins the spectrum of a real signal: DC and Nyquist
+// become real (their real parts stay as they are).  The bins above n/2 are
+// the conjugates of the ones below and are not stored (see
+// Engine::switch_domain), so nothing else is needed.
+inline void complete_conjugate_symmetry(double* /*re*/, double* im, uint32_t n)
 {
-    const uint32_t h = n / 2;
     im[0] = 0.0;
-    im[h] = 0.0;
-    for (uint32_t k = 1; k < h; ++k) {
-        re[n - k] = re[k];
-        im[n - k] = -im[k];
+    im[n / 2] = 0.0;
+}
+
+// Bin k of the spectrum for -n/2 < k < n/2, the negative ones as the
+// conjugates of the positive ones.
+inline void signed_bin(const double* re, const double* im, int64_t k, double& bin_re, double& bin_im)
+{
+    if (k >= 0) {
+        bin_re = re[k];
+        bin_im = im[k];
+    } else {
+        bin_re = re[-k];
+        bin_im = -im[-k];
     }
 }
 

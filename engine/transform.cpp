@@ -59,10 +59,11 @@ bool Engine::fft_init()
     // Every entry is computed on its own from the one angle step, so the
     // threads cannot change a value; for large sizes the sines and cosines
     // (and the first touch of their pages) are most of the set-up time.
-    // The domain switch reads the entries below sampnump / 2 only; the rest
-    // is filled when a full-length complex transform first needs it.
+    // The domain switch and the table builder read the first quarter of the
+    // circle only; the rest is filled when a complex transform called on its
+    // own first needs it, so a run never touches those pages.
     const unsigned workers = worker_count(threads);
-    fill_coefficients(0, sampnump / 2 + 1, workers);
+    fill_coefficients(0, sampnump / 4 + 1, workers);
     fft_coefficients_complete = false;
     // The second pair no longer serves a shuffle: it holds the twiddles of
     // each pass in the order the pass reads them.
@@ -126,8 +127,8 @@ void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /
     // of a length-n transform in the tables themselves.
     if (n < 2)
         return;
-    if (n == sampnump && !fft_coefficients_complete) {
-        fill_coefficients(sampnump / 2 + 1, sampnump, worker_count(threads));
+    if (!fft_coefficients_complete) {
+        fill_coefficients(sampnump / 4 + 1, sampnump, worker_count(threads));
         fft_coefficients_complete = true;
     }
     const fft::Tables tables = tables_of(*this);
@@ -138,22 +139,22 @@ void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /
         fft::complex_forward(re + offset, im + offset, n, tables, worker_count(threads));
 }
 
-void Engine::switch_domain()
+void Engine::switch_domain(bool output_only)
 {
     const fft::Tables tables = tables_of(*this);
     if (timedomain == 1) {
         log_line("t->f ...\n");
-        // sigim holds the zeros of a time signal: the spectrum is Hermitian
-        // and comes from a half-length transform; both halves are filled.
+        // The spectrum of the real signal in sigre, as its bins 0 ..
+        // sampnump / 2 (the rest are their conjugates, never stored); sigim
+        // is not read.
         fft::real_forward(sigre, sigim, tables, worker_count(threads));
         timedomain = 0;
     } else {
         log_line("f->t ...\n");
-        // The time signal is the real part of the inverse, times 1/N, and
-        // sigim becomes +0.0.  The real part of the inverse is the inverse of
-        // the spectrum's Hermitian part, so a spectrum that is not Hermitian
-        // gives the same samples as a full complex inverse would.
-        fft::real_inverse(sigre, sigim, tables, worker_count(threads));
+        // The time signal of the spectrum's lower half, times 1/N.  For the
+        // output only the lower half of the signal is wanted (the output is
+        // never longer), so the upper half is not written.
+        fft::real_inverse(sigre, sigim, tables, worker_count(threads), output_only);
         timedomain = 1;
     }
 }

@@ -55,6 +55,13 @@ void Engine::stage_varispeed_f()
     // what makes interpolation near DC right for a conjugate-symmetric
     // spectrum.  From half + 16 on no tap is left.
     const int len = static_cast<int>(half) + 1;
+    // Those taps (at most 15 below bin 0) find the conjugates of the bins
+    // above 0 there: the spectrum holds only its lower half, so they are
+    // written for this read.
+    for (uint32_t k = 1; k <= 15 && k < half; ++k) {
+        sigre[n - k] = sigre[k];
+        sigim[n - k] = -sigim[k];
+    }
     uint32_t k = read_stepped(half + 1, step, len, sigim, tmpim);
     // New bins beyond the old band; the bins above half are rebuilt by the
     // completion below, whatever they hold.
@@ -65,8 +72,6 @@ void Engine::stage_varispeed_f()
 
     std::swap(sigre, tmpre);
     std::swap(sigim, tmpim);
-    // The lower half was written on its own; the negative frequencies are
-    // made its conjugates so that the way back to time gives a real signal.
     complete_conjugate_symmetry(sigre, sigim, n);
 }
 

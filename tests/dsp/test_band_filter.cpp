@@ -1,7 +1,7 @@
 // The band filter against its definition on the spectrum: of bins 0 .. n/2 those
 // in [lo, hi] stay, the rest become 0, but the Nyquist bin (shared by +fs/2 and
-// -fs/2) keeps its real part while lo <= n/2; DC and Nyquist become real, bins
-// above n/2 the conjugates of their mirrors.  In time: a tone in the band keeps
+// -fs/2) keeps its real part while lo <= n/2; DC and Nyquist become real, and
+// the bins above n/2 (implied conjugates) stay untouched.  In time: a tone in the band keeps
 // its amplitude and phase (no delay), the offset and the tones outside go.
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ using namespace vesk::test;
 
 class BandFilter : public testing::TestWithParam<std::pair<uint32_t, uint32_t>> {};
 
-TEST_P(BandFilter, KeepsTheBinsInTheBandAndMirrorsThem)
+TEST_P(BandFilter, KeepsTheBinsInTheBandAndNothingAboveNyquist)
 {
     constexpr uint32_t n = 64, h = n / 2;
     const auto [lo, hi] = GetParam();
@@ -32,8 +32,9 @@ TEST_P(BandFilter, KeepsTheBinsInTheBandAndMirrorsThem)
         const bool kept = lo <= k && (k <= hi || k == h);
         const double re = kept ? re0[k] : 0.0, im = kept && k != 0 && k != h ? im0[k] : 0.0;
         EXPECT_TRUE(rig.re[k] == re && rig.im[k] == im) << "bin " << k << ": " << rig.re[k] << ", " << rig.im[k];
-        EXPECT_TRUE(rig.re[(n - k) % n] == re && rig.im[(n - k) % n] == -im) << "mirror of bin " << k;
     }
+    for (uint32_t k = h + 1; k < n; ++k)
+        EXPECT_TRUE(rig.re[k] == re0[k] && rig.im[k] == im0[k]) << "bin " << k << " above Nyquist was written";
     EXPECT_TRUE(rig.log.lines.empty()) << "a spectrum needs no switch, and no label was given";
 }
 
@@ -61,7 +62,7 @@ TEST(BandFilterInTime, AToneInTheBandKeepsItsPhaseAndTheRestIsGone)
     // test_transform.cpp; the way back scaled by 1/N).
     const double limit = 16 * std::numeric_limits<double>::epsilon() * log2_of(n) * std::sqrt(norm);
     for (uint32_t m = 0; m < n; ++m)
-        ASSERT_TRUE(std::fabs(rig.re[m] - tone(20, 0.7, m)) <= limit && rig.im[m] == 0.0)
+        ASSERT_TRUE(std::fabs(rig.re[m] - tone(20, 0.7, m)) <= limit)
             << "sample " << m << ": " << rig.re[m] << " for " << tone(20, 0.7, m) << ", limit " << limit;
 }
 

