@@ -3,6 +3,10 @@
 //
 //   transform/engine/N    vesk::Engine::fft, complex, in place, split re/im
 //   transform/fftw/N      FFTW, complex, in place, interleaved, FFTW_ESTIMATE
+//   transform/fftw_measure/N  the same planned with FFTW_MEASURE; the plans
+//                         are kept as wisdom in the file named by
+//                         VESK_FFTW_WISDOM (when set), so they are measured
+//                         once per machine and not on every run
 //   domain/engine/N       switch_domain() there and back (the real-signal
 //                         path every run takes)
 //   domain/fftw/N         FFTW r2c + c2r + the 1/N scaling, for scale
@@ -167,7 +171,20 @@ void transform_engine(benchmark::State& state)
     transform_counters(state, n, 1.0);
 }
 
-void transform_fftw(benchmark::State& state)
+// FFTW's accumulated plans, read before the first FFTW_MEASURE plan and
+// written back after each new one.
+const char* wisdom_file()
+{
+    static const char* const path = [] {
+        const char* p = std::getenv("VESK_FFTW_WISDOM");
+        if (p != nullptr && *p != '\0')
+            fftw_import_wisdom_from_filename(p);
+        return p;
+    }();
+    return path;
+}
+
+void transform_fftw(benchmark::State& state, unsigned flags)
 {
     const auto n = static_cast<int>(state.range(0));
     fftw_complex* data = fftw_alloc_complex(static_cast<std::size_t>(n));
@@ -178,8 +195,12 @@ void transform_fftw(benchmark::State& state)
         fftw_free(data0);
         return;
     }
-    // FFTW_ESTIMATE plans without touching the arrays.
-    fftw_plan plan = fftw_plan_dft_1d(n, data, data, FFTW_FORWARD, FFTW_ESTIMATE);
+    // FFTW_ESTIMATE plans without touching the arrays; FFTW_MEASURE
+    // overwrites them while it tries its plans, so the data comes after.
+    const char* wisdom = flags == FFTW_MEASURE ? wisdom_file() : nullptr;
+    fftw_plan plan = fftw_plan_dft_1d(n, data, data, FFTW_FORWARD, flags);
+    if (wisdom != nullptr)
+        fftw_export_wisdom_to_filename(wisdom);
     fill_random(&data0[0][0], 2 * static_cast<uint64_t>(n), 1);
     for (auto _ : state) {
         state.PauseTiming();
@@ -446,14 +467,23 @@ void analysis_welch(benchmark::State& state)
 
 void transform_sizes(benchmark::internal::Benchmark* b)
 {
-    for (int log2n : {16, 18, 20, 22, 24, 25})
+    for (int log2n : {12, 14, 16, 18, 20, 22, 24, 25})
+        b->Arg(int64_t{1} << log2n);
+}
+
+// FFTW_MEASURE is compared up to 2^22: above that its planning alone takes
+// minutes.
+void measured_sizes(benchmark::internal::Benchmark* b)
+{
+    for (int log2n : {12, 14, 16, 18, 20, 22})
         b->Arg(int64_t{1} << log2n);
 }
 
 } // namespace
 
 BENCHMARK(transform_engine)->Name("transform/engine")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(transform_fftw)->Name("transform/fftw")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(transform_fftw, estimate, FFTW_ESTIMATE)->Name("transform/fftw")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(transform_fftw, measure, FFTW_MEASURE)->Name("transform/fftw_measure")->Apply(measured_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(domain_engine)->Name("domain/engine")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(domain_fftw)->Name("domain/fftw")->Apply(transform_sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(interp_src)->Name("interp/src_44100_48000")->Unit(benchmark::kMillisecond)->UseRealTime();
