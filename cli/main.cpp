@@ -62,6 +62,8 @@ std::string help_text()
         "This build has no desktop program: it writes csv only.\n"
 #endif
         "\n"
+        "--version prints the version and exits.\n"
+        "\n"
         "The run's log goes to standard output; messages go to standard error.\n"
         "Exit status: 0 when every run succeeded (or there was none); 1 when a source\n"
         "could not be opened, parameters were refused or a run failed; 130 after\n"
@@ -254,6 +256,10 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (!options_done && (arg == "--help" || arg == "-h")) {
             std::fputs(help_text().c_str(), stdout);
+            return 0;
+        }
+        if (!options_done && arg == "--version") {
+            std::fputs("vesk-batch " VESK_VERSION "\n", stdout);
             return 0;
         }
         if (!options_done && arg == "--") {

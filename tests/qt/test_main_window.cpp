@@ -1,10 +1,12 @@
 // The main window's spins, Reset, Enter, quitting, refusals and About box.
+#include <QLabel>
 #include <QMenu>
 #include <QToolButton>
 
 #include "ui/control_ids.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/spin_buttons.h"
+#include "tests/support/run_process.h"
 #include "window_fixture.h"
 
 namespace vesk::testing {
@@ -110,8 +112,17 @@ TEST_F(MainWindow, EnterTakesOrPressesAFocusedButtonWhileQuitEscapeAndTheCloseBo
 
 TEST_F(MainWindow, TheAboutBoxComesFromItsButtonItsMenuItemAndWindowCommand16Only)
 {
+    // It names the version that vesk-batch --version names.
+    const std::string batch_says = vesk::test::Child(VESK_BATCH_EXE, {"--version"}).finish(10).out;
+    ASSERT_EQ(batch_says.rfind("vesk-batch ", 0), 0u) << batch_says;
+    const std::string version = batch_says.substr(11, batch_says.size() - 12);
     int opened = 0;
-    auto closeIt = [&opened](CAboutDlg* about) { ++opened; QTest::keyClick(about, Qt::Key_Escape); };
+    auto closeIt = [&opened, &version](CAboutDlg* about) {
+        ++opened;
+        EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("versionLabel"))->text().toStdString(),
+                  "Vesk (Version " + version + ")");
+        QTest::keyClick(about, Qt::Key_Escape);
+    };
     whenModalAppears<CAboutDlg>(closeIt);
     click("aboutButton");
     whenModalAppears<CAboutDlg>(closeIt);

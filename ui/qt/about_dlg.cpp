@@ -21,6 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     const int side = std::min(ui_->iconLabel->width(), ui_->iconLabel->height());
     ui_->iconLabel->setPixmap(icon.pixmap(QSize(side, side)));
     setWindowIcon(icon);
+    ui_->versionLabel->setText(QStringLiteral("Vesk (Version %1)").arg(QStringLiteral(VESK_VERSION)));
 }
 
 CAboutDlg::~CAboutDlg() = default;
