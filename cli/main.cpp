@@ -19,7 +19,8 @@
 #include "ui/progress_text.h"
 #include "ui/run.h"
 #ifdef VESK_HAVE_PLOT
-#include "ui/qt/spectra_plot.h"
+#include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -172,6 +173,30 @@ bool write_text(const std::string& path, const std::string& text)
     return std::fclose(file) == 0 && written;
 }
 
+#ifdef VESK_HAVE_PLOT
+// The picture writer lives in a module beside this program (the build tree)
+// or in its library folder (installed), loaded on first use: it brings the
+// toolkit's libraries, whose loading would otherwise slow every run down.
+// Null when the module cannot be loaded.
+using WritePicture = bool (*)(const vesk::analysis::RunSpectra*, const char*, const char*, const char*);
+WritePicture picture_writer()
+{
+    static const WritePicture writer = []() -> WritePicture {
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length <= 0)
+            return nullptr;
+        const std::string here = std::filesystem::path(std::string(self, static_cast<std::size_t>(length))).parent_path();
+        for (const std::string& folder : {here, here + "/" VESK_PLOT_MODULE_DIR}) {
+            if (void* module = dlopen((folder + "/vesk-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL))
+                return reinterpret_cast<WritePicture>(dlsym(module, "vesk_write_spectra_picture"));
+        }
+        return nullptr;
+    }();
+    return writer;
+}
+#endif
+
 // The spectra files of a run that ended well, from channel 0 of its input
 // and output and the parameters as the run left them (fs-sim and the
 // corners snapped, fs set).  False, with a message for each file that could
@@ -203,7 +228,7 @@ bool write_spectra(const vesk::Params& params, const std::string& format, vesk::
     else {
         const std::string title = std::filesystem::path(base).filename().string();
         files.emplace_back(base + ".spectra." + format, [&, title](const std::string& temp) {
-            return vesk::write_spectra_picture(run, title, format, temp);
+            return picture_writer()(&run, title.c_str(), format.c_str(), temp.c_str());
         });
     }
 #endif
@@ -216,6 +241,7 @@ bool write_spectra(const vesk::Params& params, const std::string& format, vesk::
     }
     return written;
 }
+
 
 bool load_source(const Source& source, std::string& text)
 {
@@ -283,12 +309,15 @@ int main(int argc, char** argv)
                 std::fputs(usage_text, stderr);
                 return 2;
             }
-#ifndef VESK_HAVE_PLOT
-            if (spectra_format != "csv") {
+#ifdef VESK_HAVE_PLOT
+            const bool pictures = picture_writer() != nullptr;
+#else
+            const bool pictures = false;
+#endif
+            if (spectra_format != "csv" && !pictures) {
                 std::fprintf(stderr, "vesk-batch: --spectra %s needs the desktop build (csv is available)\n", spectra_format.c_str());
                 return 2;
             }
-#endif
         } else if (arg == "-") {
             sources.push_back({Source::standard_input, arg});
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {

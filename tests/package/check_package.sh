@@ -5,7 +5,7 @@
 # found from the programs' libraries; it has no maintainer scripts (removing
 # it removes exactly its files); its metadata validates and its manual pages
 # format without a warning; and vesk-batch, unpacked into a scratch root,
-# runs from there and says the build's version.
+# runs from there, says the build's version and finds its picture module.
 #
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
@@ -36,6 +36,7 @@ done
 for file in "${expected[@]}"; do
   grep -qxF "$file" <<<"$contents" || fail "the package lacks $file"
 done
+grep -qE '^\./usr/lib/.*vesk/plugins/vesk-plot\.so$' <<<"$contents" || fail "the package lacks the picture module"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libqt6widgets6 libebur128-1; do
@@ -50,6 +51,9 @@ dpkg -x "$deb" "$root"
 said=$("$root/usr/bin/vesk-batch" --version)
 [ "$said" = "vesk-batch $version" ] || fail "vesk-batch --version said '$said', not 'vesk-batch $version'"
 "$root/usr/bin/vesk-batch" --help | grep -q "^  jitteramp " || fail "vesk-batch --help lists no keywords"
+"$root/usr/bin/vesk-batch" --spectra png -e "inpwavname $build/examples/demo-in.wav" -e "outwavname $scratch/out.wav" \
+  -e process >/dev/null || fail "vesk-batch --spectra png failed from the scratch root"
+[ -s "$scratch/out.spectra.png" ] || fail "no picture from the scratch root's vesk-batch"
 
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.vesk.Vesk.metainfo.xml" >"$scratch/appstream.log" 2>&1 ||
   { cat "$scratch/appstream.log" >&2; fail "the metadata does not validate"; }
