@@ -136,6 +136,9 @@ public:
 
     // ---- interpolator, band filters, rate conversion -------------------------
     void sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx);
+    // sinc_interp(nullptr, nullptr, fracs[i], len, centers[i], at[i]) for
+    // i < count, the outputs' common work done together.
+    void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len);
     // Outputs first .. last-1 of tmpre: sigre read at i plus the timing
     // error `chain` gives output i (0 beyond every tap), the chain moved on
     // by one per output.

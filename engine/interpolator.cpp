@@ -112,6 +112,7 @@ struct Kernels {
     int lanes;
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
     uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
+    void (*batch)(const Source&, const double*, const int64_t*, const uint32_t*, int, int64_t);
     void (*jittered)(const Source&, JitterChain&, const JitterClock&, uint32_t, uint32_t, int64_t);
     uint32_t (*walk)(ReadPosition&, double, int64_t, uint32_t);
 };
@@ -141,13 +142,13 @@ const Kernels& kernels()
 {
     static const Kernels builds[] = {
 #ifdef VESK_INTERPOLATOR_WIDE
-        {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_jittered_impl,
-         widest::walk_impl},
-        {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_jittered_impl,
-         wide::walk_impl},
+        {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_batch_impl,
+         widest::interpolate_jittered_impl, widest::walk_impl},
+        {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_batch_impl,
+         wide::interpolate_jittered_impl, wide::walk_impl},
 #endif
-        {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_jittered_impl,
-         baseline::walk_impl},
+        {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_batch_impl,
+         baseline::interpolate_jittered_impl, baseline::walk_impl},
     };
     const int usable = std::min(cpu_lanes(), lane_limit.load(std::memory_order_relaxed));
     for (const Kernels& build : builds)
@@ -177,6 +178,11 @@ double sinc_read(const double (&window)[sinc_window_length], double frac)
 void Engine::sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
 {
     kernels().one({sigre, values, tmpre, outim, sampnump}, x, center, len, outidx);
+}
+
+void Engine::sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len)
+{
+    kernels().batch({sigre, nullptr, tmpre, nullptr, sampnump}, fracs, centers, at, count, len);
 }
 
 void Engine::read_jittered(JitterChain& chain, const JitterClock& clock, uint32_t first, uint32_t last, int len)
