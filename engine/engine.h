@@ -18,6 +18,9 @@
 
 namespace vesk {
 
+struct JitterChain;
+struct JitterClock;
+
 class Engine {
 public:
     Engine(MessageSink& messages, LogSink& log);
@@ -136,6 +139,10 @@ public:
     // sinc_interp(nullptr, nullptr, fracs[i], len, centers[i], at[i]) for
     // i < count, the outputs' common work done together.
     void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len);
+    // Outputs first .. last-1 of tmpre: sigre read at i plus the timing
+    // error `chain` gives output i (0 beyond every tap), the chain moved on
+    // by one per output.
+    void read_jittered(JitterChain& chain, const JitterClock& clock, uint32_t first, uint32_t last, int len);
     void band_filter(const char* label, uint32_t lo, uint32_t hi);
     void src_resample();
     // Fills the first half of tmpre with sigre read at the positions 0, step,

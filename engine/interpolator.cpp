@@ -14,6 +14,7 @@
 
 #include "engine/engine.h"
 #include "engine/interpolator.h"
+#include "engine/jitter_clock.h"
 #include "engine/memory.h"
 #include "engine/parallel.h"
 #include "engine/position.h"
@@ -112,6 +113,7 @@ struct Kernels {
     void (*one)(const Source&, double, int64_t, int64_t, int64_t);
     uint32_t (*stepped)(const Source&, ReadPosition, double, int64_t, int64_t, uint32_t, uint32_t);
     void (*batch)(const Source&, const double*, const int64_t*, const uint32_t*, int, int64_t);
+    void (*jittered)(const Source&, JitterChain&, const JitterClock&, uint32_t, uint32_t, int64_t);
     uint32_t (*walk)(ReadPosition&, double, int64_t, uint32_t);
 };
 
@@ -141,12 +143,12 @@ const Kernels& kernels()
     static const Kernels builds[] = {
 #ifdef VESK_INTERPOLATOR_WIDE
         {8, widest::interpolate_one_impl, widest::interpolate_stepped_impl, widest::interpolate_batch_impl,
-         widest::walk_impl},
+         widest::interpolate_jittered_impl, widest::walk_impl},
         {4, wide::interpolate_one_impl, wide::interpolate_stepped_impl, wide::interpolate_batch_impl,
-         wide::walk_impl},
+         wide::interpolate_jittered_impl, wide::walk_impl},
 #endif
         {2, baseline::interpolate_one_impl, baseline::interpolate_stepped_impl, baseline::interpolate_batch_impl,
-         baseline::walk_impl},
+         baseline::interpolate_jittered_impl, baseline::walk_impl},
     };
     const int usable = std::min(cpu_lanes(), lane_limit.load(std::memory_order_relaxed));
     for (const Kernels& build : builds)
@@ -180,9 +182,12 @@ void Engine::sinc_interp(const double* values, double* outim, double x, int len,
 
 void Engine::sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len)
 {
-    for (int first = 0; first < count; first += batch)
-        kernels().batch({sigre, nullptr, tmpre, nullptr, sampnump}, fracs + first, centers + first, at + first,
-                        std::min(batch, count - first), len);
+    kernels().batch({sigre, nullptr, tmpre, nullptr, sampnump}, fracs, centers, at, count, len);
+}
+
+void Engine::read_jittered(JitterChain& chain, const JitterClock& clock, uint32_t first, uint32_t last, int len)
+{
+    kernels().jittered({sigre, nullptr, tmpre, nullptr, sampnump}, chain, clock, first, last, len);
 }
 
 uint32_t Engine::read_stepped(uint32_t count, double step, int len, const double* values, double* outim,
