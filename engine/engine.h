@@ -115,9 +115,12 @@ public:
     // it short.
     bool process_channel(int firstch);
     double normalize_level(double x, uint32_t count);
-    // The channel with every stage idle: decoded, normalised and encoded
-    // straight from the input buffer to the output buffer.
+    // The channel with every stage idle: nothing to do but find the level
+    // (on channel 0).  Its samples go straight from the input buffer to the
+    // output file when that is written, every channel at once:
+    // write_passed_through, which fails only when the file takes no more.
     void pass_through(int firstch);
+    RunOutcome write_passed_through(std::FILE* file);
 
     // ---- spectral transform --------------------------------------------------
     // False when the tables cannot be had (or sampnump is below 2).

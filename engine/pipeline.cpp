@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/level.h"
@@ -58,8 +59,8 @@ Engine::StepCosts Engine::step_costs() const
     return costs;
 }
 
-// What process_channel (or pass_through) reports for one channel, step by
-// step, added up.
+// What process_channel (or pass_through and write_passed_through) reports
+// for one channel, step by step, added up.
 double Engine::channel_cost(const StagePlan& plan, const StepCosts& c) const
 {
     if (!plan.any())
@@ -92,81 +93,102 @@ void Engine::progress_step(double cost)
 
 namespace {
 
-// The current channel's samples in the file buffers: every channel's sample
-// of one instant lies side by side, so a channel's samples are `step` bytes
-// apart.
-struct ChannelBytes {
-    const uint8_t* input;
-    uint32_t input_width;
-    uint64_t input_step;
-    uint8_t* output;
-    uint64_t output_step;
-};
-
-// Encodes value(i) for i < count as 24-bit output samples.
-template <typename Value>
-void encode_channel(const ChannelBytes& channel, uint64_t count, unsigned threads, const Value& value)
+// Encodes samples[i] for i < count as 24-bit output samples `step` bytes
+// apart (every channel's sample of one instant lies side by side).
+void encode_channel(const double* samples, uint64_t count, uint8_t* output, uint64_t step, unsigned threads)
 {
     parallel_for(count, threads, sample_pass_min_block, [&](uint64_t first, uint64_t last) {
         for (uint64_t i = first; i < last; ++i)
-            encode_sample24(value(i), channel.output + i * channel.output_step);
+            encode_sample24(samples[i], output + i * step);
     });
 }
 
-// Encodes input(i) * gain for i < count through a table of every possible
-// result, built in `scratch`; returns false (and does nothing) where that
-// does not pay or the table does not fit.
-bool encode_by_table(const ChannelBytes& channel, uint64_t count, uint32_t width, double gain, uint8_t* scratch,
-                     uint64_t scratch_bytes, unsigned threads)
+// Output samples per block when an idle chain's output is written: the
+// block (768 KiB) and the input it reads stay in the second-level cache
+// between encoding and writing.
+constexpr uint64_t pass_block_samples = uint64_t{1} << 18;
+
+// A table of the 24-bit output bytes of every possible input code at the
+// given gain, 4 bytes per code (the 3 of the sample and one spare); empty
+// where that does not pay.  8 or 16 bits hold at most 65536 different sample
+// values: encoding each value once and looking the samples up gives the
+// same bytes for far less work on a long file.
+constexpr uint64_t table_entry = 4;
+std::vector<uint8_t> encoding_table(uint32_t width, uint64_t count, double gain)
 {
-    // 8 or 16 bits hold at most 65536 different sample values: encoding each
-    // value once and looking the samples up gives the same bytes for far
-    // less work on a long channel.
     if (width > 2)
-        return false;
+        return {};
     const uint64_t codes = uint64_t{1} << (8 * width);
-    constexpr uint64_t entry = 4; // bytes per code: the 3 of the sample and one spare
-    if (count < 4 * codes || scratch == nullptr || scratch_bytes < codes * entry)
-        return false;
-    uint8_t* const table = scratch;
+    if (count < 4 * codes)
+        return {};
+    std::vector<uint8_t> table(codes * table_entry);
     for (uint64_t code = 0; code < codes; ++code) {
         const uint8_t bytes[3] = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8), 0};
-        encode_sample24(decode_sample(bytes, width) * gain, table + entry * code);
+        encode_sample24(decode_sample(bytes, width) * gain, table.data() + table_entry * code);
     }
-    parallel_for(count, threads, sample_pass_min_block, [&](uint64_t first, uint64_t last) {
-        for (uint64_t i = first; i < last; ++i) {
-            const uint8_t* in = channel.input + i * channel.input_step;
-            const uint32_t code = width == 2 ? in[0] | (in[1] << 8) : in[0];
-            std::memcpy(channel.output + i * channel.output_step, table + entry * code, 3);
-        }
-    });
-    return true;
+    return table;
 }
 
 } // namespace
 
 void Engine::pass_through(int firstch)
 {
-    const ChannelBytes channel{inpsampptr, bitnrinp / 8, uint64_t{chnr} * (bitnrinp / 8), outsampptr,
-                               uint64_t{chnr} * 3};
-    const unsigned workers = worker_count(threads);
+    const uint32_t width = bitnrinp / 8;
+    const uint64_t input_step = uint64_t{chnr} * width;
     const uint64_t count = sampnumout; // = sampnuminp: nothing changes the length
-    with_sample_width(channel.input_width, [&](auto fixed_width) {
-        const auto input = [&channel](uint64_t i) {
-            return decode_sample(channel.input + i * channel.input_step, decltype(fixed_width)::value);
-        };
-        // As normalize_level would find them on the decoded samples.
-        if (firstch)
-            outgain = level_gain(-output_peak, peak_magnitude(count, workers, input));
-        const double gain = outgain;
-        // The scratch array is free: an idle chain leaves it unused.
-        if (!encode_by_table(channel, count, fixed_width.value, gain, reinterpret_cast<uint8_t*>(tmpre),
-                             uint64_t{sampnump} * sizeof(double), workers))
-            encode_channel(channel, count, workers, [&input, gain](uint64_t i) { return input(i) * gain; });
-    });
-    inpsampptr += count * channel.input_step;
-    outsampptr += count * channel.output_step;
-    progress_step(costs_.samples_in + costs_.samples_out);
+    // As normalize_level would find them on the decoded samples.
+    if (firstch) {
+        const uint8_t* input = inpsampptr;
+        with_sample_width(width, [&](auto fixed_width) {
+            outgain = level_gain(-output_peak, peak_magnitude(count, worker_count(threads), [&](uint64_t i) {
+                                     return decode_sample(input + i * input_step, decltype(fixed_width)::value);
+                                 }));
+        });
+    }
+    inpsampptr += count * input_step;
+    outsampptr += count * chnr * 3;
+    progress_step(costs_.samples_in);
+}
+
+RunOutcome Engine::write_passed_through(std::FILE* file)
+{
+    // Every channel has the same gain, so the interleaved input samples map
+    // one to one, in their order, onto the interleaved output samples: the
+    // output is made and written a block at a time instead of being held
+    // whole.
+    const uint32_t width = bitnrinp / 8;
+    const uint64_t total = uint64_t{sampnuminp} * chnr;
+    const unsigned workers = worker_count(threads);
+    const double gain = outgain;
+    const std::vector<uint8_t> table = encoding_table(width, total, gain);
+    std::vector<uint8_t> block(std::min(total, pass_block_samples) * 3);
+    for (uint64_t first = 0; first < total; first += pass_block_samples) {
+        if (stopflag)
+            return RunOutcome::stopped;
+        const uint64_t count = std::min(pass_block_samples, total - first);
+        const uint8_t* input = wavinpbuf.data() + first * width;
+        uint8_t* output = block.data();
+        with_sample_width(width, [&](auto fixed_width) {
+            constexpr uint32_t w = decltype(fixed_width)::value;
+            parallel_for(count, workers, sample_pass_min_block / 4, [&](uint64_t a, uint64_t b) {
+                if (!table.empty()) {
+                    for (uint64_t i = a; i < b; ++i) {
+                        const uint8_t* in = input + i * w;
+                        const uint32_t code = w == 2 ? in[0] | (in[1] << 8) : in[0];
+                        std::memcpy(output + 3 * i, table.data() + table_entry * code, 3);
+                    }
+                } else {
+                    for (uint64_t i = a; i < b; ++i)
+                        encode_sample24(decode_sample(input + i * w, w) * gain, output + 3 * i);
+                }
+            });
+        });
+        if (std::fwrite(output, 1, count * 3, file) != count * 3)
+            return RunOutcome::failed;
+        progress_step(costs_.samples_out * static_cast<double>(chnr) * static_cast<double>(count) /
+                      static_cast<double>(total));
+    }
+    return RunOutcome::done;
 }
 
 bool Engine::process_channel(int firstch)
@@ -301,10 +323,9 @@ bool Engine::process_channel(int firstch)
     else
         normalize_level(outgain, sampnumout);
 
-    const ChannelBytes channel{nullptr, 0, 0, outsampptr, uint64_t{chnr} * 3};
-    const double* samples = sigre;
-    encode_channel(channel, sampnumout, workers, [samples](uint64_t i) { return samples[i]; });
-    outsampptr += uint64_t{sampnumout} * channel.output_step;
+    const uint64_t output_step = uint64_t{chnr} * 3;
+    encode_channel(sigre, sampnumout, outsampptr, output_step, workers);
+    outsampptr += uint64_t{sampnumout} * output_step;
     progress_step(costs_.samples_out);
     return true;
 }

@@ -262,7 +262,17 @@ RunOutcome Engine::process_wav()
     }
 
     log_line("writing output ...\n");
-    if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize || !output.commit())
+    if (plan_stages().any()) {
+        if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize)
+            return fail("cannot write samples");
+    } else {
+        const RunOutcome written = write_passed_through(output.file());
+        if (written == RunOutcome::stopped)
+            return RunOutcome::stopped;
+        if (written == RunOutcome::failed)
+            return fail("cannot write samples");
+    }
+    if (!output.commit())
         return fail("cannot write samples");
     if (progress_ != nullptr)
         progress_->report_progress(1.0);

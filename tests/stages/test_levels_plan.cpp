@@ -36,12 +36,12 @@ TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
 }
 
 // Channel 0's peak becomes the normalised peak and channel 1, louder, takes channel
-// 0's gain (and clips): over the idle chain (the 8- and 16-bit ones through a
-// table of codes once long enough) and over a chain with a working stage.
+// 0's gain (and clips), through a chain with a working stage.  (The idle chain,
+// whose samples go from input to output file as it is written, is checked by
+// whole runs.)
 struct ChannelRow {
     const char* what;
     uint32_t width, count, n;
-    bool working;
 };
 
 class ChannelLevels : public ::testing::TestWithParam<ChannelRow> {};
@@ -51,7 +51,7 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
     const ChannelRow row = GetParam();
     const uint32_t channels = 2, bits = 8 * row.width;
     ChannelRig rig(row.n, row.count, row.width, channels);
-    rig.engine.params.jitteramp = row.working ? 1e-12 : 0.0; // 1e-12 periods off: far below an output step
+    rig.engine.params.jitteramp = 1e-12; // 1e-12 periods off: far below an output step
     const double full = std::ldexp(1.0, static_cast<int>(bits) - 1);
     std::vector<std::vector<double>> value(channels);
     for (uint32_t c = 0; c < channels; ++c) {
@@ -82,10 +82,8 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, ChannelLevels,
-                         ::testing::Values(ChannelRow{"8 bits by table", 1, 2000, 4096, false},
-                                           ChannelRow{"16 bits by table", 2, 300000, 65536, false},
-                                           ChannelRow{"16 bits", 2, 1000, 2048, false}, ChannelRow{"24 bits", 3, 1000, 2048, false},
-                                           ChannelRow{"16 bits through a stage", 2, 1000, 2048, true}));
+                         ::testing::Values(ChannelRow{"8 bits", 1, 1000, 2048}, ChannelRow{"16 bits", 2, 1000, 2048},
+                                           ChannelRow{"24 bits", 3, 1000, 2048}));
 
 std::string acting(const Engine::StagePlan& p)
 {

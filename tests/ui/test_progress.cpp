@@ -53,13 +53,14 @@ public:
     }
 };
 
-// Without a stage, each channel is one pass of 1000 samples in and 1000
-// out, each counted as 1001, as are reading and writing: 8008 in all.
+// Without a stage, each channel's 1000 samples count 1001 in and 1001 out,
+// as do reading and writing: 8008 in all.  The samples go in channel by
+// channel and out together, as the output is written (one block here).
 TEST_F(Progress, AnIdleChainReportsByTheSamplesEachStepPasses)
 {
     engine.set_progress_sink(&progress);
     EXPECT_EQ(run_worker_steps(engine), RunOutcome::done);
-    EXPECT_EQ(progress.fractions, (std::vector<double>{0.0, 0.25, 0.5, 0.75, 1.0}));
+    EXPECT_EQ(progress.fractions, (std::vector<double>{0.0, 0.25, 0.375, 0.5, 0.75, 1.0}));
 }
 
 // Every stage: start, reading, 12 steps a channel and the end; the log is
