@@ -18,8 +18,9 @@
 // one-thread FFTW, the interpolator with a one-thread loop, so the ratios
 // measure the code rather than the core count (whole runs, which use every
 // core, are timed by bench/compare).  Each side works in its natural data
-// layout on 64-byte aligned arrays.  Inputs are restored before every timed
-// call (outside the timing): a transform applied to its own output grows
+// layout on arrays from the engine's allocator (see make_array).  Inputs
+// are restored before every timed call (outside the timing): a transform
+// applied to its own output grows
 // without bound, and a stage applied to its own output would measure a
 // different signal from one iteration to the next.
 #include <benchmark/benchmark.h>
@@ -37,6 +38,7 @@
 
 #include "analysis/spectra.h"
 #include "engine/engine.h"
+#include "engine/memory.h"
 #include "engine/sinks.h"
 
 namespace {
@@ -50,12 +52,14 @@ struct FreeDeleter {
 };
 using Array = std::unique_ptr<double[], FreeDeleter>;
 
-// Cache-line alignment for both sides: FFTW's own allocator gives at least
-// this, so the engine's arrays get the same.
+// Both sides, the engine and FFTW, work on arrays from the engine's
+// allocator, which a run uses too: cache-line aligned, and for large arrays
+// on huge pages where the system gives them.  The page size changes a large
+// transform's time by tens of percent on some machines, so it must be the
+// same for both.
 Array make_array(uint64_t n)
 {
-    const std::size_t bytes = ((n * sizeof(double) + 63) / 64) * 64;
-    auto* p = static_cast<double*>(std::aligned_alloc(64, bytes == 0 ? 64 : bytes));
+    auto* p = static_cast<double*>(vesk::allocate_block(n * sizeof(double)));
     if (p == nullptr)
         throw std::bad_alloc();
     return Array(p);
@@ -187,14 +191,9 @@ const char* wisdom_file()
 void transform_fftw(benchmark::State& state, unsigned flags)
 {
     const auto n = static_cast<int>(state.range(0));
-    fftw_complex* data = fftw_alloc_complex(static_cast<std::size_t>(n));
-    fftw_complex* data0 = fftw_alloc_complex(static_cast<std::size_t>(n));
-    if (data == nullptr || data0 == nullptr) {
-        state.SkipWithError("fftw_alloc_complex failed");
-        fftw_free(data);
-        fftw_free(data0);
-        return;
-    }
+    Array data_array = make_array(2 * static_cast<uint64_t>(n)), data0_array = make_array(2 * static_cast<uint64_t>(n));
+    auto* data = reinterpret_cast<fftw_complex*>(data_array.get());
+    auto* data0 = reinterpret_cast<fftw_complex*>(data0_array.get());
     // FFTW_ESTIMATE plans without touching the arrays; FFTW_MEASURE
     // overwrites them while it tries its plans, so the data comes after.
     const char* wisdom = flags == FFTW_MEASURE ? wisdom_file() : nullptr;
@@ -212,8 +211,6 @@ void transform_fftw(benchmark::State& state, unsigned flags)
     }
     transform_counters(state, static_cast<uint64_t>(n), 1.0);
     fftw_destroy_plan(plan);
-    fftw_free(data);
-    fftw_free(data0);
 }
 
 // ---- the domain switch a run performs ---------------------------------------------
@@ -241,14 +238,9 @@ void domain_engine(benchmark::State& state)
 void domain_fftw(benchmark::State& state)
 {
     const auto n = static_cast<int>(state.range(0));
-    double* signal = fftw_alloc_real(static_cast<std::size_t>(n));
-    fftw_complex* spectrum = fftw_alloc_complex(static_cast<std::size_t>(n / 2 + 1));
-    if (signal == nullptr || spectrum == nullptr) {
-        state.SkipWithError("fftw_alloc failed");
-        fftw_free(signal);
-        fftw_free(spectrum);
-        return;
-    }
+    Array signal_array = make_array(static_cast<uint64_t>(n)), spectrum_array = make_array(static_cast<uint64_t>(n) + 2);
+    double* signal = signal_array.get();
+    auto* spectrum = reinterpret_cast<fftw_complex*>(spectrum_array.get());
     fftw_plan forward = fftw_plan_dft_r2c_1d(n, signal, spectrum, FFTW_ESTIMATE);
     fftw_plan backward = fftw_plan_dft_c2r_1d(n, spectrum, signal, FFTW_ESTIMATE);
     fill_random(signal, static_cast<uint64_t>(n), 3);
@@ -265,8 +257,6 @@ void domain_fftw(benchmark::State& state)
     transform_counters(state, static_cast<uint64_t>(n), 2.0);
     fftw_destroy_plan(forward);
     fftw_destroy_plan(backward);
-    fftw_free(signal);
-    fftw_free(spectrum);
 }
 
 // ---- interpolator ---------------------------------------------------------------
