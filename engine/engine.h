@@ -115,12 +115,14 @@ public:
     // it short.
     bool process_channel(int firstch);
     double normalize_level(double x, uint32_t count);
-    // The channel with every stage idle: nothing to do but find the level
-    // (on channel 0).  Its samples go straight from the input buffer to the
-    // output file when that is written, every channel at once:
-    // write_passed_through, which fails only when the file takes no more.
-    void pass_through(int firstch);
-    RunOutcome write_passed_through(std::FILE* file);
+    // A run with every stage idle makes its output straight from the input
+    // file, read twice a block at a time and never held whole: once for
+    // channel 0's level, and once to write every channel's samples, scaled
+    // and encoded, to the output file.  Both read from where the file
+    // stands; false or `failed` after the message when the file ends early
+    // or the output takes no more.
+    bool find_passed_through_gain(std::FILE* input);
+    RunOutcome write_passed_through(std::FILE* input, std::FILE* output);
 
     // ---- spectral transform --------------------------------------------------
     // False when the tables cannot be had (or sampnump is below 2).

@@ -59,8 +59,8 @@ Engine::StepCosts Engine::step_costs() const
     return costs;
 }
 
-// What process_channel (or pass_through and write_passed_through) reports
-// for one channel, step by step, added up.
+// What process_channel (or, with every stage idle, the run driver and
+// write_passed_through) reports for one channel, step by step, added up.
 double Engine::channel_cost(const StagePlan& plan, const StepCosts& c) const
 {
     if (!plan.any())
@@ -103,10 +103,11 @@ void encode_channel(const double* samples, uint64_t count, uint8_t* output, uint
     });
 }
 
-// Output samples per block when an idle chain's output is written: the
-// block (768 KiB) and the input it reads stay in the second-level cache
-// between encoding and writing.
-constexpr uint64_t pass_block_samples = uint64_t{1} << 18;
+// Samples per block when an idle chain's input is read and its output
+// written: the blocks (3 MiB out) stay in the last-level cache between
+// reading, encoding and writing, and are long enough for the threads that
+// share a block's work to pay for their start.
+constexpr uint64_t pass_block_samples = uint64_t{1} << 20;
 
 // A table of the 24-bit output bytes of every possible input code at the
 // given gain, 4 bytes per code (the 3 of the sample and one spare); empty
@@ -131,60 +132,82 @@ std::vector<uint8_t> encoding_table(uint32_t width, uint64_t count, double gain)
 
 } // namespace
 
-void Engine::pass_through(int firstch)
+bool Engine::find_passed_through_gain(std::FILE* input)
 {
+    // Channel 0's peak, as normalize_level would find it on the decoded
+    // samples; the largest magnitude does not depend on the order of
+    // reading.
     const uint32_t width = bitnrinp / 8;
-    const uint64_t input_step = uint64_t{chnr} * width;
-    const uint64_t count = sampnumout; // = sampnuminp: nothing changes the length
-    // As normalize_level would find them on the decoded samples.
-    if (firstch) {
-        const uint8_t* input = inpsampptr;
+    const uint64_t frame_bytes = uint64_t{width} * chnr;
+    const uint64_t block_frames = std::max<uint64_t>(1, std::min<uint64_t>(sampnuminp, pass_block_samples / chnr));
+    std::vector<uint8_t> block(block_frames * frame_bytes);
+    const unsigned workers = worker_count(threads);
+    double peak = 0.0;
+    for (uint64_t first = 0; first < sampnuminp; first += block_frames) {
+        const uint64_t count = std::min(block_frames, sampnuminp - first);
+        if (std::fread(block.data(), frame_bytes, count, input) != count) {
+            message("cannot read samples");
+            return false;
+        }
+        const uint8_t* frames = block.data();
         with_sample_width(width, [&](auto fixed_width) {
-            outgain = level_gain(-output_peak, peak_magnitude(count, worker_count(threads), [&](uint64_t i) {
-                                     return decode_sample(input + i * input_step, decltype(fixed_width)::value);
-                                 }));
+            peak = std::max(peak, peak_magnitude(count, workers, [&](uint64_t i) {
+                                return decode_sample(frames + i * frame_bytes, decltype(fixed_width)::value);
+                            }));
         });
     }
-    inpsampptr += count * input_step;
-    outsampptr += count * chnr * 3;
-    progress_step(costs_.samples_in);
+    outgain = level_gain(-output_peak, peak);
+    return true;
 }
 
-RunOutcome Engine::write_passed_through(std::FILE* file)
+RunOutcome Engine::write_passed_through(std::FILE* input, std::FILE* output)
 {
     // Every channel has the same gain, so the interleaved input samples map
     // one to one, in their order, onto the interleaved output samples: the
-    // output is made and written a block at a time instead of being held
-    // whole.
+    // output is made and written a block at a time, from the input read a
+    // block at a time, and neither is ever held whole.
     const uint32_t width = bitnrinp / 8;
     const uint64_t total = uint64_t{sampnuminp} * chnr;
     const unsigned workers = worker_count(threads);
     const double gain = outgain;
     const std::vector<uint8_t> table = encoding_table(width, total, gain);
-    std::vector<uint8_t> block(std::min(total, pass_block_samples) * 3);
+    const uint64_t block_samples = std::min(total, pass_block_samples);
+    std::vector<uint8_t> in_block(block_samples * width), out_block(block_samples * 3);
     for (uint64_t first = 0; first < total; first += pass_block_samples) {
         if (stopflag)
             return RunOutcome::stopped;
         const uint64_t count = std::min(pass_block_samples, total - first);
-        const uint8_t* input = wavinpbuf.data() + first * width;
-        uint8_t* output = block.data();
+        if (std::fread(in_block.data(), width, count, input) != count) {
+            message("cannot read samples");
+            return RunOutcome::failed;
+        }
+        const uint8_t* in = in_block.data();
+        uint8_t* out = out_block.data();
         with_sample_width(width, [&](auto fixed_width) {
             constexpr uint32_t w = decltype(fixed_width)::value;
             parallel_for(count, workers, sample_pass_min_block / 4, [&](uint64_t a, uint64_t b) {
                 if (!table.empty()) {
-                    for (uint64_t i = a; i < b; ++i) {
-                        const uint8_t* in = input + i * w;
-                        const uint32_t code = w == 2 ? in[0] | (in[1] << 8) : in[0];
-                        std::memcpy(output + 3 * i, table.data() + table_entry * code, 3);
-                    }
+                    // Each sample but the range's last is stored as its
+                    // whole 4-byte entry, whose spare byte the next sample
+                    // then overwrites: one store instead of a 3-byte copy.
+                    const auto code_at = [in, w](uint64_t i) -> uint32_t {
+                        const uint8_t* sample = in + i * w;
+                        return w == 2 ? sample[0] | (sample[1] << 8) : sample[0];
+                    };
+                    for (uint64_t i = a; i + 1 < b; ++i)
+                        std::memcpy(out + 3 * i, table.data() + table_entry * code_at(i), table_entry);
+                    if (a < b)
+                        std::memcpy(out + 3 * (b - 1), table.data() + table_entry * code_at(b - 1), 3);
                 } else {
                     for (uint64_t i = a; i < b; ++i)
-                        encode_sample24(decode_sample(input + i * w, w) * gain, output + 3 * i);
+                        encode_sample24(decode_sample(in + i * w, w) * gain, out + 3 * i);
                 }
             });
         });
-        if (std::fwrite(output, 1, count * 3, file) != count * 3)
+        if (std::fwrite(out, 1, count * 3, output) != count * 3) {
+            message("cannot write samples");
             return RunOutcome::failed;
+        }
         progress_step(costs_.samples_out * static_cast<double>(chnr) * static_cast<double>(count) /
                       static_cast<double>(total));
     }
@@ -194,14 +217,6 @@ RunOutcome Engine::write_passed_through(std::FILE* file)
 bool Engine::process_channel(int firstch)
 {
     const StagePlan plan = plan_stages();
-    // With every stage idle the output is the input times the level gain:
-    // the samples are decoded from the file buffer where they are needed
-    // instead of being held in the working array, which would be filled and
-    // read again for nothing.
-    if (!plan.any()) {
-        pass_through(firstch);
-        return !stopflag;
-    }
     const unsigned workers = worker_count(threads);
     const uint32_t input_bytes = bitnrinp / 8;
     const uint64_t input_step = uint64_t{chnr} * input_bytes;

@@ -239,9 +239,20 @@ RunOutcome Engine::process_wav()
         return fail("cannot write WAV header");
 
     log_line("reading input ...\n");
-    if (std::fread(wavinpbuf.data(), 1, inpdatasize, input.file) != inpdatasize)
-        return fail("cannot read samples");
-    input.close();
+    // With every stage idle the samples are read where they are used, from
+    // the file itself, which is read again from here (see
+    // find_passed_through_gain).  The header reader has already moved
+    // through the file, so it can go back.
+    const bool idle = !plan_stages().any();
+    const long samples_start = std::ftell(input.file);
+    if (idle) {
+        if (samples_start < 0)
+            return fail("cannot read samples");
+    } else {
+        if (std::fread(wavinpbuf.data(), 1, inpdatasize, input.file) != inpdatasize)
+            return fail("cannot read samples");
+        input.close();
+    }
     progress_step(chnr * costs_.samples_in);
     if (stopflag)
         return RunOutcome::stopped;
@@ -254,23 +265,28 @@ RunOutcome Engine::process_wav()
     const uint32_t output_stride = 3;
     for (uint32_t ch = 0; ch < chnr; ++ch) {
         log_line("--- processing channel %u: ---\n", ch);
-        inpsampptr = wavinpbuf.data() + uint64_t{ch} * input_stride;
-        outsampptr = wavoutbuf.data() + uint64_t{ch} * output_stride;
-        process_channel(ch == 0);
+        if (idle) {
+            if (ch == 0 && !find_passed_through_gain(input.file))
+                return RunOutcome::failed;
+            progress_step(costs_.samples_in);
+        } else {
+            inpsampptr = wavinpbuf.data() + uint64_t{ch} * input_stride;
+            outsampptr = wavoutbuf.data() + uint64_t{ch} * output_stride;
+            process_channel(ch == 0);
+        }
         if (stopflag)
             return RunOutcome::stopped;
     }
 
     log_line("writing output ...\n");
-    if (plan_stages().any()) {
-        if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize)
-            return fail("cannot write samples");
-    } else {
-        const RunOutcome written = write_passed_through(output.file());
-        if (written == RunOutcome::stopped)
-            return RunOutcome::stopped;
-        if (written == RunOutcome::failed)
-            return fail("cannot write samples");
+    if (idle) {
+        if (std::fseek(input.file, samples_start, SEEK_SET) != 0)
+            return fail("cannot read samples");
+        const RunOutcome written = write_passed_through(input.file, output.file());
+        if (written != RunOutcome::done)
+            return written;
+    } else if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize) {
+        return fail("cannot write samples");
     }
     if (!output.commit())
         return fail("cannot write samples");
