@@ -136,7 +136,9 @@ std::vector<WiringRow> wiring_rows()
     return {
         {"idle chain, 8 bits, table encoding", 8, 2, 1500, 4096, 1500, 0, idle, 0, {}},
         {"idle chain, 16 bits, three channels", 16, 3, 300, 1024, 300, 0, idle, 0, {}},
-        {"idle chain, 16 bits, table encoding", 16, 2, 1 << 18, 1 << 19, 1 << 18, 0, idle, 0, {}},
+        // Over a million samples: the idle chain reads and writes them in
+        // two blocks, the second short.
+        {"idle chain, 16 bits, table encoding", 16, 2, (1 << 19) + 77, 1 << 21, (1 << 19) + 77, 0, idle, 0, {}},
         {"idle chain, 24 bits", 24, 2, 300, 1024, 300, 0, idle, 0, {}},
         {"quantization to 6 bits", 16, 2, 400, 1024, 400, 1, [](Params& p) { p.bitnr = 6; }, 6, {}},
         {"rate conversion 8000 -> 12000 Hz", 16, 2, 400, 2048, 600, 1, [](Params& p) { p.fs = 12000; }, 0,
