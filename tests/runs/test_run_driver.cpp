@@ -158,23 +158,29 @@ TEST_F(RunDriver, AStopAtEachCheckEndsTheRunThereAndLeavesNothingBehind)
 {
     // Each row raises the stop request while the n-th line starting with
     // `trigger` is logged; the run must end at the next check, after the
-    // line `last`.  Every stage acts, so a check follows each, in both channels.
-    const std::tuple<const char*, int, const char*> rows[] = {
-        {"input:", 1, "chnr:"}, {"reading input", 1, "reading input"},
-        {"--- processing channel 0", 1, "--- processing channel 0"}, {"SRC", 1, "SRC"},
-        {"input filter", 1, "input filter"}, {"sampling", 1, "hold"}, {"hold ...", 1, "hold ..."},
-        {"vari-speed (t)", 1, "vari-speed (t)"}, {"vari-speed (f)", 1, "vari-speed (f)"},
-        {"quantization", 1, "quantization"}, {"sampling", 2, "5 image(s)"}, {"aperture ...", 1, "aperture ..."},
-        {"jitter ...", 1, "jitter ..."}, {"output filter", 1, "output filter"}, {"f->t", 4, "f->t"},
-        {"--- processing channel 1", 1, "--- processing channel 1"}, {"f->t", 8, "f->t"},
+    // line `last`.  Every stage acts, so a check follows each, in both
+    // channels; with every stage idle (the last rows) the checks are between
+    // the channels and while the output is written.
+    const std::tuple<const char*, int, const char*, bool> rows[] = {
+        {"input:", 1, "chnr:", false}, {"reading input", 1, "reading input", false},
+        {"--- processing channel 0", 1, "--- processing channel 0", false}, {"SRC", 1, "SRC", false},
+        {"input filter", 1, "input filter", false}, {"sampling", 1, "hold", false}, {"hold ...", 1, "hold ...", false},
+        {"vari-speed (t)", 1, "vari-speed (t)", false}, {"vari-speed (f)", 1, "vari-speed (f)", false},
+        {"quantization", 1, "quantization", false}, {"sampling", 2, "5 image(s)", false},
+        {"aperture ...", 1, "aperture ...", false}, {"jitter ...", 1, "jitter ...", false},
+        {"output filter", 1, "output filter", false}, {"f->t", 4, "f->t", false},
+        {"--- processing channel 1", 1, "--- processing channel 1", false}, {"f->t", 8, "f->t", false},
+        {"--- processing channel 1", 1, "--- processing channel 1", true}, {"writing output", 1, "writing output", true},
     };
     input(make_pcm_wav(2, 48000, 16, {ramp(500, 9000), ramp(500, 3000)}));
     previous_output();
-    for (const auto& [trigger, occurrence, last] : rows) {
-        SCOPED_TRACE(testing::Message() << trigger << " #" << occurrence);
+    for (const auto& [trigger, occurrence, last, idle] : rows) {
+        SCOPED_TRACE(testing::Message() << trigger << " #" << occurrence << (idle ? ", idle chain" : ""));
         engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav"), .fs = 44100, .fssim = 11025,
                          .aperture = 0.5, .bitnr = 12, .fcloin = 100, .fchiin = 15000, .fcloout = 50, .fchiout = 5000,
                          .varispeedt = 0.9, .varispeedf = 1.1, .varispeedsh = 1, .jitteramp = 0.1};
+        if (idle)
+            engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav")};
         engine.fixed_seed = 1;
         engine.stopflag = 0;
         log.lines.clear();
