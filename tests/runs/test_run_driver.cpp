@@ -154,6 +154,24 @@ TEST_F(RunDriver, DeclaredSizeBeyondTheFileFailsBeforeAnyBufferIsAllocated)
     expect_nothing_new({"in.wav"});
 }
 
+// With every stage idle the input is read again while the output is
+// written: a recording cut short by another program in between ends the
+// run with its message, and the previous output stays.
+TEST_F(RunDriver, AnInputCutShortDuringAnIdleRunFailsAndKeepsThePreviousOutput)
+{
+    // Longer than the stream's own buffer, so that reading again reaches the file.
+    input(make_pcm_wav(2, 48000, 16, {ramp(50000, 9000), ramp(50000, 3000)}));
+    previous_output();
+    engine.params = {.inpwavname = dir.file("in.wav"), .outwavname = dir.file("out.wav")};
+    log.on_line = [this](const std::string& line) {
+        if (line.starts_with("writing output"))
+            std::filesystem::resize_file(dir.file("in.wav"), 100);
+    };
+    EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
+    EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot read samples"});
+    expect_nothing_new();
+}
+
 TEST_F(RunDriver, AStopAtEachCheckEndsTheRunThereAndLeavesNothingBehind)
 {
     // Each row raises the stop request while the n-th line starting with
