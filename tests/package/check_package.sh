@@ -5,7 +5,8 @@
 # found from the programs' libraries; it has no maintainer scripts (removing
 # it removes exactly its files); its metadata validates and its manual pages
 # format without a warning; and vesk-batch, unpacked into a scratch root,
-# runs from there, says the build's version and finds its picture module.
+# runs from there, says the build's version and finds its picture module,
+# and vesk starts from there.
 #
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
@@ -51,6 +52,10 @@ dpkg -x "$deb" "$root"
 said=$("$root/usr/bin/vesk-batch" --version)
 [ "$said" = "vesk-batch $version" ] || fail "vesk-batch --version said '$said', not 'vesk-batch $version'"
 "$root/usr/bin/vesk-batch" --help | grep -q "^  jitteramp " || fail "vesk-batch --help lists no keywords"
+# The window program starts and keeps running until it is ended.
+status=0
+QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/vesk" >"$scratch/vesk.log" 2>&1 || status=$?
+[ "$status" -eq 124 ] || { cat "$scratch/vesk.log" >&2; fail "vesk ended by itself (status $status)"; }
 "$root/usr/bin/vesk-batch" --spectra png -e "inpwavname $build/examples/demo-in.wav" -e "outwavname $scratch/out.wav" \
   -e process >/dev/null || fail "vesk-batch --spectra png failed from the scratch root"
 [ -s "$scratch/out.spectra.png" ] || fail "no picture from the scratch root's vesk-batch"
