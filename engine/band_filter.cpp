@@ -41,7 +41,7 @@ void Engine::band_filter(const char* label, uint32_t lo, uint32_t hi)
     // it is shared by +fs/2 and -fs/2 and belongs to neither side of the
     // band.  The negative frequencies are the conjugates of the positive
     // ones, not stored, so they follow the band without a pass of their own.
-    complete_conjugate_symmetry(sigre, sigim, n);
+    make_edges_real(sigim, n);
 }
 
 } // namespace vesk

@@ -94,7 +94,7 @@ void Engine::stage_sampling()
 
     std::swap(sigre, tmpre);
     std::swap(sigim, tmpim);
-    complete_conjugate_symmetry(sigre, sigim, n);
+    make_edges_real(sigim, n);
 }
 
 // A rectangular window `value` fs-sim periods wide, value * N / M working
@@ -142,7 +142,7 @@ void Engine::stage_hold_aperture(const char* label, int mode, double value)
         }
     });
 
-    complete_conjugate_symmetry(sigre, sigim, n);
+    make_edges_real(sigim, n);
 }
 
 } // namespace vesk

@@ -9,7 +9,7 @@ namespace vesk {
 // become real (their real parts stay as they are).  The bins above n/2 are
 // the conjugates of the ones below and are not stored (see
 // Engine::switch_domain), so nothing else is needed.
-inline void complete_conjugate_symmetry(double* /*re*/, double* im, uint32_t n)
+inline void make_edges_real(double* im, uint32_t n)
 {
     im[0] = 0.0;
     im[n / 2] = 0.0;

@@ -72,7 +72,7 @@ void Engine::stage_varispeed_f()
 
     std::swap(sigre, tmpre);
     std::swap(sigim, tmpim);
-    complete_conjugate_symmetry(sigre, sigim, n);
+    make_edges_real(sigim, n);
 }
 
 } // namespace vesk
