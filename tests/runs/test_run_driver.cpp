@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "tests/support/batch_runs.h"
+#include "tests/support/engine_seam.h"
 #include "ui/run.h"
 
 namespace vesk {
@@ -78,8 +79,8 @@ TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
                             "inp fc-hi:     24000.00 Hz\n" "out fc-lo:       996.09 Hz\n"
                             "out fc-hi:      4992.19 Hz\n" "quant:               12 bit\n"
                             "chnr:                 2\n");
-    EXPECT_EQ(engine.fssim_idx, 682u);
-    EXPECT_EQ(engine.wavinpbuf.size() + engine.fft_tabsize, 0u); // stopped before anything was allocated
+    EXPECT_EQ(engine.sizes().fssim_idx, 682u);
+    EXPECT_EQ(EngineSeam{engine}.held(), 0u); // stopped before anything was allocated
 
 }
 
@@ -150,7 +151,7 @@ TEST_F(RunDriver, DeclaredSizeBeyondTheFileFailsBeforeAnyBufferIsAllocated)
     engine.params.fssim = 8000;
     EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
     EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot read samples"});
-    EXPECT_EQ(engine.wavinpbuf.size() + engine.wavoutbuf.size() + engine.sampbuf1_re.size() + engine.fft_tabsize, 0u);
+    EXPECT_EQ(EngineSeam{engine}.held(), 0u);
     expect_nothing_new({"in.wav"});
 }
 
@@ -221,7 +222,7 @@ TEST_F(RunDriver, AWorkingLengthOfExactly2To30IsAccepted)
     engine.params.varispeedt = std::ldexp(1.0, -30);
     log.on_line = [this](const std::string& line) { engine.stopflag = line.starts_with("chnr:"); };
     EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
-    EXPECT_EQ(engine.sampnump, uint32_t{1} << 31);
+    EXPECT_EQ(engine.sizes().sampnump, uint32_t{1} << 31);
 }
 
 // A stop request raised after the caller decided to run, before the run
