@@ -107,6 +107,7 @@ void Engine::free_buffers()
     wavinpbuf.release();
     wavoutbuf.release();
     release_lanes();
+    release_responses();
     sigre = sigim = tmpre = tmpim = nullptr;
     inpsampptr = nullptr;
     outsampptr = nullptr;

@@ -59,8 +59,11 @@ struct RunShape {
     uint32_t outchdatasize = 0; // output sample bytes per channel
     uint32_t outdatasize = 0;   // output sample bytes of all channels
     uint32_t bitnrout = 24;     // bits per output sample; always 24
-    // The output samples that leave the run: all of them, but for those
-    // that stand for the input's margins.
+    // The input's margins, rendered and left out [input frames], and the
+    // output samples that leave the run: all of them, but for those that
+    // stand for the margins.
+    uint32_t marginbefore = 0;
+    uint32_t marginafter = 0;
     uint32_t keptfirst = 0;     // [output samples]
     uint32_t keptnum = 0;
 };
@@ -112,6 +115,9 @@ public:
     void free_buffers();
 
     const RunShape& sizes() const { return *this; }
+    // The checks both entries make of the input's format, in this order;
+    // null for a format the chain takes.
+    static const char* format_refusal(uint32_t rate, uint32_t channels, uint32_t bits);
 
     void log_line(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -133,9 +139,6 @@ private:
     // then the kept samples scaled and encoded, every channel at once.
     RunOutcome pass_through(const uint8_t* input);
     Pcm24View kept_output() const;
-    // The checks both entries make of the input's format, in this order;
-    // null for a format the chain takes.
-    static const char* format_refusal(uint32_t rate, uint32_t channels, uint32_t bits);
 
     // ---- run driver ----------------------------------------------------------
     // False (after naming the buffer) when memory cannot be had.
@@ -261,6 +264,23 @@ private:
     uint32_t fft_tabsize = 0;        // sampnump the tables were built for; 0 = none
 
     JitterRandom jitter_rng;
+
+    // The hold's and the aperture's factor for each bin, kept while the
+    // sizes and the value they were made for stay: a preview renders the
+    // same sizes again and again, and two channels side by side share one
+    // table.  Made before the channels where working lengths are short
+    // (prepare_responses); elsewhere the stage computes each bin as it goes.
+    struct ResponseTable {
+        uint32_t points = 0; // sampnump; 0 = none
+        uint32_t bins = 0;   // fssim_idx
+        double value = 0.0;
+        Block<double> a, b;  // bins 1 .. sampnump / 2 (see bin_response)
+        bool matches(uint32_t n, uint32_t m, double v) const;
+    };
+    ResponseTable hold_response_;
+    ResponseTable aperture_response_;
+    void prepare_responses();
+    void release_responses();
 
     void message(const char* text);
     // Fills entries first .. last-1 of fft_coeff_re / fft_coeff_im.

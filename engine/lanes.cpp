@@ -109,6 +109,11 @@ RunOutcome Engine::run_channels(const uint8_t* input)
         engine.outsampptr = wavoutbuf.data() + ch * output_stride;
     };
 
+    // At short working lengths the hold's and the aperture's factors are
+    // made once for every channel (and kept for the next run of the same
+    // sizes); at long ones their memory would count.
+    if (sampnump <= lane_max_points)
+        prepare_responses();
     const bool side_by_side = prepare_lanes();
     // The threads are shared out between the two engines for the run.
     struct Threads {

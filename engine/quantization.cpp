@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/floor.h"
+#include "engine/level.h"
 #include "engine/parallel.h"
 
 namespace vesk {
@@ -64,11 +65,12 @@ void Engine::stage_quantization(int firstch)
     // The peak is searched over the whole array, zero tail included; channel
     // 0 fixes the gain and the others follow it, so the balance between the
     // channels is kept and a louder later channel clips, as it would in a
-    // converter set up on the first one.
+    // converter set up on the first one.  A silent first channel keeps the
+    // gain 1.
+    double* samples = sigre;
+    const unsigned workers = worker_count(threads);
     if (firstch)
-        quantgain = normalize_level(-quant_peak, n);
-    else
-        normalize_level(quantgain, n);
+        quantgain = level_gain(-quant_peak, peak_magnitude(n, workers, [samples](uint64_t i) { return samples[i]; }));
 
     // Bits dropped from the 24-bit word.  The chain skips the stage at 24
     // bits; a word length outside 1 .. 24 (refused by check_params) is taken
@@ -80,17 +82,17 @@ void Engine::stage_quantization(int firstch)
     // dropped bits the 24-bit rounding alone remains.
     const int32_t offset = drop > 0 ? (int32_t{1} << (drop - 1)) - 1 : 0;
 
-    double* samples = sigre;
-    parallel_for(n, worker_count(threads), uint64_t{1} << 16, [=](uint64_t first, uint64_t last) {
+    // Scaled by the gain, put on the grid and brought back to the level
+    // before the stage, in one pass: each sample meets the same three
+    // operations as in three passes.  A gain of 0 (possible only when the
+    // first channel's peak was infinite) cannot be undone, and the samples
+    // are left as quantized.
+    const double gain = quantgain;
+    const double undo = gain != 0 ? 1.0 / gain : 1.0;
+    parallel_for(n, workers, uint64_t{1} << 16, [=](uint64_t first, uint64_t last) {
         for (uint64_t i = first; i < last; ++i)
-            samples[i] = quantize_sample(samples[i], offset, drop);
+            samples[i] = quantize_sample(samples[i] * gain, offset, drop) * undo;
     });
-
-    // Back to the level before the stage.  A gain of 0 (possible only when
-    // the first channel's peak was infinite) cannot be undone, and the
-    // samples are left as quantized.
-    if (quantgain != 0)
-        normalize_level(1.0 / quantgain, n);
 }
 
 } // namespace vesk

@@ -156,6 +156,8 @@ bool Engine::size_run(const Margins& margins)
     const auto output_at = [&](uint64_t frame) {
         return static_cast<uint32_t>(std::fmin(std::round(static_cast<double>(frame) * per_input_frame), sampnumout));
     };
+    marginbefore = static_cast<uint32_t>(std::min<uint64_t>(margins.before, sampnuminp));
+    marginafter = static_cast<uint32_t>(std::min<uint64_t>(margins.after, sampnuminp - marginbefore));
     keptfirst = margins.before == 0 ? 0 : output_at(margins.before);
     const uint32_t kept_end = margins.after == 0 ? sampnumout : output_at(sampnuminp - std::min<uint64_t>(margins.after, sampnuminp));
     keptnum = kept_end > keptfirst ? kept_end - keptfirst : 0;
@@ -296,9 +298,9 @@ RunOutcome Engine::process_wav()
     uint64_t first = 0, frames = inpchdatasize / (bitnrinp / 8);
     Margins margins;
     if (excerpt) {
+        if (const char* refusal = span_refusal(*excerpt, frames, fsinp))
+            return fail(refusal);
         const SpanFrames span = span_frames(*excerpt, frames, fsinp);
-        if (span.count == 0)
-            return fail("excerpt starts beyond the end of the input");
         log_line("excerpt:     %10.3f s from %.3f s (margins %.3f s and %.3f s)\n", double(span.count) / fsinp,
                  double(span.first) / fsinp, double(span.margins.before) / fsinp, double(span.margins.after) / fsinp);
         first = span.render_first();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace vesk {
 
@@ -30,6 +31,13 @@ SpanFrames span_frames(const Span& span, uint64_t frames, uint32_t rate)
     s.margins.before = std::min(margin, s.first);
     s.margins.after = std::min(margin, frames - s.first - s.count);
     return s;
+}
+
+const char* span_refusal(const Span& span, uint64_t frames, uint32_t rate)
+{
+    if (span_frames(span, frames, rate).count != 0)
+        return nullptr;
+    return frame_at(span.seconds, rate, UINT64_MAX) == 0 ? "excerpt has no length" : "excerpt starts beyond the end of the input";
 }
 
 } // namespace vesk

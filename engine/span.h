@@ -28,4 +28,9 @@ struct SpanFrames {
 };
 SpanFrames span_frames(const Span& span, uint64_t frames, uint32_t rate);
 
+// Why a span leaves nothing of an input of `frames` frames at `rate` to
+// render: "excerpt has no length" or "excerpt starts beyond the end of the
+// input"; null when it covers at least one frame.
+const char* span_refusal(const Span& span, uint64_t frames, uint32_t rate);
+
 } // namespace vesk
