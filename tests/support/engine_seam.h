@@ -33,11 +33,9 @@ struct EngineSeam {
     // The engine's own working arrays, of sampnump each, as a run sets them up.
     bool own_arrays()
     {
-        if (!engine.alloc_buffers(false))
-            return false;
-        attach(shape().sampnump, engine.sampbuf1_re.data(), engine.sampbuf1_im.data(), engine.sampbuf2_re.data(),
-               engine.sampbuf2_im.data());
-        return true;
+        Engine& e = engine;
+        return e.alloc_buffers(false) &&
+               (attach(e.sampnump, e.sampbuf1_re.data(), e.sampbuf1_im.data(), e.sampbuf2_re.data(), e.sampbuf2_im.data()), true);
     }
     int& timedomain() { return engine.timedomain; }
     double* sigre() const { return engine.sigre; }
@@ -46,29 +44,14 @@ struct EngineSeam {
     const double* fft_coeff_re() const { return engine.fft_coeff_re.data(); }
     const double* fft_coeff_im() const { return engine.fft_coeff_im.data(); }
     // Elements of every buffer and table the engine holds.
-    uint64_t held() const
-    {
-        return engine.wavinpbuf.size() + engine.wavoutbuf.size() + engine.sampbuf1_re.size() + engine.fft_tabsize;
-    }
+    uint64_t held() const { return engine.wavinpbuf.size() + engine.wavoutbuf.size() + engine.sampbuf1_re.size() + engine.fft_tabsize; }
 
     bool fft_init() { return engine.fft_init(); }
-    void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse)
-    {
-        engine.fft(re, im, n, offset, stride, inverse);
-    }
+    void fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t stride, int inverse) { engine.fft(re, im, n, offset, stride, inverse); }
     void switch_domain(bool output_only = false) { engine.switch_domain(output_only); }
-    void sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx)
-    {
-        engine.sinc_interp(values, outim, x, len, center, outidx);
-    }
-    void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len)
-    {
-        engine.sinc_interp_batch(fracs, centers, at, count, len);
-    }
-    uint32_t read_stepped(uint32_t count, double step, int len, const double* values, double* outim, uint32_t zeros_from)
-    {
-        return engine.read_stepped(count, step, len, values, outim, zeros_from);
-    }
+    void sinc_interp(const double* values, double* outim, double x, int len, int center, int outidx) { engine.sinc_interp(values, outim, x, len, center, outidx); }
+    void sinc_interp_batch(const double* fracs, const int64_t* centers, const uint32_t* at, int count, int len) { engine.sinc_interp_batch(fracs, centers, at, count, len); }
+    uint32_t read_stepped(uint32_t count, double step, int len, const double* values, double* outim, uint32_t zeros_from) { return engine.read_stepped(count, step, len, values, outim, zeros_from); }
     void band_filter(const char* label, uint32_t lo, uint32_t hi) { engine.band_filter(label, lo, hi); }
     void src_resample() { engine.src_resample(); }
     void stage_sampling() { engine.stage_sampling(); }
