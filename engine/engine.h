@@ -59,11 +59,8 @@ struct RunShape {
     uint32_t outchdatasize = 0; // output sample bytes per channel
     uint32_t outdatasize = 0;   // output sample bytes of all channels
     uint32_t bitnrout = 24;     // bits per output sample; always 24
-    // The input's margins, rendered and left out [input frames], and the
-    // output samples that leave the run: all of them, but for those that
-    // stand for the margins.
-    uint32_t marginbefore = 0;
-    uint32_t marginafter = 0;
+    // The output samples that leave the run: all of them, but for those
+    // that stand for the input's margins (rendered and left out).
     uint32_t keptfirst = 0;     // [output samples]
     uint32_t keptnum = 0;
 };
@@ -125,9 +122,10 @@ private:
     friend struct EngineSeam; // the tests' and benchmarks' door (tests/support/engine_seam.h)
 
     // ---- the phases both entries share ----------------------------------------
-    // Takes the input's format and sizes the run for `frames` frames; logs
-    // the warnings and the summary.  False after its message.
-    bool start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t frames, const Margins& margins);
+    // Takes the input's format and sizes the run for `channel_bytes` of
+    // samples per channel; logs the warnings and the summary.  False after
+    // its message.
+    bool start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins);
     // The transform's tables (when a stage needs them) and the buffers, with
     // room for the input's bytes when the run reads a file.  False after the
     // message naming the buffer.

@@ -156,8 +156,6 @@ bool Engine::size_run(const Margins& margins)
     const auto output_at = [&](uint64_t frame) {
         return static_cast<uint32_t>(std::fmin(std::round(static_cast<double>(frame) * per_input_frame), sampnumout));
     };
-    marginbefore = static_cast<uint32_t>(std::min<uint64_t>(margins.before, sampnuminp));
-    marginafter = static_cast<uint32_t>(std::min<uint64_t>(margins.after, sampnuminp - marginbefore));
     keptfirst = margins.before == 0 ? 0 : output_at(margins.before);
     const uint32_t kept_end = margins.after == 0 ? sampnumout : output_at(sampnuminp - std::min<uint64_t>(margins.after, sampnuminp));
     keptnum = kept_end > keptfirst ? kept_end - keptfirst : 0;
@@ -174,18 +172,18 @@ bool Engine::size_run(const Margins& margins)
     return true;
 }
 
-bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t frames, const Margins& margins)
+bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins)
 {
     fsinp = rate;
     chnr = channels;
     bitnrinp = bits;
-    // What a WAV file's data chunk could hold counts as one that cannot be
-    // sized.
-    if (frames > UINT32_MAX || frames * (bits / 8) > UINT32_MAX) {
+    // More than a WAV file's data chunk could hold counts as a run that
+    // cannot be sized.
+    if (channel_bytes > UINT32_MAX) {
         message("sampnump too large for u_int");
         return false;
     }
-    inpchdatasize = static_cast<uint32_t>(frames * (bits / 8));
+    inpchdatasize = static_cast<uint32_t>(channel_bytes);
     if (!size_run(margins))
         return false;
     progress_begin();
@@ -244,7 +242,8 @@ RunOutcome Engine::process_samples(const PcmView& input, Pcm24View& output, cons
         message(refusal);
         return RunOutcome::failed;
     }
-    if (!start_run(input.rate, input.channels, input.bits, input.frames, margins))
+    const uint64_t width = input.bits / 8;
+    if (!start_run(input.rate, input.channels, input.bits, input.frames > UINT64_MAX / 4 ? UINT64_MAX : input.frames * width, margins))
         return RunOutcome::failed;
     if (stop_requested())
         return RunOutcome::stopped;
@@ -293,28 +292,29 @@ RunOutcome Engine::process_wav()
     if (const char* refusal = format_refusal(fsinp, chnr, bitnrinp))
         return fail(refusal);
 
-    // The frames the run reads: all of them, or an excerpt with its margins.
+    // The samples the run reads: all of them, or an excerpt with its margins.
     const uint64_t frame_bytes = uint64_t{bitnrinp / 8} * chnr;
-    uint64_t first = 0, frames = inpchdatasize / (bitnrinp / 8);
+    uint64_t first = 0, channel_bytes = inpchdatasize;
     Margins margins;
     if (excerpt) {
+        const uint64_t frames = inpchdatasize / (bitnrinp / 8);
         if (const char* refusal = span_refusal(*excerpt, frames, fsinp))
             return fail(refusal);
         const SpanFrames span = span_frames(*excerpt, frames, fsinp);
         log_line("excerpt:     %10.3f s from %.3f s (margins %.3f s and %.3f s)\n", double(span.count) / fsinp,
                  double(span.first) / fsinp, double(span.margins.before) / fsinp, double(span.margins.after) / fsinp);
         first = span.render_first();
-        frames = span.render_count();
+        channel_bytes = span.render_count() * (bitnrinp / 8);
         margins = span.margins;
     }
-    if (!start_run(fsinp, chnr, bitnrinp, frames, margins))
+    if (!start_run(fsinp, chnr, bitnrinp, channel_bytes, margins))
         return RunOutcome::failed;
     if (stop_requested())
         return RunOutcome::stopped;
     // A recording cut short (or a hostile header) may declare far more
     // samples than follow; the working arrays are sized by the declaration,
     // so it is checked before anything is allocated.
-    if (!holds_bytes(input.file, (first + frames) * frame_bytes))
+    if (!holds_bytes(input.file, first * frame_bytes + inpdatasize))
         return fail("cannot read samples");
 
     const bool idle = !plan_stages().any();
