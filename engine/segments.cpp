@@ -340,7 +340,7 @@ RunOutcome Engine::run_segments(std::FILE* input, long samples_start, const Segm
     if (scaled != RunOutcome::done)
         return scaled;
     if (stop_requested())
-        return RunOutcome::stopped;
+        return RunOutcome::stopped; // asked for while scaling: nothing is renamed into place
     if (!output.commit())
         return fail("cannot write samples");
     if (progress_ != nullptr)
