@@ -24,6 +24,21 @@ std::vector<uint8_t> loud_late(uint32_t frames)
     return test::make_pcm_wav(2, 8000, 16, {left, right});
 }
 
+// Stops and failures in each pass: the share of progress at which a test
+// acts falls in the first pass (the quantization peak), the second (the
+// unscaled output) or the last (scaling into the output).
+struct Act : ProgressSink {
+    double at = 2;
+    std::function<void()> action;
+    std::vector<double> reports;
+    void report_progress(double fraction) override
+    {
+        reports.push_back(fraction);
+        if (fraction >= at && action)
+            std::exchange(action, nullptr)();
+    }
+};
+
 class Segments : public test::WholeRun {
 public:
     std::vector<uint8_t> run(bool segmented)
@@ -45,26 +60,20 @@ TEST_F(Segments, QuantizationAloneGivesTheWholeRunsBytes)
         const std::vector<uint8_t> whole = run(false);
         EXPECT_EQ(engine.sizes().segments, 0u);
         log.lines.clear();
+        // The share done grows over all three passes, up to 1 at the end.
+        Act progress;
+        engine.set_progress_sink(&progress);
         EXPECT_EQ(run(true), whole);
+        engine.set_progress_sink(nullptr);
+        EXPECT_TRUE(std::is_sorted(progress.reports.begin(), progress.reports.end()));
+        EXPECT_GT(std::count_if(progress.reports.begin(), progress.reports.end(), [](double f) { return f > 0.1 && f < 0.9; }), 10);
+        EXPECT_EQ(progress.reports.back(), 1.0);
         EXPECT_GE(engine.sizes().segments, 3u);
         EXPECT_EQ(log.lines.at(0).rfind("rendering in " + std::to_string(engine.sizes().segments) + " segments: the whole file needs ", 0), 0u);
         EXPECT_EQ(log.lines.at(1).rfind("input:", 0), 0u);
     }
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
-
-// Stops and failures in each pass: the share of progress at which a test
-// acts falls in the first pass (the quantization peak), the second (the
-// unscaled output) or the last (scaling into the output).
-struct Act : ProgressSink {
-    double at = 2;
-    std::function<void()> action;
-    void report_progress(double fraction) override
-    {
-        if (fraction >= at && action)
-            std::exchange(action, nullptr)();
-    }
-};
 
 TEST_F(Segments, AStopOrAFailureInAnyPassLeavesTheFolderAsItWas)
 {
