@@ -158,11 +158,13 @@ int read_wav_header(std::FILE* file, const char** reason, int* fmttag, WavFormat
         if (tag != extensible_tag || get_u16(fmt + 16) != 22 || valid_bits == 0 || valid_bits > container_bits)
             return fail(reason, "invalid FMT csize");
         // The standard GUIDs differ only in their first field, which is the
-        // format's code; an unknown GUID leaves the tag as it is.
+        // format's code; an unknown GUID leaves the tag as it is.  Codes
+        // are 16 bits, so a wider first field names no format either.
         static constexpr uint8_t standard_tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                                       0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        if (std::memcmp(fmt + 28, standard_tail, sizeof standard_tail) == 0)
-            tag = static_cast<int>(get_u32(fmt + 24));
+        const uint32_t code = get_u32(fmt + 24);
+        if (std::memcmp(fmt + 28, standard_tail, sizeof standard_tail) == 0 && code <= 0xFFFF)
+            tag = static_cast<int>(code);
     }
     // The tag goes out before any further check so that callers can tell a
     // non-PCM file apart; judging it is their business.

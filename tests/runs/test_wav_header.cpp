@@ -77,6 +77,8 @@ std::vector<HeaderCase> header_cases()
          {48000, 1, 32, 4}, 3},
         {"extensible with an unknown GUID keeps its tag", extensible_wav(1, 16, one, extension(16, 4, 1, 22, 0x72)), 2,
          nullptr, {48000, 1, 16, 2}, 0xFFFE},
+        {"extensible with a code beyond 16 bits keeps its tag", extensible_wav(1, 16, one, extension(16, 4, 0x00010001)),
+         2, nullptr, {48000, 1, 16, 2}, 0xFFFE},
         {"fmt of 18 bytes, empty extension", make_pcm_wav(1, 8000, 16, one, WavOptions().with_fmt_extension({0, 0})), 2,
          nullptr, {8000, 1, 16, 2}, 1},
         {"fmt of 18 bytes with an extension size", make_pcm_wav(1, 8000, 16, one, WavOptions().with_fmt_extension({2, 0})),
