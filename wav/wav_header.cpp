@@ -269,8 +269,8 @@ std::string cut_short_warning(const WavFormat& format)
     if (held >= format.declared_datasize)
         return {};
     char line[96];
-    std::snprintf(line, sizeof line, "wav-in: warning, data chunk cut short: reading %llu of %lu bytes\n",
-                  static_cast<unsigned long long>(held), static_cast<unsigned long>(format.declared_datasize));
+    std::snprintf(line, sizeof line, "wav-in: warning, data chunk cut short: reading %u of %u bytes\n",
+                  static_cast<uint32_t>(held), format.declared_datasize);
     return line;
 }
 
