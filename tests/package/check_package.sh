@@ -6,8 +6,7 @@
 # it removes exactly its files); its metadata validates and its manual pages
 # format without a warning; and vesk-batch, unpacked into a scratch root,
 # runs from there, says the build's version, finds its picture module and
-# converts a file through libsndfile,
-# and vesk starts from there.
+# converts a file through libsndfile, and vesk starts from there.
 #
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
