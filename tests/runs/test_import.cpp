@@ -184,22 +184,33 @@ TEST(Import, RefusalsAndFailedWritesLeaveNoFileBehindAndReplaceNone)
     EXPECT_EQ(test::read_file(taken), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
 }
 
-// Stopped after its second block, a conversion leaves nothing; let run, it
-// reports a share done that grows to 1.
-TEST(Import, AStopLeavesNothingAndProgressGrowsToTheEnd)
+// Stopped after its second block, a conversion leaves nothing; a target
+// that another program creates meanwhile is kept and the conversion fails;
+// let run, it reports a share done that grows to 1.
+TEST(Import, AStopOrATargetThatAppearsMeanwhileLeavesTheFolderAsItWasAndProgressGrowsToTheEnd)
 {
     test::TempDir dir;
-    ASSERT_TRUE(test::write_sound(dir.file("s.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, sweep(44100, 2, 200000)));
+    const std::string source = dir.file("s.flac"), target = dir.file("out.wav");
+    ASSERT_TRUE(test::write_sound(source, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, sweep(44100, 2, 200000)));
     std::atomic<int> stop{0};
     std::vector<double> shares;
     wav::ImportControl control{&stop, [&](double share) { shares.push_back(share); stop = shares.size() == 2; }};
-    EXPECT_EQ(wav::import_audio(dir.file("s.flac"), dir.file("out.wav"), control).status, wav::ImportStatus::stopped);
+    EXPECT_EQ(wav::import_audio(source, target, control).status, wav::ImportStatus::stopped);
     EXPECT_EQ(dir.listing(), std::vector<std::string>{"s.flac"});
-    control.progress = [&](double share) { shares.push_back(share); };
+    control.progress = [&](double share) {
+        if (shares.size() == 2)
+            test::write_text(target, "theirs");
+        shares.push_back(share);
+    };
     stop = 0;
     shares.clear();
-    EXPECT_EQ(wav::import_audio(dir.file("s.flac"), dir.file("out.wav"), control).status, wav::ImportStatus::done);
-    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()) && shares.size() == 7 && shares.back() == 1.0);
+    EXPECT_EQ(wav::import_audio(source, target, control).reason, target + " exists");
+    EXPECT_EQ(test::read_file(target), (std::vector<uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"out.wav", "s.flac"}));
+    std::filesystem::remove(target);
+    shares = {0, 0, 0}; // past the point where the target appeared
+    EXPECT_EQ(wav::import_audio(source, target, control).status, wav::ImportStatus::done);
+    EXPECT_TRUE(std::is_sorted(shares.begin() + 3, shares.end()) && shares.size() == 10 && shares.back() == 1.0);
 }
 
 // The converted file is an input like any other: a run on it gives what a

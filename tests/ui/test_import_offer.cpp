@@ -37,6 +37,9 @@ TEST(ImportOffer, APcmWavOf8To24BitsIsTakenOtherAudioIsOfferedAndTheRestLeftToTh
     EXPECT_EQ(conversion_question("/music/song.flac"),
               "Vesk processes PCM WAV files. Convert 'song.flac' to a PCM WAV and use it as input?");
     EXPECT_EQ(import_failure("/music/song.flac", "format not recognised"), "cannot import song.flac: format not recognised");
+    const wav::AudioFacts mp3{"MP3", 2, 44100, std::nullopt, 24};
+    EXPECT_EQ(wav::describe_audio(mp3, 44100ull * 3725 + 4410), "MP3, 2 ch, 44100 Hz, 1:02:05.1");
+    EXPECT_EQ(wav::describe_audio(mp3, std::nullopt), "MP3, 2 ch, 44100 Hz");
 }
 
 TEST(ImportOffer, TheConvertedFileTakesAFreeNameInAFolderThatTakesNewFiles)
