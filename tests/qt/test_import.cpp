@@ -23,25 +23,43 @@ protected:
         EXPECT_TRUE(test::write_sound(dir.file(name), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, samples));
         return dir.file(name);
     }
-    std::string question(const char* name)
+    static std::string question(const std::string& name)
     {
-        return "Vesk processes PCM WAV files. Convert '" + std::string(name) + "' to a PCM WAV and use it as input?";
+        return "Vesk processes PCM WAV files. Convert '" + name + "' to a PCM WAV and use it as input?";
     }
 };
 
-TEST_F(Import, BrowseOffersEveryAudioFileAndConvertsBesideTheSourceUnderAFreeName)
+// Browse... offers every audio file; the converted file goes beside its
+// source under a name that is free; a drop is offered too, and a failed
+// conversion is told.  Info says what such a file is and offers the same,
+// after the facts for a PCM WAV of 32 bits.
+TEST_F(Import, BrowseDropAndInfoOfferTheConversionAndNeverOverwrite)
 {
-    const std::string song = flac("song.flac", 4410);
+    const std::string song = flac("song.flac", 20000);
+    std::vector<uint8_t> bytes = test::read_file(song);
+    bytes.resize(bytes.size() / 2);
+    test::write_file(dir.file("half.flac"), bytes);
     writeText(dir.file("song.wav"), "mine");
-    toolkit.files = {song, song};
-    toolkit.answers = {false, true};
+    toolkit.files = {song};
+    toolkit.answers = {false, true, true, true, false};
     click("browseInputButton"); // No: nothing changes
     EXPECT_EQ(dlg->record().inpwavname, "inp.wav");
-    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"song.flac", "song.wav"}));
-    click("browseInputButton");
+    EXPECT_TRUE(drop(song) && drop(dir.file("half.flac")));
     EXPECT_EQ(text("inpwavnameEdit"), dir.file("song-1.wav"));
-    EXPECT_EQ(toolkit.texts('q'), std::vector<std::string>(2, question("song.flac")));
+    type("inpwavnameEdit", song);
+    click("infoButton");
+    EXPECT_EQ(dlg->record().inpwavname, dir.file("song-2.wav"));
+    test::write_file(dir.file("wide.wav"), test::make_pcm_wav(1, 8000, 32, {{1, 2}}));
+    type("inpwavnameEdit", dir.file("wide.wav"));
+    const auto facts = whenModalAppears<CInpinfoDlg>([](CInpinfoDlg* info) { QTest::keyClick(info, Qt::Key_Return); });
+    click("infoButton");
+    EXPECT_TRUE(*facts);
+    EXPECT_EQ(toolkit.texts('q'), (std::vector<std::string>{question("song.flac"), question("song.flac"), question("half.flac"),
+                                                           "song.flac: FLAC, 16 bit, 2 ch, 44100 Hz, 0:00.5\n\n" + question("song.flac"),
+                                                           question("wide.wav")}));
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot import half.flac: the file ends after 8192 of its 20000 samples"});
     EXPECT_NE(toolkit.choices[0].filter.find("*.flac;*.mp3;*.ogg"), std::string::npos);
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"half.flac", "song-1.wav", "song-2.wav", "song.flac", "song.wav", "wide.wav"}));
     EXPECT_EQ(test::read_file(dir.file("song.wav")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
 }
 
@@ -93,38 +111,6 @@ TEST_F(Import, ALongConversionShowsItsProgressAndAStopLosesNothing)
     click("browseInputButton");
     EXPECT_FALSE(*again);
     EXPECT_EQ(dlg->record().inpwavname, dir.file("short.wav"));
-}
-
-// Info tells what a file that a run does not take is and offers its
-// conversion; after the facts of a PCM WAV of 32 bits, the offer alone.
-TEST_F(Import, InfoSaysWhatTheFileIsAndOffersItsConversion)
-{
-    type("inpwavnameEdit", flac("song.flac", 4410));
-    toolkit.answers = {true, false};
-    click("infoButton");
-    EXPECT_EQ(text("inpwavnameEdit"), dir.file("song.wav"));
-    test::write_file(dir.file("wide.wav"), test::make_pcm_wav(1, 8000, 32, {{1, 2}}));
-    type("inpwavnameEdit", dir.file("wide.wav"));
-    const auto facts = whenModalAppears<CInpinfoDlg>([](CInpinfoDlg* info) { QTest::keyClick(info, Qt::Key_Return); });
-    click("infoButton");
-    EXPECT_TRUE(*facts);
-    EXPECT_EQ(toolkit.texts('q'), (std::vector<std::string>{"song.flac: FLAC, 16 bit, 2 ch, 44100 Hz, 0:00.1\n\n" + question("song.flac"),
-                                                           question("wide.wav")}));
-    EXPECT_EQ(dlg->record().inpwavname, dir.file("wide.wav"));
-}
-
-TEST_F(Import, ADroppedFileIsOfferedTooAndAFailedConversionIsToldAndLeavesNothing)
-{
-    std::vector<uint8_t> bytes = test::read_file(flac("song.flac", 20000));
-    bytes.resize(bytes.size() / 2);
-    test::write_file(dir.file("half.flac"), bytes);
-    toolkit.answers = {true, true};
-    EXPECT_TRUE(drop(dir.file("half.flac")));
-    EXPECT_EQ(dlg->record().inpwavname, "inp.wav");
-    EXPECT_TRUE(drop(dir.file("song.flac")));
-    EXPECT_EQ(dlg->record().inpwavname, dir.file("song.wav"));
-    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot import half.flac: the file ends after 8192 of its 20000 samples"});
-    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"half.flac", "song.flac", "song.wav"}));
 }
 
 } // namespace

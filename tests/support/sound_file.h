@@ -4,66 +4,52 @@
 
 #include <sndfile.h>
 
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/fs.h>
 #include <string>
 #include <sys/ioctl.h>
-#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 namespace vesk::test {
 
-// Interleaved samples: integers at full scale 2^31 (exact for any PCM
-// width) or doubles at full scale 1.0.  False when the library refuses.
+// Interleaved samples, ints at full scale 2^31 (exact at any PCM width) or
+// doubles at full scale 1.0.  False when the library refuses.
 template <typename Sample>
 bool write_sound(const std::string& path, int format, int rate, int channels, const std::vector<Sample>& samples)
 {
-    SF_INFO info{};
-    info.samplerate = rate, info.channels = channels, info.format = format;
+    SF_INFO info{.frames = 0, .samplerate = rate, .channels = channels, .format = format, .sections = 0, .seekable = 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
     const auto n = static_cast<sf_count_t>(samples.size());
-    bool written;
+    bool written = false;
     if constexpr (std::is_same_v<Sample, int>)
-        written = sf_write_int(file, samples.data(), n) == n;
+        written = file != nullptr && sf_write_int(file, samples.data(), n) == n;
     else
-        written = sf_write_double(file, samples.data(), n) == n;
-    return sf_close(file) == 0 && written;
+        written = file != nullptr && sf_write_double(file, samples.data(), n) == n;
+    return file != nullptr && sf_close(file) == 0 && written;
 }
 
-// While it lives, `folder` takes no new file: its write permission goes,
-// and for root, whom permissions do not stop, it is made immutable too.
+// While it lives, `folder` takes no new file: it is immutable (for root,
+// whom permissions do not stop) and, for anyone else, not writable.
 class LockedFolder {
 public:
-    explicit LockedFolder(const std::filesystem::path& folder) : folder_(folder)
-    {
-        std::filesystem::permissions(folder_, std::filesystem::perms::owner_write | std::filesystem::perms::group_write
-                                                  | std::filesystem::perms::others_write,
-                                     std::filesystem::perm_options::remove);
-        if (geteuid() == 0)
-            immutable(true);
-    }
-    ~LockedFolder()
-    {
-        if (geteuid() == 0)
-            immutable(false);
-        std::filesystem::permissions(folder_, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
-    }
+    explicit LockedFolder(std::filesystem::path folder) : folder_(std::move(folder)) { lock(true); }
+    ~LockedFolder() { lock(false); }
 
 private:
-    void immutable(bool on)
+    void lock(bool on)
     {
         const int fd = open(folder_.c_str(), O_RDONLY | O_DIRECTORY);
         int flags = 0;
-        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
             flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
             ioctl(fd, FS_IOC_SETFLAGS, &flags);
         }
-        if (fd >= 0)
-            close(fd);
+        close(fd);
+        std::error_code ignored; // an immutable folder keeps its permissions
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                     on ? std::filesystem::perm_options::remove : std::filesystem::perm_options::add, ignored);
     }
     std::filesystem::path folder_;
 };
