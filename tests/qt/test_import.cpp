@@ -19,7 +19,7 @@ protected:
     {
         std::vector<int> samples(2 * frames);
         for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = static_cast<int>(i * 7919 % 65536) * 65536;
+            samples[i] = (static_cast<int>(i * 7919 % 65536) - 32768) * 65536;
         EXPECT_TRUE(test::write_sound(dir.file(name), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, samples));
         return dir.file(name);
     }
