@@ -10,7 +10,8 @@
 
 namespace vesk {
 
-enum class FileChooserKind { open, save };
+// `folder` chooses a folder rather than a file (the filter is not used).
+enum class FileChooserKind { open, save, folder };
 
 struct FileChoice {
     FileChooserKind kind = FileChooserKind::open;

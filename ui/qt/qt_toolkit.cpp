@@ -81,7 +81,7 @@ std::optional<std::string> QtToolkit::choose_file(const FileChoice& choice)
                                                                   : QFileDialog::AcceptOpen);
         // Neither kind insists that the file exists, and saving never asks
         // before replacing: the file is only written by a later action.
-        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setFileMode(choice.kind == FileChooserKind::folder ? QFileDialog::Directory : QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.setNameFilters(nameFilters(choice.filter));
         QString extension = QString::fromStdString(choice.default_extension);

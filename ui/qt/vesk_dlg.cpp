@@ -29,6 +29,7 @@
 #include "ui/qt/spectra_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/import_dlg.h"
 #include "ui/qt/inpinfo_dlg.h"
 #include "ui/qt/procinfo_dlg.h"
 #include "ui/qt/resources.h"
@@ -195,6 +196,8 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     batchFolder_ = presets_folder(QCoreApplication::applicationDirPath().toStdString());
+    import_ = std::make_unique<InputImport>(toolkit_, this,
+                                            [this](const std::string& path) { usePath(&ParamRecord::inpwavname, path); });
     OnInitDialog();
     // The window appears at the size of its content: that first size is the
     // design size against which the scroll ranges are measured.
@@ -527,7 +530,10 @@ void CveskDlg::usePath(std::string ParamRecord::*path, const std::string& chosen
 
 void CveskDlg::OnBrowseInput()
 {
-    browse(&ParamRecord::inpwavname, choices::input_wav());
+    take();
+    // Any audio file: one that a run does not take is offered for conversion.
+    if (const std::optional<std::string> chosen = toolkit_.choose_file(choices::input_wav()))
+        import_->takeInput(*chosen);
 }
 
 void CveskDlg::OnBrowseOutput()
@@ -556,12 +562,16 @@ void CveskDlg::OnInfo()
     take();
     InputInfo info;
     const InputInfoResult result = read_input_info(record_.inpwavname, info);
-    if (result != InputInfoResult::ok) {
-        toolkit_.message(input_info_message(result));
-        return;
+    if (result == InputInfoResult::ok) {
+        CInpinfoDlg dialog(format_input_info(info), this);
+        dialog.exec();
     }
-    CInpinfoDlg dialog(format_input_info(info), this);
-    dialog.exec();
+    // A file that a run does not take but a conversion reads: what it is,
+    // and the offer to convert it.
+    if (import_->offerFromInfo(record_.inpwavname, result == InputInfoResult::ok))
+        return;
+    if (result != InputInfoResult::ok)
+        toolkit_.message(input_info_message(result));
 }
 
 void CveskDlg::dragEnterEvent(QDragEnterEvent* event)
@@ -580,9 +590,9 @@ void CveskDlg::dropEvent(QDropEvent* event)
     // Between two runs of a batch file no run is under way, but the file
     // is still being read.
     const DropKind kind = classify_drop(paths, runUnderWay() || readingBatch_);
-    if (kind == DropKind::wav) {
+    if (kind == DropKind::audio) {
         take();
-        usePath(&ParamRecord::inpwavname, paths.front());
+        import_->takeInput(paths.front());
     } else if (kind == DropKind::batch) {
         readBatchFile(paths.front());
     } else {

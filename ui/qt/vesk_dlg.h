@@ -26,6 +26,7 @@ class QScrollBar;
 namespace vesk {
 
 class CProcinfoDlg;
+class InputImport;
 class ListenDlg;
 class SpectraDlg;
 
@@ -164,6 +165,8 @@ private:
     std::unique_ptr<CProcinfoDlg> procinfo_;
     std::unique_ptr<ListenDlg> listen_;
     std::unique_ptr<SpectraDlg> spectra_;
+    // Files that a run does not take, converted into the input.
+    std::unique_ptr<InputImport> import_;
     bool runSucceeded_ = false; // handed over by the worker with the run's end
     bool ranOnce_ = false;
     // Written true on this thread before a worker starts, false by that
