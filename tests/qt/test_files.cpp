@@ -1,6 +1,7 @@
 // Browse..., Play, Info, the path edits' limit, and the real toolkit's boxes.
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QUrl>
@@ -83,6 +84,33 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("infoButton");
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot open WAV input"});
+}
+
+// Each of the window's four choosers as the real toolkit shows it: Open...
+// takes only a file that exists, with an "Open" button; the others keep
+// their kinds and never insist.
+TEST_F(FileActions, OpenChoosesAnExistingFileAndEveryChooserHasItsKindTitleFilterAndSuffix)
+{
+    for (const char* name : {"openButton", "saveButton", "browseInputButton", "browseOutputButton"})
+        click(name);
+    const char* txt = "TXT files (*.txt)|All files (*)|txt";
+    const char* wav = "WAV files (*.wav)|All files (*)|wav";
+    const std::vector<std::string> expected = {
+        std::string("Open batch file|open|existing|") + txt, std::string("Save parameters to batch file|save|any|") + txt,
+        std::string("Input WAV file|open|any|") + wav, std::string("Output WAV file|save|any|") + wav};
+    ASSERT_EQ(toolkit.choices.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::string shown;
+        const auto seen = whenModalAppears<QFileDialog>([&](QFileDialog* d) {
+            shown = (QStringList{d->windowTitle(), d->acceptMode() == QFileDialog::AcceptOpen ? "open" : "save",
+                                 d->fileMode() == QFileDialog::ExistingFile ? "existing" : "any"}
+                     + d->nameFilters() + QStringList{d->defaultSuffix()}).join('|').toStdString();
+            d->reject();
+        });
+        EXPECT_FALSE(QtToolkit(dlg.get()).choose_file(toolkit.choices[i]));
+        EXPECT_TRUE(*seen);
+        EXPECT_EQ(shown, expected[i]);
+    }
 }
 
 TEST(QtToolkit, BoxesAreCaptionedVeskAndAQuestionDefaultsToNo)

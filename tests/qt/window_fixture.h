@@ -36,6 +36,7 @@ public:
     std::deque<std::optional<std::string>> files; // choosers; none left cancels
     std::vector<Request> requests;
     std::vector<std::string> folders; // where each chooser started
+    std::vector<FileChoice> choices;
     // Runs on the user-interface thread after every call a worker hands
     // over, while that worker still waits: a test acts at an exact point.
     std::function<void()> afterHandOver;
@@ -69,6 +70,7 @@ public:
     {
         requests.push_back({'c', choice.title});
         folders.push_back(choice.folder);
+        choices.push_back(choice);
         return next<std::optional<std::string>>(files, std::nullopt);
     }
     void play(const std::string& path) override { requests.push_back({'p', path}); }
