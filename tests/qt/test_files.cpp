@@ -69,9 +69,17 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     type("inpwavnameEdit", writeInput("stereo.wav", 2, 12345));
     std::string shown;
     bool fixedPitch = false, helpButton = true;
+    double points = 0, textShare = 0;
     const auto seen = whenModalAppears<CInpinfoDlg>([&](CInpinfoDlg* info) {
-        shown = info->infoLabel()->text().toStdString();
-        fixedPitch = QFontInfo(info->infoLabel()->font()).fixedPitch();
+        QLabel* label = info->infoLabel();
+        shown = label->text().toStdString();
+        fixedPitch = QFontInfo(label->font()).fixedPitch();
+        points = label->font().pointSizeF();
+        // The whole text is in view, and it fills the box rather than a
+        // corner of it.
+        const QSize text = label->sizeHint();
+        textShare = label->width() >= text.width() && label->height() >= text.height()
+                        ? double(text.width() * text.height()) / (info->width() * info->height()) : 0;
         helpButton = info->windowFlags().testFlag(Qt::WindowContextHelpButtonHint);
         QTest::keyClick(info, Qt::Key_Return);
     });
@@ -80,6 +88,8 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     EXPECT_EQ(shown, "samples:          12345\nquantization:        16 bit\n"
                      "size:             49380 bytes\nsamplerate:       48000 Hz\nchannels:             2\n");
     EXPECT_TRUE(fixedPitch);
+    EXPECT_EQ(points, QApplication::font().pointSizeF()) << "the desktop's normal size";
+    EXPECT_GT(textShare, 0.4);
     EXPECT_FALSE(helpButton);
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("infoButton");

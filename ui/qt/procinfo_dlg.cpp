@@ -110,8 +110,9 @@ void CProcinfoDlg::UpdateData()
     // The bar in tenths of a percent, rounded down like the percentage, so
     // it is full only for a finished run.
     window_->progressBar()->setValue(static_cast<int>(std::floor(std::clamp(progress, 0.0, 1.0) * 1000.0)));
-    window_->timeLeftLabel()->setText(
-        progress > 0 ? QString::fromStdString(time_left_text(progress, clock.elapsed_seconds())) : QString());
+    window_->timeLeftLabel()->setText(progress > 0 && clock.settled()
+                                          ? QString::fromStdString(time_left_text(progress, clock.elapsed_seconds()))
+                                          : QString());
 }
 
 void CProcinfoDlg::ShowWindow()
@@ -132,6 +133,7 @@ void CProcinfoDlg::clearLog()
 void CProcinfoDlg::OnProgress(double fraction)
 {
     progress = fraction;
+    clock.count_report();
     UpdateData();
 }
 
