@@ -3,8 +3,10 @@
 # keys as a person drives it, and seen as a person sees it: a picture of the
 # whole screen (xwd -root) must show each window's rectangle drawn, not
 # black.  The windows: the main window, About, a refused text's message,
-# Info, Open...'s chooser, the Processing window during a run of a few
-# seconds, Spectra after it, Listen, and Quit's question.
+# Info, Open...'s chooser, Listen, the Processing window during a run of a
+# few seconds, Spectra after it, and Quit's question.  Where the screen has
+# room, Listen and the Processing window open beside the main window, and a
+# second run refreshes the open Spectra window without raising it.
 #
 #   check_windows.sh VESK SOURCE_DIR PICTURES_DIR [openbox]
 #
@@ -74,18 +76,36 @@ click_control "$main" openButton
 expect_drawn "Open batch file" open-chooser
 close_with "Open batch file" Escape
 
+click_control "$main" listenButton
+expect_drawn Listen listen
+listen=$(find_window Listen)
+apart "$listen" "$main" || fail "Listen opened over the main window"
+
 click_control "$main" fssimEdit
 press ctrl+a
 type_text 11025
 click_control "$main" processButton
 expect_drawn Processing processing
+processing=$(find_window Processing)
+apart "$processing" "$main" && apart "$processing" "$listen" ||
+  fail "the Processing window opened over the main window or Listen"
 wait_window_gone Processing 300 || fail "the run did not end"
 expect_drawn Spectra spectra
 
-click_control "$main" listenButton
-expect_drawn Listen listen
+# The second run's end refreshes Spectra where it is in the windows' order.
+spectra=$(find_window Spectra)
+click_control "$main" processButton
+find_window Processing >/dev/null || fail "the second run did not start"
+below=$(( $(stacking_place "$spectra") < $(stacking_place "$main") ))
+wait_window_gone Processing 300 || fail "the second run did not end"
+sleep 1
+[ $(( $(stacking_place "$spectra") < $(stacking_place "$main") )) = "$below" ] ||
+  fail "the run's end raised Spectra over the main window"
+expect_drawn Listen listen-after-runs
 
-click_control "$main" quitButton
+# Escape in the main window (which has the keys since Process was clicked)
+# asks the quit question.
+press Escape
 expect_drawn vesk quit-question
 press alt+y
 for i in $(seq 100); do

@@ -94,6 +94,25 @@ window_rect() {
                            /^  Width/ {w=$NF} /^  Height/ {h=$NF} END {print x, y, w, h}'
 }
 
+# Whether two windows' rectangles share no pixel.
+apart() {
+  local a b
+  read -ra a <<<"$(window_rect "$1")"
+  read -ra b <<<"$(window_rect "$2")"
+  ((a[0] + a[2] <= b[0] || b[0] + b[2] <= a[0] || a[1] + a[3] <= b[1] || b[1] + b[3] <= a[1]))
+}
+
+# The place of a window among the screen's windows from the bottom up (that
+# of its window manager's frame, where it has one).
+stacking_place() {
+  local id=$1 root parent
+  root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+  while parent=$(xwininfo -children -id "$id" | awk '/Parent window id:/ {print $4}') && [ "$parent" != "$root" ]; do
+    id=$parent
+  done
+  xwininfo -root -children | awk '/^ +0x/ {print $1}' | tac | grep -nx "$(printf '0x%x' "$id")" | cut -d: -f1
+}
+
 # Clicks the middle of a control of the main window, by its name in the
 # form: its place in the form scaled to the window's size (the form is
 # scaled as a whole to the desktop's font).

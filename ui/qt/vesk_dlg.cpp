@@ -33,6 +33,7 @@
 #include "ui/qt/procinfo_dlg.h"
 #include "ui/qt/resources.h"
 #include "ui/qt/spin_buttons.h"
+#include "ui/qt/window_places.h"
 #include "ui/run.h"
 #include "ui/steps.h"
 #include "ui_vesk_dialog.h"
@@ -593,8 +594,10 @@ void CveskDlg::dropEvent(QDropEvent* event)
 void CveskDlg::OnListen()
 {
     take();
-    if (!listen_)
+    if (!listen_) {
         listen_ = std::make_unique<ListenDlg>(this);
+        place_beside_main(listen_.get(), this);
+    }
     const std::string message = listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt);
     listen_->show();
     listen_->raise();
@@ -611,15 +614,22 @@ void CveskDlg::OnSpectra()
     const Params& last = engine_.params;
     const bool same_files = ranOnce_ && last.inpwavname == record_.inpwavname && last.outwavname == record_.outwavname;
     showSpectra(same_files ? last : engine_params(record_));
+    spectra_->raise();
+    spectra_->activateWindow();
 }
 
 void CveskDlg::showSpectra(const Params& run)
 {
-    if (!spectra_)
+    if (!spectra_) {
         spectra_ = std::make_unique<SpectraDlg>(toolkit_, this);
+        place_beside_main(spectra_.get(), this);
+        // Opened by a run's end, it leaves the keys where the user was.
+        spectra_->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
     spectra_->setRun(run.inpwavname.value_or(""), run.outwavname.value_or(""), run);
+    // Shown when closed; an open one is only refreshed, not raised over the
+    // window the user is working in.
     spectra_->show();
-    spectra_->raise();
 }
 
 void CveskDlg::reject()
