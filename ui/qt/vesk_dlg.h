@@ -141,6 +141,8 @@ private:
 
     // The worker thread's procedure.
     void run_worker();
+    // A run has written its output: Listen and Spectra take it up.
+    void OnOutputWritten();
     // Greys or restores "Process" and "Open...".
     void enableRunButtons(bool enable);
     void browse(std::string ParamRecord::*path, const FileChoice& choice);
