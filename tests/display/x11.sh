@@ -13,11 +13,13 @@ x11_ui_file=${x11_ui_file:-$(dirname "${BASH_SOURCE[0]}")/../../res/vesk_dialog.
 x11_pids=()
 
 # Starts Xvfb on a free display (the server picks it) and, when $1 is
-# "openbox", that window manager on it; exports DISPLAY.  $2: the screen.
+# "openbox", that window manager on it; exports DISPLAY.  $2: the screen;
+# the rest: more options for Xvfb.
 start_display() {
   local manager=${1:-none} screen=${2:-1280x1024x24} numberfile
+  shift $(($# < 2 ? $# : 2))
   numberfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp "$@" 3>"$numberfile" >/dev/null 2>&1 &
   x11_pids+=($!)
   local i
   for i in $(seq 200); do
@@ -137,6 +139,13 @@ type_text() { xdotool type --delay 20 "$1"; }
 # The whole screen as a person sees it, as a PPM file.
 capture_screen() {
   xwd -root -silent | xwdtopnm 2>/dev/null >"$1"
+}
+
+# Sets the edit of the main window named $2 to the text $3, as typed.
+type_into() {
+  click_control "$1" "$2"
+  press ctrl+a
+  type_text "$3"
 }
 
 # The share (0 to 1000, in thousandths) of pure black among the pixels of a
