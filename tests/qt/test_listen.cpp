@@ -22,7 +22,7 @@ TEST_F(Listen, SaysWhenThereIsNoSoundAndTheKeysSwitchTheSource)
     ASSERT_NE(listen, nullptr);
     // The click has returned, the files are still being read.
     EXPECT_TRUE(listen->loading() && !listen->player().has(Player::input));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->loading(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->loading(); }, 30000));
     if (QMediaDevices::audioOutputs().isEmpty()) {
         EXPECT_EQ(listen->status().toStdString(), "no audio output");
     }
@@ -33,7 +33,7 @@ TEST_F(Listen, SaysWhenThereIsNoSoundAndTheKeysSwitchTheSource)
     EXPECT_TRUE(toolkit.texts('m').empty());
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("listenButton");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !toolkit.texts('m').empty(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !toolkit.texts('m').empty(); }, 30000));
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot open WAV input"});
 }
 

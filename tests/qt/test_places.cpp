@@ -28,7 +28,7 @@ TEST_F(Places, EachRunsProcessingWindowOpensWhereTheUserLeftTheLastAndSpectraDoe
         dlg->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
         click("processButton");
-        ASSERT_TRUE(waitForIdle() && QTest::qWaitFor([&] { return dlg->spectra() && !dlg->spectra()->busy(); }));
+        ASSERT_TRUE(waitForIdle() && QTest::qWaitFor([&] { return dlg->spectra() && !dlg->spectra()->busy(); }, 30000));
         EXPECT_TRUE(dlg->spectra()->isVisible());
         if (run == 1) {
             EXPECT_EQ(QApplication::activeWindow(), dlg.get()) << "an open Spectra window is only refreshed";
