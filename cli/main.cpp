@@ -110,9 +110,12 @@ struct ProgressLine : vesk::ProgressSink {
             return;
         // A field as wide as the longest time left, so a shorter text
         // overwrites a longer one.
+        clock.count_report();
+        const std::string left =
+            clock.settled() ? vesk::time_left_text(fraction, clock.elapsed_seconds()) : "time left --:--";
         char line[64];
         const int length = std::snprintf(line, sizeof line, "\r%3d%%  %-18s", vesk::progress_percent(fraction),
-                                         vesk::time_left_text(fraction, clock.elapsed_seconds()).c_str());
+                                         left.c_str());
         shown = static_cast<std::size_t>(length) - 1;
         std::fwrite(line, 1, shown + 1, stderr);
         std::fflush(stderr);

@@ -15,12 +15,12 @@ inline const char* const audio_filter =
     "|*.wav;*.flac;*.mp3;*.ogg;*.oga;*.opus;*.aif;*.aiff;*.aifc;*.caf;*.w64;*.rf64;*.au"
     "|WAV files (*.wav)|*.wav|All files|*|";
 
-// Both batch choosers are of the save kind: reading a batch file does not
-// insist that the name typed exists (a missing file is then reported as
-// one that cannot be opened).
+// Reading a batch file chooses among the files that exist, with an "Open"
+// button: a name typed wrong is caught in the chooser, not reported after
+// it as a file that cannot be opened.
 inline FileChoice open_batch(const std::string& folder)
 {
-    return {FileChooserKind::save, "Open batch file", batch_filter, ".txt", folder};
+    return {FileChooserKind::open, "Open batch file", batch_filter, ".txt", folder, true};
 }
 
 inline FileChoice save_batch()

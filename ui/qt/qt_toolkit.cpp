@@ -79,9 +79,12 @@ std::optional<std::string> QtToolkit::choose_file(const FileChoice& choice)
         QFileDialog dialog(owner_, QString::fromStdString(choice.title));
         dialog.setAcceptMode(choice.kind == FileChooserKind::save ? QFileDialog::AcceptSave
                                                                   : QFileDialog::AcceptOpen);
-        // Neither kind insists that the file exists, and saving never asks
-        // before replacing: the file is only written by a later action.
-        dialog.setFileMode(choice.kind == FileChooserKind::folder ? QFileDialog::Directory : QFileDialog::AnyFile);
+        // Saving never asks before replacing: the file is only written by a
+        // later action.
+        const QFileDialog::FileMode mode = choice.kind == FileChooserKind::folder ? QFileDialog::Directory
+                                           : choice.existing_only                ? QFileDialog::ExistingFile
+                                                                                 : QFileDialog::AnyFile;
+        dialog.setFileMode(mode);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.setNameFilters(nameFilters(choice.filter));
         QString extension = QString::fromStdString(choice.default_extension);

@@ -88,7 +88,8 @@ public:
     // The Listen window once it has been opened, else null.
     ListenDlg* listen() const { return listen_.get(); }
     // Spectra: the input and the latest output analysed with the parameters
-    // of the last run; opened by itself after each successful run.
+    // of the last run, raised; opened (or, when open, refreshed without
+    // being raised) by itself after each successful run.
     void OnSpectra();
     void showSpectra(const Params& run);
     // The Spectra window once it has been opened, else null.
@@ -141,6 +142,8 @@ private:
 
     // The worker thread's procedure.
     void run_worker();
+    // A run has written its output: Listen and Spectra take it up.
+    void OnOutputWritten();
     // Greys or restores "Process" and "Open...".
     void enableRunButtons(bool enable);
     void browse(std::string ParamRecord::*path, const FileChoice& choice);
