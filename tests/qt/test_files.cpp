@@ -107,7 +107,9 @@ TEST_F(FileActions, OpenChoosesAnExistingFileAndEveryChooserHasItsKindTitleFilte
     const char* wav = "WAV files (*.wav)|All files (*)|wav";
     const std::vector<std::string> expected = {
         std::string("Open batch file|open|existing|") + txt, std::string("Save parameters to batch file|save|any|") + txt,
-        std::string("Input WAV file|open|any|") + wav, std::string("Output WAV file|save|any|") + wav};
+        std::string("Input WAV file|open|any|Audio files (*.wav *.flac *.mp3 *.ogg *.oga *.opus *.aif *.aiff *.aifc "
+                    "*.caf *.w64 *.rf64 *.au)|") + wav,
+        std::string("Output WAV file|save|any|") + wav};
     ASSERT_EQ(toolkit.choices.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         std::string shown;
