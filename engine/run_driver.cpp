@@ -40,20 +40,6 @@ uint32_t to_bins(double hz, double dfmin)
     return static_cast<uint32_t>(bins);
 }
 
-// Whether `file` holds at least `bytes` more from where it stands.  A file
-// that cannot tell its size (a pipe) is given the benefit of the doubt: the
-// read itself finds a short one.
-bool holds_bytes(std::FILE* file, uint64_t bytes)
-{
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return true;
-    const long end = std::ftell(file);
-    if (std::fseek(file, here, SEEK_SET) != 0)
-        return false;
-    return end >= here && static_cast<uint64_t>(end - here) >= bytes;
-}
-
 } // namespace
 
 bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
@@ -65,6 +51,9 @@ bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
     chnr = format.chnr;
     bitnrinp = format.bitnrinp;
     inpchdatasize = format.inpchdatasize;
+    const std::string cut_short = wav::cut_short_warning(format);
+    if (!cut_short.empty())
+        log_line("%s", cut_short.c_str());
     return true;
 }
 
@@ -293,7 +282,8 @@ RunOutcome Engine::process_wav()
     if (const char* refusal = format_refusal(fsinp, chnr, bitnrinp))
         return fail(refusal);
 
-    // The samples the run reads: all of them, or an excerpt with its margins.
+    // The samples the run reads: all the file holds (see read_wav_header),
+    // or an excerpt with its margins.
     const uint64_t frame_bytes = uint64_t{bitnrinp / 8} * chnr;
     uint64_t first = 0, channel_bytes = inpchdatasize;
     Margins margins;
@@ -317,11 +307,6 @@ RunOutcome Engine::process_wav()
     begin_run();
     if (stop_requested())
         return RunOutcome::stopped;
-    // A recording cut short (or a hostile header) may declare far more
-    // samples than follow; the working arrays are sized by the declaration,
-    // so it is checked before anything is allocated.
-    if (!holds_bytes(input.file, first * frame_bytes + inpdatasize))
-        return fail("cannot read samples");
     if (segments.count != 0)
         return run_segments(input.file, std::ftell(input.file), segments);
 
