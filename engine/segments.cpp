@@ -150,6 +150,10 @@ bool Engine::plan_segments(SegmentPlan& plan, const Params& asked)
     if (!segmented && whole <= limit)
         return true;
 
+    // Where no segment can hold its margins (a few samples stretched a
+    // billion times, say), segments cannot help: the run stays whole.
+    const RunShape whole_shape = *this;
+    const Params whole_params = params;
     plan.asked = asked;
     plan.asked.fs = params.fs;
     plan.frames = sampnuminp;
@@ -203,8 +207,10 @@ bool Engine::plan_segments(SegmentPlan& plan, const Params& asked)
     plan.points = points;
     plan.hop = hop_at(points);
     if (plan.hop == 0) {
-        message("cannot allocate memory");
-        return false;
+        plan = SegmentPlan{};
+        static_cast<RunShape&>(*this) = whole_shape;
+        params = whole_params;
+        return true;
     }
     plan.count = std::max<uint64_t>(1, (plan.frames + plan.hop - 1) / plan.hop);
     segments = plan.count;

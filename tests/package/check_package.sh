@@ -51,7 +51,10 @@ root=$scratch/root
 dpkg -x "$deb" "$root"
 said=$("$root/usr/bin/vesk-batch" --version)
 [ "$said" = "vesk-batch $version" ] || fail "vesk-batch --version said '$said', not 'vesk-batch $version'"
-"$root/usr/bin/vesk-batch" --help | grep -q "^  jitteramp " || fail "vesk-batch --help lists no keywords"
+# Read whole: grep -q stops at the first match, and a help longer than one
+# pipe write would end on a broken pipe.
+help=$("$root/usr/bin/vesk-batch" --help)
+grep -q "^  jitteramp " <<<"$help" || fail "vesk-batch --help lists no keywords"
 # The window program starts and keeps running until it is ended.
 status=0
 QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/vesk" >"$scratch/vesk.log" 2>&1 || status=$?
