@@ -45,6 +45,9 @@ public:
     const std::string& message() const { return messages_.last; }
     // Threads the engine's passes may use (0: the machine's).
     void set_threads(unsigned threads) { engine_.threads = threads; }
+    // Where a render reports the share of it done (none by default); set
+    // between renders only.
+    void set_progress_sink(ProgressSink* sink) { engine_.set_progress_sink(sink); }
     // Gives the memory back until the next render.
     void release();
 

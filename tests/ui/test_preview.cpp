@@ -15,8 +15,8 @@ TEST(PreviewSpan, StartsASecondBeforeThePositionWithinTheLengthsOfferedAndTheFil
     // position, length asked, file duration -> start, length
     const std::tuple<double, double, double, double, double> rows[] = {
         {83, 10, 300, 82, 10}, {0.5, 10, 300, 0, 10}, {298, 10, 300, 290, 10}, {50, 1, 300, 49, 2},
-        {50, 45, 300, 49, 30}, {5, 10, 6, 0, 6},       {5, nan, 300, 4, 10},   {nan, 10, 300, 0, 10},
-        {3, 10, nan, 0, 0},
+        {50, 45, 300, 49, 30}, {5, 10, 6, 0, 6},       {5, 10, 9.5, 0, 9.5},   {5, nan, 300, 4, 10},
+        {nan, 10, 300, 0, 10}, {3, 10, nan, 0, 0},
     };
     for (const auto& [position, length, duration, start, seconds] : rows) {
         const Span span = preview_span(position, length, duration);
