@@ -127,7 +127,7 @@ SpanFrames Engine::SegmentPlan::segment(uint64_t k) const
 {
     SpanFrames s;
     s.first = std::min(k * hop, frames);
-    s.count = k + 1 == count ? frames - s.first : std::min(hop, frames - s.first);
+    s.count = std::min(hop, frames - s.first); // the last segment keeps the rest, at most a hop
     s.margins.before = std::min(margin, s.first);
     s.margins.after = std::min(margin, frames - s.first - s.count);
     return s;
