@@ -1,0 +1,391 @@
+// What the Listen window plays, as it is heard: the real window plays through
+// a PulseAudio server of the test's own, whose one output is a null sink, and
+// the sink's monitor is recorded while the test presses the window's keys.
+// Each test runs in a process of its own (as CTest runs them), with a server
+// of its own, started and stopped here.
+#include <QProcess>
+#include <QAbstractButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
+#include "ui/qt/listen_dlg.h"
+#include "ui/qt/loudness.h"
+
+namespace vesk::testing {
+namespace {
+
+constexpr long rate = 48000;        // the null sink's and the recording's
+constexpr double lsb = 1.0 / 32768; // the recording's step: a float played rounds to it
+constexpr double fade = 0.005;      // the window's crossfade, s
+
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// Writes a stereo WAV file of f(t, channel) at `fs` and `bits`, and returns
+// what the player holds of it.
+Pcm writeWav(const std::string& path, uint32_t fs, int bits, double seconds, const std::function<double(double, int)>& f)
+{
+    const double full = std::ldexp(1.0, bits - 1);
+    std::vector<std::vector<int32_t>> ints(2);
+    Pcm pcm{fs, 2, {}};
+    for (long i = 0; i < std::lround(seconds * fs); ++i)
+        for (int c = 0; c < 2; ++c) {
+            ints[c].push_back(static_cast<int32_t>(std::lround(f(static_cast<double>(i) / fs, c) * full)));
+            pcm.samples.push_back(static_cast<float>(ints[c].back() / full));
+        }
+    test::write_file(path, test::make_pcm_wav(2, fs, bits, ints));
+    return pcm;
+}
+
+// 100 Hz rising to 3.2 kHz over 4 s, a millisecond later on the right: no
+// 10 ms of it occur twice, so cross-correlation finds its place.
+double sweep(double t, int c)
+{
+    const double k = std::log(32.0) / 4.0;
+    return 0.5 * std::sin(2 * M_PI * 100 * (std::exp(k * (t - c * 0.001)) - 1) / k);
+}
+
+// Recorded frames [begin, end) hold the file's frames n - offset, each
+// within the recording's rounding.
+struct Span {
+    long begin, end, offset;
+    const Pcm* file;
+};
+
+// The spans of a file's own frames in the recording, at least 10 ms each;
+// the frames between them are crossfades or silence.
+std::vector<Span> spans(const std::vector<float>& r, const std::vector<const Pcm*>& files)
+{
+    const long frames = static_cast<long>(r.size() / 2), window = rate / 100;
+    const auto same = [&](long n, const Pcm* f, long offset) {
+        const long s = n - offset;
+        return n >= 0 && n < frames && s >= 0 && s < static_cast<long>(f->frames())
+               && std::fabs(r[2 * n] - f->samples[2 * s]) <= lsb && std::fabs(r[2 * n + 1] - f->samples[2 * s + 1]) <= lsb;
+    };
+    const auto holds = [&](long n, const Pcm* f, long offset) {
+        for (long i = 0; i < window; ++i)
+            if (!same(n + i, f, offset))
+                return false;
+        return true;
+    };
+    std::vector<Span> found;
+    for (long n = 0; n + window <= frames;) {
+        if (std::all_of(r.begin() + 2 * n, r.begin() + 2 * (n + window), [](float x) { return std::fabs(x) <= lsb; })) {
+            n += window; // silence
+            continue;
+        }
+        // Where a span so far goes on (a switch, a wrap of the loop), else the
+        // strongest cross-correlation over every file frame, on every 4th.
+        std::optional<Span> run;
+        for (const Span& p : found)
+            for (const Pcm* f : files)
+                for (long offset : {p.offset, p.offset + static_cast<long>(p.file->frames())})
+                    if (!run && holds(n, f, offset))
+                        run = Span{n, n, offset, f};
+        double best = 0;
+        for (const Pcm* f : files)
+            for (long s = 0; !run && s + window < static_cast<long>(f->frames()); ++s) {
+                double sum = 0;
+                for (long i = 0; i < window; i += 4)
+                    sum += r[2 * (n + i)] * f->samples[2 * (s + i)];
+                if (sum > best && sum > 1e-3 && holds(n, f, n - s)) {
+                    best = sum;
+                    run = Span{n, n, n - s, f};
+                }
+            }
+        if (!run) {
+            n += rate / 1000;
+            continue;
+        }
+        while (run->begin > (found.empty() ? 0 : found.back().end) && same(run->begin - 1, run->file, run->offset))
+            --run->begin;
+        while (same(run->end, run->file, run->offset))
+            ++run->end;
+        n = run->end;
+        found.push_back(*run);
+    }
+    return found;
+}
+
+class Heard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("PULSE_SERVER", QByteArray("unix:") + dir.file("native").c_str());
+        qputenv("PULSE_COOKIE", dir.file("cookie").c_str());
+        ASSERT_EQ(server("start"), 0);
+        // The sound must not wait for the processor behind other programs
+        // (where the test may raise its priority; the threads that feed the
+        // sound start later and inherit it).
+        setpriority(PRIO_PROCESS, 0, -10);
+        QObject::connect(&recorder, &QProcess::readyReadStandardOutput, [this] {
+            raw += recorder.readAllStandardOutput();
+            // A frame arrives after it was played: the earliest arrival
+            // tells when the recording began, within the recorder's latency.
+            t0 = std::min(t0, now() - static_cast<double>(raw.size() / 4) / rate);
+        });
+        recorder.start("parecord", {"--device=vesk.monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
+                                    "--latency-msec=5"});
+        // The recorder asks the null sink for a short latency; until it does,
+        // the sink plays in blocks of seconds.
+        ASSERT_TRUE(QTest::qWaitFor([this] { return raw.size() > rate / 10 * 4; }, 10000));
+        listen = std::make_unique<ListenDlg>();
+        listen->show();
+        slider = listen->findChild<QSlider*>();
+        QObject::connect(&sampler, &QTimer::timeout, [this] { shown.push_back({now(), slider->value() / 1000.0}); });
+        sampler.start(5);
+    }
+    void TearDown() override
+    {
+        sampler.stop();
+        listen.reset();
+        recorder.kill();
+        recorder.waitForFinished();
+        server("stop");
+        // What a failed test heard stays beside it, for a look.
+        if (HasFailure()) {
+            std::vector<std::vector<int32_t>> samples(2);
+            for (std::size_t i = 0; i < static_cast<std::size_t>(raw.size() / 2); ++i)
+                samples[i % 2].push_back(reinterpret_cast<const qint16*>(raw.constData())[i]);
+            test::write_file(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav",
+                             test::make_pcm_wav(2, rate, 16, samples));
+        }
+    }
+    int server(const char* what)
+    {
+        return std::system(("bash " VESK_SOUND_SERVER " " + std::string(what) + " " + dir.path().string()).c_str());
+    }
+    void load(const std::string& input, const std::string& output = "")
+    {
+        listen->setFiles(input, output, 1.0);
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return listen->player().has(Player::input) && (output.empty() || listen->player().has(Player::output));
+        }));
+    }
+    void press(Qt::Key key) { QTest::keyClick(listen.get(), key); }
+    void wait(double seconds) { QTest::qWait(static_cast<int>(seconds * 1000)); }
+    // Drags the slider to `seconds` as a person would.
+    void seek(double seconds)
+    {
+        slider->setSliderDown(true);
+        slider->setSliderPosition(static_cast<int>(std::lround(seconds * 1000)));
+        slider->setSliderDown(false);
+    }
+    // Clicks the button, or the check box unless it already shows `on`.
+    void click(const char* text, std::optional<bool> on = {})
+    {
+        for (QAbstractButton* b : listen->findChildren<QAbstractButton*>())
+            if (b->text() == QLatin1String(text) && (!on || b->isChecked() != *on))
+                QTest::mouseClick(b, Qt::LeftButton);
+    }
+    // The recorded frame heard at time t.
+    long frameAt(double t) const { return std::lround((t - t0) * rate); }
+    std::vector<float> recording() const
+    {
+        std::vector<float> r(static_cast<std::size_t>(raw.size() / 2));
+        for (std::size_t i = 0; i < r.size(); ++i)
+            r[i] = reinterpret_cast<const qint16*>(raw.constData())[i] * static_cast<float>(lsb);
+        return r;
+    }
+
+    test::TempDir dir;
+    QProcess recorder;
+    QByteArray raw;
+    double t0 = HUGE_VAL;
+    std::unique_ptr<ListenDlg> listen;
+    QSlider* slider = nullptr;
+    QTimer sampler;
+    std::vector<std::pair<double, double>> shown; // when, and the time the window showed
+};
+
+TEST_F(Heard, PlayPlaysTheFileExactlyAndSeekPauseAndPlayAreHeardWhereTheWindowShows)
+{
+    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
+    load(dir.file("a.wav"));
+    press(Qt::Key_Space);
+    wait(1.0);
+    const double seekAsked = now();
+    seek(2.5);
+    wait(0.6);
+    press(Qt::Key_Space);
+    wait(0.3);
+    const double paused = listen->player().position();
+    press(Qt::Key_Space);
+    wait(0.4);
+    press(Qt::Key_Space);
+    wait(0.3);
+    const std::vector<Span> got = spans(recording(), {&a});
+    ASSERT_EQ(got.size(), 3u);
+    // A stream that starts while the sink runs is mixed in at once, up to
+    // the sink's latency earlier than the monitor has already recorded.
+    EXPECT_LE(got[0].begin - got[0].offset, rate / 100) << "Play starts with the file's first frame";
+    EXPECT_GT(got[0].end - got[0].begin, rate * 9 / 10);
+    const auto heard = [&](long frame, const Span& run) { return static_cast<double>(frame - run.offset) / rate; };
+    EXPECT_NEAR(heard(got[0].end, got[0]) - heard(frameAt(seekAsked), got[0]), 0.025, 0.025) << "the seek comes late";
+    EXPECT_NEAR(heard(got[1].begin, got[1]), 2.5, fade + 0.001);
+    // The pause's fade ends where the window stands; Play goes on from there.
+    EXPECT_NEAR(heard(got[1].end, got[1]), paused, fade + 0.001);
+    EXPECT_NEAR(heard(got[2].begin, got[2]), paused, fade + 0.001);
+    EXPECT_NEAR(slider->value() / 1000.0, listen->player().position(), 0.001);
+    int compared = 0;
+    for (auto [when, time] : shown)
+        for (const Span& run : got)
+            if (frameAt(when) >= run.begin + rate / 20 && frameAt(when) < run.end - rate / 20) {
+                EXPECT_NEAR(time, heard(frameAt(when), run), 0.05) << "at " << when - t0 << " s of the recording";
+                ++compared;
+            }
+    EXPECT_GT(compared, 150);
+}
+
+TEST_F(Heard, AOrBGoesOnAtTheSamePlaceWithAShortCrossfadeAndNoClick)
+{
+    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
+    const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int c) { return -sweep(t, c); });
+    load(dir.file("a.wav"), dir.file("b.wav"));
+    double asked[3] = {};
+    press(Qt::Key_Space);
+    for (int k = 1; k < 3; ++k) {
+        wait(1.0);
+        asked[k] = now();
+        press(k == 1 ? Qt::Key_B : Qt::Key_A);
+    }
+    wait(0.5);
+    press(Qt::Key_Space);
+    wait(0.2);
+    const std::vector<float> r = recording();
+    const std::vector<Span> got = spans(r, {&a, &b});
+    ASSERT_EQ(got.size(), 3u);
+    for (int k = 1; k < 3; ++k) {
+        EXPECT_EQ(got[k].file, k == 1 ? &b : &a);
+        EXPECT_EQ(got[k].offset, got[0].offset) << "not the same place in the music";
+        EXPECT_NEAR(static_cast<double>(got[k - 1].end - frameAt(asked[k])) / rate, 0.025, 0.025) << "late";
+        EXPECT_GE(got[k].begin - got[k - 1].end, 1);
+        EXPECT_LE(got[k].begin - got[k - 1].end, rate / 100) << "the crossfade is too long";
+        // No step at the switch is larger than the two files' own there.
+        double own = 0, step = 0;
+        for (long n = got[k - 1].end - rate / 100; n < got[k].begin + rate / 100; ++n)
+            for (int c = 0; c < 2; ++c) {
+                const long s = n - got[0].offset;
+                for (const Pcm* f : {&a, &b})
+                    own = std::max<double>(own, std::fabs(f->samples[2 * s + 2 + c] - f->samples[2 * s + c]));
+                step = std::max<double>(step, std::fabs(r[2 * n + 2 + c] - r[2 * n + c]));
+            }
+        EXPECT_LE(step, own + 2 * lsb);
+    }
+}
+
+// Two tones on either side, the output's lower and with less top than the
+// input's, so that the two differ in loudness otherwise than by a gain.
+TEST_F(Heard, MatchLoudnessPlaysBothAtOneLoudnessAndOffTheFilesOwnDifference)
+{
+    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, [](double t, int) {
+        return 0.25 * std::sin(2 * M_PI * 440 * t) + 0.15 * std::sin(2 * M_PI * 2500 * t);
+    });
+    const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int) {
+        return 0.2 * std::sin(2 * M_PI * 150 * t) + 0.02 * std::sin(2 * M_PI * 6000 * t);
+    });
+    const double own = integrated_loudness(b) - integrated_loudness(a);
+    ASSERT_LT(own, -3);
+    load(dir.file("a.wav"), dir.file("b.wav"));
+    for (bool on : {true, false}) {
+        click("Match loudness", on);
+        const long start = frameAt(now());
+        press(Qt::Key_Space);
+        wait(1.5);
+        const long at = frameAt(now());
+        press(Qt::Key_B);
+        wait(1.5);
+        const long end = frameAt(now());
+        click("Stop");
+        press(Qt::Key_A);
+        wait(0.2);
+        const std::vector<float> r = recording();
+        const auto loudness = [&](long from, long to) {
+            return integrated_loudness(Pcm{rate, 2, std::vector<float>(r.begin() + 2 * from, r.begin() + 2 * to)});
+        };
+        EXPECT_NEAR(loudness(at + rate / 10, end) - loudness(start + rate / 5, at), on ? 0.0 : own, 0.5) << on;
+    }
+}
+
+TEST_F(Heard, LoopGoesOnWithTheFilesFirstFrameWithoutAGap)
+{
+    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 0.5, sweep);
+    load(dir.file("a.wav"));
+    click("Loop");
+    press(Qt::Key_Space);
+    wait(1.4);
+    press(Qt::Key_Space);
+    wait(0.2);
+    const std::vector<Span> got = spans(recording(), {&a});
+    ASSERT_GE(got.size(), 3u);
+    for (std::size_t k = 1; k + 1 < got.size(); ++k) {
+        EXPECT_EQ(got[k].begin, got[k - 1].end);
+        EXPECT_EQ(got[k].offset, got[k - 1].offset + static_cast<long>(a.frames()));
+    }
+}
+
+// The device takes every rate up to 384 kHz; the player converts above.
+TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
+{
+    for (uint32_t fs : {22050u, 96000u, 768000u}) {
+        const std::string path = dir.file(std::to_string(fs) + ".wav");
+        writeWav(path, fs, 16, 0.5, [](double t, int) { return 0.3 * std::sin(2 * M_PI * 1000 * t); });
+        load(path);
+        const long start = frameAt(now()) + rate / 10;
+        press(Qt::Key_Space);
+        wait(0.4);
+        const long end = frameAt(now()) - rate / 20; // recorded by now
+        const std::vector<float> r = recording();
+        int crossings = 0;
+        for (long n = start; n < end; ++n)
+            crossings += (r[2 * n] < 0) != (r[2 * n + 2] < 0);
+        EXPECT_NEAR(crossings / 2.0 / (end - start) * rate, 1000, 10) << fs;
+        wait(0.3);
+    }
+}
+
+TEST_F(Heard, AServerThatGoesAwayStopsThePlayerWithItsMessageAndTheWindowGoesOn)
+{
+    writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
+    load(dir.file("a.wav"));
+    press(Qt::Key_Space);
+    wait(0.3);
+    ASSERT_TRUE(listen->player().playing());
+    ASSERT_EQ(server("stop"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !listen->player().playing(); }, 5000));
+    EXPECT_EQ(listen->status().toStdString(), "no audio output");
+    const double asked = now();
+    press(Qt::Key_Space);
+    EXPECT_LT(now() - asked, 1.0);
+    EXPECT_EQ(listen->status().toStdString(), "no audio output");
+    EXPECT_FALSE(listen->player().playing());
+}
+
+TEST(HeardWithoutServer, PlaySaysNoAudioOutputAtOnce)
+{
+    test::TempDir dir;
+    qputenv("PULSE_SERVER", QByteArray("unix:") + dir.file("none").c_str());
+    writeWav(dir.file("a.wav"), rate, 16, 1, sweep);
+    ListenDlg listen;
+    listen.setFiles(dir.file("a.wav"), "", 1.0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listen.player().has(Player::input); }));
+    const double asked = now();
+    QTest::keyClick(&listen, Qt::Key_Space);
+    EXPECT_LT(now() - asked, 1.0);
+    EXPECT_EQ(listen.status().toStdString(), "no audio output");
+    EXPECT_FALSE(listen.player().playing());
+}
+
+} // namespace
+} // namespace vesk::testing
