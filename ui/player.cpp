@@ -271,7 +271,8 @@ std::size_t Player::pull(float* out, std::size_t frames)
                 cur_.pos -= end;
                 mark(pulled_ + k, true);
             }
-            level_ = on ? std::min(1.0, level_ + ramp) : std::max(0.0, level_ - ramp);
+            // The steps add up to a whole, give or take their rounding.
+            level_ = on ? (level_ + ramp > 1 - 1e-9 ? 1.0 : level_ + ramp) : (level_ - ramp < 1e-9 ? 0.0 : level_ - ramp);
             const double level = level_ < 1 ? fade_shape(level_) : 1.0;
             // The two readings' weights add up to one, so every faded frame
             // lies between their own values.

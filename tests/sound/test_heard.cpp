@@ -137,14 +137,45 @@ protected:
         });
         recorder.start("parecord", {"--device=vesk.monitor", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
                                     "--latency-msec=5"});
-        // The recorder asks the null sink for a short latency; until it does,
-        // the sink plays in blocks of seconds.
-        ASSERT_TRUE(QTest::qWaitFor([this] { return raw.size() > rate / 10 * 4; }, 10000));
+        QObject::connect(&sampler, &QTimer::timeout, [this] { shown.push_back({now(), slider->value() / 1000.0}); });
+        sampler.start(5);
+        startWindow();
+    }
+    // A new window, and the recording afresh from now on.
+    void startWindow()
+    {
         listen = std::make_unique<ListenDlg>();
         listen->show();
         slider = listen->findChild<QSlider*>();
-        QObject::connect(&sampler, &QTimer::timeout, [this] { shown.push_back({now(), slider->value() / 1000.0}); });
-        sampler.start(5);
+        raw.remove(0, raw.size() / 4 * 4);
+        shown.clear();
+        t0 = HUGE_VAL;
+        // The recorder asks the null sink for a short latency; until it does,
+        // the sink plays in blocks of seconds.
+        ASSERT_TRUE(QTest::qWaitFor([this] { return raw.size() > rate / 10 * 4; }, 10000));
+    }
+    // The spans heard while `scenario` plays.  Once more in a new window
+    // when the sound broke off into silence and went on a little later in
+    // the file (no further than the silence lasted): the server ran dry,
+    // which is the doing of a busy machine, not of the player.
+    std::vector<Span> heard(const std::function<void()>& scenario, const std::vector<const Pcm*>& files)
+    {
+        std::vector<Span> got;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (attempt > 0)
+                startWindow();
+            scenario();
+            const std::vector<float> r = recording();
+            got = spans(r, files);
+            if (std::adjacent_find(got.begin(), got.end(), [&](const Span& a, const Span& b) {
+                    const long skipped = (b.begin - b.offset) - (a.end - a.offset);
+                    return b.file == a.file && b.begin > a.end && skipped >= 0 && skipped <= b.begin - a.end
+                           && std::all_of(r.begin() + 2 * a.end, r.begin() + 2 * b.begin, [](float x) { return x == 0; });
+                }) == got.end())
+                return got;
+        }
+        ADD_FAILURE() << "the sound broke off in both attempts";
+        return got;
     }
     void TearDown() override
     {
@@ -212,20 +243,24 @@ protected:
 TEST_F(Heard, PlayPlaysTheFileExactlyAndSeekPauseAndPlayAreHeardWhereTheWindowShows)
 {
     const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
-    load(dir.file("a.wav"));
-    press(Qt::Key_Space);
-    wait(1.0);
-    const double seekAsked = now();
-    seek(2.5);
-    wait(0.6);
-    press(Qt::Key_Space);
-    wait(0.3);
-    const double paused = listen->player().position();
-    press(Qt::Key_Space);
-    wait(0.4);
-    press(Qt::Key_Space);
-    wait(0.3);
-    const std::vector<Span> got = spans(recording(), {&a});
+    double seekAsked = 0, paused = 0;
+    const std::vector<Span> got = heard(
+        [&] {
+            load(dir.file("a.wav"));
+            press(Qt::Key_Space);
+            wait(1.0);
+            seekAsked = now();
+            seek(2.5);
+            wait(0.6);
+            press(Qt::Key_Space);
+            wait(0.3);
+            paused = listen->player().position();
+            press(Qt::Key_Space);
+            wait(0.4);
+            press(Qt::Key_Space);
+            wait(0.3);
+        },
+        {&a});
     ASSERT_EQ(got.size(), 3u);
     // A stream that starts while the sink runs is mixed in at once, up to
     // the sink's latency earlier than the monitor has already recorded.
@@ -252,19 +287,22 @@ TEST_F(Heard, AOrBGoesOnAtTheSamePlaceWithAShortCrossfadeAndNoClick)
 {
     const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
     const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int c) { return -sweep(t, c); });
-    load(dir.file("a.wav"), dir.file("b.wav"));
     double asked[3] = {};
-    press(Qt::Key_Space);
-    for (int k = 1; k < 3; ++k) {
-        wait(1.0);
-        asked[k] = now();
-        press(k == 1 ? Qt::Key_B : Qt::Key_A);
-    }
-    wait(0.5);
-    press(Qt::Key_Space);
-    wait(0.2);
+    const std::vector<Span> got = heard(
+        [&] {
+            load(dir.file("a.wav"), dir.file("b.wav"));
+            press(Qt::Key_Space);
+            for (int k = 1; k < 3; ++k) {
+                wait(1.0);
+                asked[k] = now();
+                press(k == 1 ? Qt::Key_B : Qt::Key_A);
+            }
+            wait(0.5);
+            press(Qt::Key_Space);
+            wait(0.2);
+        },
+        {&a, &b});
     const std::vector<float> r = recording();
-    const std::vector<Span> got = spans(r, {&a, &b});
     ASSERT_EQ(got.size(), 3u);
     for (int k = 1; k < 3; ++k) {
         EXPECT_EQ(got[k].file, k == 1 ? &b : &a);
@@ -321,13 +359,16 @@ TEST_F(Heard, MatchLoudnessPlaysBothAtOneLoudnessAndOffTheFilesOwnDifference)
 TEST_F(Heard, LoopGoesOnWithTheFilesFirstFrameWithoutAGap)
 {
     const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 0.5, sweep);
-    load(dir.file("a.wav"));
-    click("Loop");
-    press(Qt::Key_Space);
-    wait(1.4);
-    press(Qt::Key_Space);
-    wait(0.2);
-    const std::vector<Span> got = spans(recording(), {&a});
+    const std::vector<Span> got = heard(
+        [&] {
+            load(dir.file("a.wav"));
+            click("Loop");
+            press(Qt::Key_Space);
+            wait(1.4);
+            press(Qt::Key_Space);
+            wait(0.2);
+        },
+        {&a});
     ASSERT_GE(got.size(), 3u);
     for (std::size_t k = 1; k + 1 < got.size(); ++k) {
         EXPECT_EQ(got[k].begin, got[k - 1].end);
@@ -347,10 +388,17 @@ TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
         wait(0.4);
         const long end = frameAt(now()) - rate / 20; // recorded by now
         const std::vector<float> r = recording();
-        int crossings = 0;
+        // The median period between upward zero crossings (placed between
+        // frames by a straight line), which a dropout does not move.
+        std::vector<double> ups, periods;
         for (long n = start; n < end; ++n)
-            crossings += (r[2 * n] < 0) != (r[2 * n + 2] < 0);
-        EXPECT_NEAR(crossings / 2.0 / (end - start) * rate, 1000, 10) << fs;
+            if (r[2 * n] < 0 && r[2 * n + 2] >= 0)
+                ups.push_back(n + r[2 * n] / (r[2 * n] - r[2 * n + 2]));
+        for (std::size_t k = 1; k < ups.size(); ++k)
+            periods.push_back(ups[k] - ups[k - 1]);
+        ASSERT_GT(periods.size(), 100u) << fs;
+        std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+        EXPECT_NEAR(rate / periods[periods.size() / 2], 1000, 1) << fs;
         wait(0.3);
     }
 }

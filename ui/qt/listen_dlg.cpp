@@ -40,8 +40,10 @@ constexpr double fade_seconds = 0.005;
 
 QString db_text(double db)
 {
-    // A real minus sign, as a person writes it.
-    return QString::number(std::abs(db), 'f', 1).prepend(db < 0 ? QStringLiteral("\u2212") : QString())
+    // A real minus sign, as a person writes it, and none on a gain that
+    // shows as 0.0.
+    const double shown = std::round(db * 10) / 10;
+    return QString::number(std::abs(shown), 'f', 1).prepend(shown < 0 ? QStringLiteral("\u2212") : QString())
            + QStringLiteral(" dB");
 }
 
