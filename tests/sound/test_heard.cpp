@@ -240,87 +240,85 @@ protected:
     std::vector<std::pair<double, double>> shown; // when, and the time the window showed
 };
 
-TEST_F(Heard, PlayPlaysTheFileExactlyAndSeekPauseAndPlayAreHeardWhereTheWindowShows)
-{
-    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
-    double seekAsked = 0, paused = 0;
-    const std::vector<Span> got = heard(
-        [&] {
-            load(dir.file("a.wav"));
-            press(Qt::Key_Space);
-            wait(1.0);
-            seekAsked = now();
-            seek(2.5);
-            wait(0.6);
-            press(Qt::Key_Space);
-            wait(0.3);
-            paused = listen->player().position();
-            press(Qt::Key_Space);
-            wait(0.4);
-            press(Qt::Key_Space);
-            wait(0.3);
-        },
-        {&a});
-    ASSERT_EQ(got.size(), 3u);
-    // A stream that starts while the sink runs is mixed in at once, up to
-    // the sink's latency earlier than the monitor has already recorded.
-    EXPECT_LE(got[0].begin - got[0].offset, rate / 100) << "Play starts with the file's first frame";
-    EXPECT_GT(got[0].end - got[0].begin, rate * 9 / 10);
-    const auto heard = [&](long frame, const Span& run) { return static_cast<double>(frame - run.offset) / rate; };
-    EXPECT_NEAR(heard(got[0].end, got[0]) - heard(frameAt(seekAsked), got[0]), 0.025, 0.025) << "the seek comes late";
-    EXPECT_NEAR(heard(got[1].begin, got[1]), 2.5, fade + 0.001);
-    // The pause's fade ends where the window stands; Play goes on from there.
-    EXPECT_NEAR(heard(got[1].end, got[1]), paused, fade + 0.001);
-    EXPECT_NEAR(heard(got[2].begin, got[2]), paused, fade + 0.001);
-    EXPECT_NEAR(slider->value() / 1000.0, listen->player().position(), 0.001);
-    int compared = 0;
-    for (auto [when, time] : shown)
-        for (const Span& run : got)
-            if (frameAt(when) >= run.begin + rate / 20 && frameAt(when) < run.end - rate / 20) {
-                EXPECT_NEAR(time, heard(frameAt(when), run), 0.05) << "at " << when - t0 << " s of the recording";
-                ++compared;
-            }
-    EXPECT_GT(compared, 150);
-}
-
-TEST_F(Heard, AOrBGoesOnAtTheSamePlaceWithAShortCrossfadeAndNoClick)
+// One stretch of listening: Play, a seek, B, Pause and Play, A, then Loop
+// and a seek near the end.  The input is a sweep, the output the same with
+// the opposite sign, so that a switch that clicks or comes from another place
+// in the music shows.
+TEST_F(Heard, PlaySeekSwitchPauseAndLoopSoundExactlyWhenAndWhereTheWindowSays)
 {
     const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
     const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int c) { return -sweep(t, c); });
-    double asked[3] = {};
+    double asked[6] = {}, paused = 0; // when each change after Play was asked for
     const std::vector<Span> got = heard(
         [&] {
             load(dir.file("a.wav"), dir.file("b.wav"));
             press(Qt::Key_Space);
-            for (int k = 1; k < 3; ++k) {
-                wait(1.0);
+            const std::function<void()> changes[6] = {
+                [&] { seek(1.0); },
+                [&] { press(Qt::Key_B); },
+                [&] { press(Qt::Key_Space); },
+                [&] {
+                    paused = listen->player().position();
+                    press(Qt::Key_Space);
+                },
+                [&] { press(Qt::Key_A); },
+                [&] {
+                    click("Loop");
+                    seek(3.7);
+                }};
+            for (int k = 0; k < 6; ++k) {
+                wait(k == 3 ? 0.3 : 0.5);
                 asked[k] = now();
-                press(k == 1 ? Qt::Key_B : Qt::Key_A);
+                changes[k]();
             }
-            wait(0.5);
+            wait(0.6);
             press(Qt::Key_Space);
             wait(0.2);
         },
         {&a, &b});
+    // Spans: A from the start, A from the seek, B, B after the pause, A, A
+    // from the seek to the end, A from the start again.
+    ASSERT_EQ(got.size(), 7u);
+    const auto at = [](long frame, const Span& s) { return static_cast<double>(frame - s.offset) / rate; };
+    // A stream that starts while the sink runs is mixed in at once, up to
+    // the sink's latency earlier than the monitor has already recorded.
+    EXPECT_LE(at(got[0].begin, got[0]), 0.010) << "Play starts with the file's first frame";
+    const int askedAtEnd[5] = {0, 1, 2, 4, 5}; // what ends each of the first five spans
+    for (int k = 0; k < 5; ++k)
+        EXPECT_NEAR(static_cast<double>(got[k].end - frameAt(asked[askedAtEnd[k]])) / rate, 0.025, 0.025) << k;
+    EXPECT_NEAR(at(got[1].begin, got[1]), 1.0 + fade, 0.001);
+    EXPECT_NEAR(at(got[5].begin, got[5]), 3.7 + fade, 0.001);
+    EXPECT_NEAR(at(got[2].end, got[2]), paused - fade, 0.001);
+    EXPECT_NEAR(at(got[3].begin, got[3]), paused + fade, 0.001);
+    EXPECT_EQ(got[6].begin, got[5].end) << "the loop leaves a gap";
+    EXPECT_EQ(got[6].offset, got[5].offset + static_cast<long>(a.frames()));
     const std::vector<float> r = recording();
-    ASSERT_EQ(got.size(), 3u);
-    for (int k = 1; k < 3; ++k) {
-        EXPECT_EQ(got[k].file, k == 1 ? &b : &a);
-        EXPECT_EQ(got[k].offset, got[0].offset) << "not the same place in the music";
-        EXPECT_NEAR(static_cast<double>(got[k - 1].end - frameAt(asked[k])) / rate, 0.025, 0.025) << "late";
-        EXPECT_GE(got[k].begin - got[k - 1].end, 1);
-        EXPECT_LE(got[k].begin - got[k - 1].end, rate / 100) << "the crossfade is too long";
+    for (int k : {1, 3}) {
+        EXPECT_EQ(got[k + 1].file, k == 1 ? &b : &a);
+        EXPECT_EQ(got[k + 1].offset, got[k].offset) << "not the same place in the music";
+        EXPECT_GE(got[k + 1].begin - got[k].end, 1);
+        EXPECT_LE(got[k + 1].begin - got[k].end, rate / 100) << "the crossfade is too long";
         // No step at the switch is larger than the two files' own there.
         double own = 0, step = 0;
-        for (long n = got[k - 1].end - rate / 100; n < got[k].begin + rate / 100; ++n)
+        for (long n = got[k].end - rate / 100; n < got[k + 1].begin + rate / 100; ++n)
             for (int c = 0; c < 2; ++c) {
-                const long s = n - got[0].offset;
+                const long s = n - got[k].offset;
                 for (const Pcm* f : {&a, &b})
                     own = std::max<double>(own, std::fabs(f->samples[2 * s + 2 + c] - f->samples[2 * s + c]));
                 step = std::max<double>(step, std::fabs(r[2 * n + 2 + c] - r[2 * n + c]));
             }
-        EXPECT_LE(step, own + 2 * lsb);
+        EXPECT_LE(step, own + 2 * lsb) << k;
     }
+    // What the window shows is what is heard, away from the changes: up to
+    // 50 ms behind, and never ahead by more than the recording can tell.
+    int compared = 0;
+    for (auto [when, time] : shown)
+        for (const Span& s : got)
+            if (frameAt(when) >= s.begin + rate / 20 && frameAt(when) < s.end - rate / 20) {
+                EXPECT_NEAR(time - at(frameAt(when), s), -0.02, 0.03) << "at " << when - t0 << " s of the recording";
+                ++compared;
+            }
+    EXPECT_GT(compared, 200);
 }
 
 // Two tones on either side, the output's lower and with less top than the
@@ -356,33 +354,16 @@ TEST_F(Heard, MatchLoudnessPlaysBothAtOneLoudnessAndOffTheFilesOwnDifference)
     }
 }
 
-TEST_F(Heard, LoopGoesOnWithTheFilesFirstFrameWithoutAGap)
-{
-    const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 0.5, sweep);
-    const std::vector<Span> got = heard(
-        [&] {
-            load(dir.file("a.wav"));
-            click("Loop");
-            press(Qt::Key_Space);
-            wait(1.4);
-            press(Qt::Key_Space);
-            wait(0.2);
-        },
-        {&a});
-    ASSERT_GE(got.size(), 3u);
-    for (std::size_t k = 1; k + 1 < got.size(); ++k) {
-        EXPECT_EQ(got[k].begin, got[k - 1].end);
-        EXPECT_EQ(got[k].offset, got[k - 1].offset + static_cast<long>(a.frames()));
-    }
-}
-
 // The device takes every rate up to 384 kHz; the player converts above.
+// Beside an output at 8 kHz, the input's 5 kHz tone is heard as it is, not
+// folded at 4 kHz.
 TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
 {
+    writeWav(dir.file("8000.wav"), 8000, 16, 0.5, [](double, int) { return 0.0; });
     for (uint32_t fs : {22050u, 96000u, 768000u}) {
         const std::string path = dir.file(std::to_string(fs) + ".wav");
-        writeWav(path, fs, 16, 0.5, [](double t, int) { return 0.3 * std::sin(2 * M_PI * 1000 * t); });
-        load(path);
+        writeWav(path, fs, 16, 0.5, [](double t, int) { return 0.3 * std::sin(2 * M_PI * 5000 * t); });
+        load(path, dir.file("8000.wav"));
         const long start = frameAt(now()) + rate / 10;
         press(Qt::Key_Space);
         wait(0.4);
@@ -398,7 +379,7 @@ TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
             periods.push_back(ups[k] - ups[k - 1]);
         ASSERT_GT(periods.size(), 100u) << fs;
         std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
-        EXPECT_NEAR(rate / periods[periods.size() / 2], 1000, 1) << fs;
+        EXPECT_NEAR(rate / periods[periods.size() / 2], 5000, 5) << fs;
         wait(0.3);
     }
 }

@@ -244,11 +244,14 @@ bool ListenDlg::startSound()
         int16_ = format.sampleFormat() == QAudioFormat::Int16;
         sink_ = new QAudioSink(device, format, this);
         sink_->setBufferSize(format.bytesForDuration(static_cast<qint64>(buffer_seconds * 1e6)));
-        // Written to, not read from: Qt's PulseAudio output reads a device
-        // only in whole periods of 20 ms and only while a whole period fits,
-        // and the server starts playing only once its buffer holds more than
-        // one period; with a short buffer neither side ever moves.  Writing
-        // all the server asks for fills its buffer, whatever it chose.
+        // Written to, not read from.  Qt's PulseAudio output reads a device
+        // in periods of 20 ms, and only while a whole period fits into the
+        // server's buffer; the server starts a stream only once the buffer
+        // is full but for one request and a frame.  For the 40 ms asked here
+        // that is 30 ms, requested 10 ms at a time: after one period it waits
+        // for one more frame, Qt for 20 ms of room, and the sound never
+        // starts.  Writing all the server asks for fills its buffer, whatever
+        // sizes it chose.
         sinkInput_ = sink_->start();
         framesWritten_ = framesSilent_ = 0;
     }
