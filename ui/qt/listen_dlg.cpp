@@ -32,7 +32,7 @@ constexpr double buffer_seconds = 0.040;
 // window's thread may be busy for a while without a gap in the sound.
 constexpr int feed_ms = 5;
 // The window's time follows what is heard at this pace.
-constexpr int tick_ms = 25;
+constexpr int tick_ms = 20;
 // Silence written after the sound ended before the device is let go.
 constexpr double idle_seconds = 0.5;
 // The crossfade of a switch, a seek or a pause.
