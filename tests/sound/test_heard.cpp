@@ -22,6 +22,7 @@
 #include "tests/support/wav_builder.h"
 #include "ui/qt/listen_dlg.h"
 #include "ui/qt/loudness.h"
+#include "ui/qt/qt_toolkit.h"
 
 namespace vesk::testing {
 namespace {
@@ -144,7 +145,7 @@ protected:
     // A new window, and the recording afresh from now on.
     void startWindow()
     {
-        listen = std::make_unique<ListenDlg>();
+        listen = std::make_unique<ListenDlg>(toolkit);
         listen->show();
         slider = listen->findChild<QSlider*>();
         raw.remove(0, raw.size() / 4 * 4);
@@ -231,6 +232,7 @@ protected:
     }
 
     test::TempDir dir;
+    QtToolkit toolkit;
     QProcess recorder;
     QByteArray raw;
     double t0 = HUGE_VAL;
@@ -407,7 +409,8 @@ TEST(HeardWithoutServer, PlaySaysNoAudioOutputAtOnce)
     test::TempDir dir;
     qputenv("PULSE_SERVER", QByteArray("unix:") + dir.file("none").c_str());
     writeWav(dir.file("a.wav"), rate, 16, 1, sweep);
-    ListenDlg listen;
+    QtToolkit toolkit;
+    ListenDlg listen(toolkit);
     listen.setFiles(dir.file("a.wav"), "", 1.0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return listen.player().has(Player::input); }));
     const double asked = now();

@@ -14,7 +14,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -65,7 +67,7 @@ QAudioFormat outputFormat(const QAudioDevice& device, int rate)
 
 } // namespace
 
-ListenDlg::ListenDlg(QWidget* parent) : QDialog(parent)
+ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolkit_(toolkit)
 {
     setWindowTitle(QStringLiteral("Listen"));
     auto* grid = new QGridLayout(this);
@@ -130,6 +132,10 @@ ListenDlg::ListenDlg(QWidget* parent) : QDialog(parent)
 
 ListenDlg::~ListenDlg()
 {
+    // A worker touches nothing of this window until it posts its result,
+    // which goes with the window; it only has to be done posting.
+    while (readers_->load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     stopSound();
 }
 
@@ -138,14 +144,28 @@ QString ListenDlg::status() const
     return statusLabel_->text();
 }
 
-std::string ListenDlg::setFiles(const std::string& input, const std::string& output, double varispeedt)
+void ListenDlg::setFiles(const std::string& input, const std::string& output, double varispeedt,
+                         std::function<void(const std::string&)> inputKnown)
 {
     player_.set_time_factor(varispeedt);
     files_[0].path = input;
     files_[1].path = output;
+    inputKnown_ = std::move(inputKnown);
     refresh();
     tick();
-    return files_[0].message;
+    if (!files_[0].reading)
+        tellInput();
+}
+
+void ListenDlg::tellInput()
+{
+    if (!inputKnown_)
+        return;
+    // Taken first: the call may show a box, and its event loop may bring
+    // the next setFiles.
+    const auto told = std::move(inputKnown_);
+    inputKnown_ = {};
+    told(files_[0].message);
 }
 
 void ListenDlg::refresh()
@@ -165,21 +185,43 @@ void ListenDlg::reload(Player::Source s, bool force)
     f.loaded = f.path;
     f.changed = changed;
     f.size = size;
-    // The sound device reads the player: it stops while the data change.
-    const bool sounding = sink_ != nullptr;
-    stopSound();
-    Pcm pcm;
-    const DecodeResult result = decode_wav(f.path, pcm, max_bytes);
-    f.message = decode_message(result);
-    if (result == DecodeResult::ok) {
-        f.lufs = integrated_loudness(pcm);
+    f.reading = true;
+    fileLabels_[s]->setText(QFileInfo(QString::fromStdString(f.path)).fileName() + QStringLiteral("  (reading ...)"));
+    // Decoding and measuring a long file takes seconds: a worker does both.
+    const int generation = ++f.generation;
+    readers_->fetch_add(1);
+    toolkit_.start_thread([this, readers = readers_, s, generation, path = f.path] {
+        auto read = std::make_shared<Read>();
+        read->result = decode_wav(path, read->pcm, max_bytes);
+        if (read->result == DecodeResult::ok)
+            read->lufs = integrated_loudness(read->pcm);
+        // Posted, not waited for: a window closed meanwhile takes the posted
+        // call with it.
+        QMetaObject::invokeMethod(
+            this, [this, s, generation, read] { received(s, generation, *read); }, Qt::QueuedConnection);
+        readers->fetch_sub(1);
+    });
+}
+
+void ListenDlg::received(Player::Source s, int generation, Read& read)
+{
+    File& f = files_[s];
+    if (generation != f.generation)
+        return;
+    f.reading = false;
+    // The player is fed on this thread, so the sound goes on through the
+    // change, unless the files now play at another rate.
+    const uint32_t rate = fileRate();
+    f.message = decode_message(read.result);
+    if (read.result == DecodeResult::ok) {
+        f.lufs = read.lufs;
         fileLabels_[s]->setText(QStringLiteral("%1  (%2 Hz, %3 ch, %4 LUFS)")
                                     .arg(QFileInfo(QString::fromStdString(f.path)).fileName())
-                                    .arg(pcm.rate)
-                                    .arg(pcm.channels)
+                                    .arg(read.pcm.rate)
+                                    .arg(read.pcm.channels)
                                     .arg(std::isfinite(f.lufs) ? QString::number(f.lufs, 'f', 1)
                                                                : QStringLiteral("silent")));
-        player_.load(s, std::move(pcm));
+        player_.load(s, std::move(read.pcm));
     } else {
         player_.clear(s);
         fileLabels_[s]->setText(QString::fromStdString(f.message).trimmed());
@@ -187,8 +229,13 @@ void ListenDlg::reload(Player::Source s, bool force)
     sourceButtons_[s]->setEnabled(player_.has(s));
     sourceButtons_[player_.source()]->setChecked(true);
     updateGains();
-    if (sounding)
+    if (sink_ && fileRate() != rate) {
+        stopSound();
         startSound();
+    }
+    tick();
+    if (s == Player::input)
+        tellInput();
 }
 
 void ListenDlg::updateGains()
@@ -235,8 +282,7 @@ bool ListenDlg::startSound()
     // The higher of the two files' rates when the device takes it, so that
     // neither loses its top; else the device's own rate, which the player
     // converts to.
-    const auto rate = std::max(player_.pcm(Player::input).rate, player_.pcm(Player::output).rate);
-    const QAudioFormat format = outputFormat(device, static_cast<int>(rate));
+    const QAudioFormat format = outputFormat(device, static_cast<int>(fileRate()));
     sinkInput_ = nullptr;
     if (format.isValid()) {
         player_.set_rate(static_cast<uint32_t>(format.sampleRate()));
@@ -317,6 +363,11 @@ void ListenDlg::soundFailed()
     player_.pull(nullptr, 0);
     audio_ = false;
     statusLabel_->setText(QString::fromLatin1(no_audio));
+}
+
+uint32_t ListenDlg::fileRate() const
+{
+    return std::max(player_.pcm(Player::input).rate, player_.pcm(Player::output).rate);
 }
 
 double ListenDlg::heardPosition() const

@@ -53,7 +53,12 @@ void SpectraPlot::zoom(double factor, double hz)
 void SpectraPlot::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (run)
+    // Drawing the picture takes longer than a prompt window may: after an
+    // analysis the worker has drawn it already.
+    if (run && picture.image.deviceIndependentSize() == QSizeF(size()) && picture.low == low && picture.high == high
+        && picture.title == title)
+        painter.drawImage(0, 0, picture.image);
+    else if (run)
         draw_spectra(painter, rect(), *run, title, low, high);
     else
         painter.fillRect(rect(), Qt::white);
@@ -142,36 +147,67 @@ void SpectraDlg::analyse()
     statusLabel_->setText(QStringLiteral("analysing ..."));
     // An analysis still under way goes on, but its result is dropped.
     const int generation = ++generation_;
-    const Request request = request_;
+    Request request = request_;
+    // A window not yet shown has not laid out its plot: the picture is
+    // drawn at the size it will have.
+    layout()->activate();
+    request.size = plot_->size();
+    request.pixelRatio = plot_->devicePixelRatioF();
+    request.font = plot_->font();
+    request.low = plot_->run ? plot_->low : 0;
+    request.high = plot_->run ? plot_->high : 0;
     running_->fetch_add(1);
     std::shared_ptr<std::atomic<int>> running = running_;
     toolkit_.start_thread([this, running, request, generation] {
         analysis::Channel input, output;
         std::string error;
         std::optional<analysis::RunSpectra> run;
+        SpectraPlot::Picture picture;
         if (analysis::read_channel(request.input, request.channel, input, error)
-            && analysis::read_channel(request.output, request.channel, output, error))
+            && analysis::read_channel(request.output, request.channel, output, error)) {
             run = analysis::analyse_run(input, output, request.params);
-        else if (error.empty())
+            // The span a first run is shown with: the whole range.
+            picture.low = request.high > 0 ? request.low : default_low_hz;
+            picture.high = request.high > 0 ? request.high : std::max(default_high_hz(*run), default_low_hz * 10);
+            picture.title = titleOf(request);
+            picture.image = QImage(request.size * request.pixelRatio, QImage::Format_ARGB32_Premultiplied);
+            picture.image.setDevicePixelRatio(request.pixelRatio);
+            picture.image.fill(Qt::white);
+            QPainter painter(&picture.image);
+            painter.setFont(request.font);
+            draw_spectra(painter, QRectF(QPointF(0, 0), QSizeF(request.size)), *run, picture.title, picture.low,
+                         picture.high);
+        } else if (error.empty()) {
             error = "cannot read the files";
+        }
         // Posted, not waited for: the result (moved into the call, shared
         // with nobody) reaches the window on its own thread, and a window
         // closed meanwhile takes the posted call with it.
         QMetaObject::invokeMethod(
             this,
-            [this, request, generation, run = std::move(run), channels = input.channels, error]() mutable {
+            [this, request, generation, run = std::move(run), channels = input.channels, error,
+             picture = std::move(picture)]() mutable {
                 if (generation != generation_)
                     return;
                 shown_ = generation;
-                received(request, std::move(run), channels, error);
+                received(request, std::move(run), channels, error, std::move(picture));
             },
             Qt::QueuedConnection);
         running->fetch_sub(1);
     });
 }
 
+std::string SpectraDlg::titleOf(const Request& request)
+{
+    return QStringLiteral("%1 and %2, channel %3")
+        .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
+             QFileInfo(QString::fromStdString(request.output)).fileName())
+        .arg(request.channel)
+        .toStdString();
+}
+
 void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
-                          const std::string& error)
+                          const std::string& error, SpectraPlot::Picture picture)
 {
     if (!run) {
         statusLabel_->setText(QString::fromStdString(error));
@@ -188,11 +224,8 @@ void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpe
     channelBox_->setCurrentIndex(static_cast<int>(std::min(request.channel, channels - 1)));
     const bool fresh = !plot_->run;
     plot_->run = std::move(run);
-    plot_->title = QStringLiteral("%1 and %2, channel %3")
-                       .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
-                            QFileInfo(QString::fromStdString(request.output)).fileName())
-                       .arg(request.channel)
-                       .toStdString();
+    plot_->title = titleOf(request);
+    plot_->picture = std::move(picture);
     statusLabel_->setText(QString());
     if (fresh)
         plot_->resetZoom();

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QImage>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -30,6 +32,13 @@ public:
     std::optional<analysis::RunSpectra> run;
     std::string title;
     double low = 0, high = 0;
+    // The picture as a worker drew it, with the span it shows: painted as
+    // it is while the plot's size, span and title are the same.
+    struct Picture {
+        QImage image;
+        double low = 0, high = 0;
+        std::string title;
+    } picture;
     std::function<void(double hz)> pointed; // the frequency under the pointer
     // Narrows (factor < 1) or widens the span around `hz`, within the
     // default span.
@@ -65,10 +74,17 @@ private:
         std::string input, output;
         Params params;
         uint32_t channel = 0;
+        // The plot as it is when asked: its size, font and span (none yet
+        // for the first run: the whole range).
+        QSize size;
+        qreal pixelRatio = 1;
+        QFont font;
+        double low = 0, high = 0;
     };
+    static std::string titleOf(const Request& request);
     void analyse();
     void received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
-                  const std::string& error);
+                  const std::string& error, SpectraPlot::Picture picture);
 
     Toolkit& toolkit_;
     Request request_;
