@@ -3,14 +3,15 @@
 // the sink's monitor is recorded while the test presses the window's keys.
 // Each test runs in a process of its own (as CTest runs them), with a server
 // of its own, started and stopped here.
-#include <QProcess>
 #include <QAbstractButton>
+#include <QProcess>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -50,7 +51,7 @@ Pcm writeWav(const std::string& path, uint32_t fs, int bits, double seconds, con
 }
 
 // 100 Hz rising to 3.2 kHz over 4 s, a millisecond later on the right: no
-// 10 ms of it occur twice, so cross-correlation finds its place.
+// 10 ms of it occur twice, so 10 ms of a recording tell their place in it.
 double sweep(double t, int c)
 {
     const double k = std::log(32.0) / 4.0;
@@ -64,57 +65,41 @@ struct Span {
     const Pcm* file;
 };
 
-// The spans of a file's own frames in the recording, at least 10 ms each;
-// the frames between them are crossfades or silence.
+// The spans of the files' own frames in the recording: wherever 10 ms of it
+// match a place in a file sample for sample, grown both ways.  The frames
+// between spans are crossfades or silence.
 std::vector<Span> spans(const std::vector<float>& r, const std::vector<const Pcm*>& files)
 {
     const long frames = static_cast<long>(r.size() / 2), window = rate / 100;
-    const auto same = [&](long n, const Pcm* f, long offset) {
-        const long s = n - offset;
-        return n >= 0 && n < frames && s >= 0 && s < static_cast<long>(f->frames())
-               && std::fabs(r[2 * n] - f->samples[2 * s]) <= lsb && std::fabs(r[2 * n + 1] - f->samples[2 * s + 1]) <= lsb;
+    const auto same = [&](long n, const Span& p) {
+        const long s = n - p.offset;
+        return n >= 0 && n < frames && s >= 0 && s < static_cast<long>(p.file->frames())
+               && std::fabs(r[2 * n] - p.file->samples[2 * s]) <= lsb
+               && std::fabs(r[2 * n + 1] - p.file->samples[2 * s + 1]) <= lsb;
     };
-    const auto holds = [&](long n, const Pcm* f, long offset) {
-        for (long i = 0; i < window; ++i)
-            if (!same(n + i, f, offset))
-                return false;
-        return true;
+    // A span holding recorded frames n to n + window.
+    const auto at = [&](long n) -> std::optional<Span> {
+        for (const Pcm* f : files)
+            for (long s = 0; s + window <= static_cast<long>(f->frames()); ++s) {
+                Span p{n, n, n - s, f};
+                while (p.end < n + window && same(p.end, p))
+                    ++p.end;
+                if (p.end == n + window)
+                    return p;
+            }
+        return std::nullopt;
     };
     std::vector<Span> found;
-    for (long n = 0; n + window <= frames;) {
-        if (std::all_of(r.begin() + 2 * n, r.begin() + 2 * (n + window), [](float x) { return std::fabs(x) <= lsb; })) {
-            n += window; // silence
-            continue;
-        }
-        // Where a span so far goes on (a switch, a wrap of the loop), else the
-        // strongest cross-correlation over every file frame, on every 4th.
-        std::optional<Span> run;
-        for (const Span& p : found)
-            for (const Pcm* f : files)
-                for (long offset : {p.offset, p.offset + static_cast<long>(p.file->frames())})
-                    if (!run && holds(n, f, offset))
-                        run = Span{n, n, offset, f};
-        double best = 0;
-        for (const Pcm* f : files)
-            for (long s = 0; !run && s + window < static_cast<long>(f->frames()); ++s) {
-                double sum = 0;
-                for (long i = 0; i < window; i += 4)
-                    sum += r[2 * (n + i)] * f->samples[2 * (s + i)];
-                if (sum > best && sum > 1e-3 && holds(n, f, n - s)) {
-                    best = sum;
-                    run = Span{n, n, n - s, f};
-                }
-            }
-        if (!run) {
-            n += rate / 1000;
-            continue;
-        }
-        while (run->begin > (found.empty() ? 0 : found.back().end) && same(run->begin - 1, run->file, run->offset))
-            --run->begin;
-        while (same(run->end, run->file, run->offset))
-            ++run->end;
-        n = run->end;
-        found.push_back(*run);
+    for (long n = 0; n + window <= frames; n += rate / 1000) {
+        std::optional<Span> p;
+        if (std::fabs(r[2 * n]) + std::fabs(r[2 * n + 1]) <= 2 * lsb || !(p = at(n)))
+            continue; // silence (as far as one frame tells), or a crossfade
+        while (p->begin > (found.empty() ? 0 : found.back().end) && same(p->begin - 1, *p))
+            --p->begin;
+        while (same(p->end, *p))
+            ++p->end;
+        found.push_back(*p);
+        n = p->end;
     }
     return found;
 }
@@ -185,14 +170,6 @@ protected:
         recorder.kill();
         recorder.waitForFinished();
         server("stop");
-        // What a failed test heard stays beside it, for a look.
-        if (HasFailure()) {
-            std::vector<std::vector<int32_t>> samples(2);
-            for (std::size_t i = 0; i < static_cast<std::size_t>(raw.size() / 2); ++i)
-                samples[i % 2].push_back(reinterpret_cast<const qint16*>(raw.constData())[i]);
-            test::write_file(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav",
-                             test::make_pcm_wav(2, rate, 16, samples));
-        }
     }
     int server(const char* what)
     {
@@ -251,31 +228,24 @@ TEST_F(Heard, PlaySeekSwitchPauseAndLoopSoundExactlyWhenAndWhereTheWindowSays)
 {
     const Pcm a = writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
     const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int c) { return -sweep(t, c); });
-    double asked[6] = {}, paused = 0; // when each change after Play was asked for
+    double asked[7] = {}, paused = 0; // when each change after Play was asked for
+    const std::pair<double, std::function<void()>> changes[7] = {
+        {0.5, [&] { press(Qt::Key_B); }},
+        {0.5, [&] { press(Qt::Key_Space); }},
+        {0.3, [&] { paused = listen->player().position(), press(Qt::Key_Space); }},
+        {0.4, [&] { seek(0.2); }},
+        {0.4, [&] { press(Qt::Key_A); }},
+        {0.5, [&] { click("Loop"), seek(3.7); }},
+        {0.6, [&] { press(Qt::Key_Space); }}};
     const std::vector<Span> got = heard(
         [&] {
             load(dir.file("a.wav"), dir.file("b.wav"));
             press(Qt::Key_Space);
-            const std::function<void()> changes[6] = {
-                [&] { press(Qt::Key_B); },
-                [&] { press(Qt::Key_Space); },
-                [&] {
-                    paused = listen->player().position();
-                    press(Qt::Key_Space);
-                },
-                [&] { seek(0.2); },
-                [&] { press(Qt::Key_A); },
-                [&] {
-                    click("Loop");
-                    seek(3.7);
-                }};
-            for (int k = 0; k < 6; ++k) {
-                wait(k == 2 ? 0.3 : k == 3 || k == 4 ? 0.4 : 0.5);
+            for (int k = 0; k < 7; ++k) {
+                wait(changes[k].first);
                 asked[k] = now();
-                changes[k]();
+                changes[k].second();
             }
-            wait(0.6);
-            press(Qt::Key_Space);
             wait(0.2);
         },
         {&a, &b});
@@ -311,6 +281,8 @@ TEST_F(Heard, PlaySeekSwitchPauseAndLoopSoundExactlyWhenAndWhereTheWindowSays)
                 step = std::max<double>(step, std::fabs(r[2 * n + 2 + c] - r[2 * n + c]));
             }
         EXPECT_LE(step, own + 2 * lsb) << k;
+        std::printf("switch heard %.1f ms after the request, crossfade %ld frames, largest step %.4f, the files' %.4f\n",
+                    1e3 * (got[k].end - frameAt(asked[askedAtEnd[k]])) / rate, got[k + 1].begin - got[k].end, step, own);
     }
     // What the window shows is what is heard, away from the changes: up to
     // 50 ms behind, and never ahead by more than the recording can tell.
@@ -353,7 +325,9 @@ TEST_F(Heard, MatchLoudnessPlaysBothAtOneLoudnessAndOffTheFilesOwnDifference)
         const auto loudness = [&](long from, long to) {
             return integrated_loudness(Pcm{rate, 2, std::vector<float>(r.begin() + 2 * from, r.begin() + 2 * to)});
         };
-        EXPECT_NEAR(loudness(at + rate / 10, end) - loudness(start + rate / 5, at), on ? 0.0 : own, 0.5) << on;
+        const double heard = loudness(at + rate / 10, end) - loudness(start + rate / 5, at);
+        EXPECT_NEAR(heard, on ? 0.0 : own, 0.5) << on;
+        std::printf("matching %s: B heard %+.2f LU from A, the files differ by %+.2f LU\n", on ? "on" : "off", heard, own);
     }
 }
 
@@ -387,6 +361,7 @@ TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
     }
 }
 
+// Play once the server has gone finds none, as on a desktop without one.
 TEST_F(Heard, AServerThatGoesAwayStopsThePlayerWithItsMessageAndTheWindowGoesOn)
 {
     writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
@@ -396,28 +371,13 @@ TEST_F(Heard, AServerThatGoesAwayStopsThePlayerWithItsMessageAndTheWindowGoesOn)
     ASSERT_TRUE(listen->player().playing());
     ASSERT_EQ(server("stop"), 0);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !listen->player().playing(); }, 5000));
-    EXPECT_EQ(listen->status().toStdString(), "no audio output");
-    const double asked = now();
-    press(Qt::Key_Space);
-    EXPECT_LT(now() - asked, 1.0);
-    EXPECT_EQ(listen->status().toStdString(), "no audio output");
-    EXPECT_FALSE(listen->player().playing());
-}
-
-TEST(HeardWithoutServer, PlaySaysNoAudioOutputAtOnce)
-{
-    test::TempDir dir;
-    qputenv("PULSE_SERVER", QByteArray("unix:") + dir.file("none").c_str());
-    writeWav(dir.file("a.wav"), rate, 16, 1, sweep);
-    QtToolkit toolkit;
-    ListenDlg listen(toolkit);
-    listen.setFiles(dir.file("a.wav"), "", 1.0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return listen.player().has(Player::input); }));
-    const double asked = now();
-    QTest::keyClick(&listen, Qt::Key_Space);
-    EXPECT_LT(now() - asked, 1.0);
-    EXPECT_EQ(listen.status().toStdString(), "no audio output");
-    EXPECT_FALSE(listen.player().playing());
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(listen->status().toStdString(), "no audio output");
+        EXPECT_FALSE(listen->player().playing());
+        const double asked = now();
+        press(Qt::Key_Space);
+        EXPECT_LT(now() - asked, 1.0);
+    }
 }
 
 } // namespace
