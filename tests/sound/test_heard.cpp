@@ -110,11 +110,11 @@ protected:
     {
         qputenv("PULSE_SERVER", QByteArray("unix:") + dir.file("native").c_str());
         qputenv("PULSE_COOKIE", dir.file("cookie").c_str());
-        ASSERT_EQ(server("start"), 0);
         // The sound must not wait for the processor behind other programs
-        // (where the test may raise its priority; the threads that feed the
-        // sound start later and inherit it).
+        // (where the test may raise its priority): the server, the recorder
+        // and the threads that feed the sound start later and inherit it.
         setpriority(PRIO_PROCESS, 0, -10);
+        ASSERT_EQ(server("start"), 0);
         QObject::connect(&recorder, &QProcess::readyReadStandardOutput, [this] {
             raw += recorder.readAllStandardOutput();
             // A frame arrives after it was played: the earliest arrival
