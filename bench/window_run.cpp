@@ -17,6 +17,7 @@
 //   listen     to the Listen window holding the new output
 //   stall      the longest wait for the event loop, Process to all settled
 //              (the largest of the runs)
+//   difference done less the batch run just before it
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -161,10 +162,6 @@ int main(int argc, char** argv)
     const std::string input = argv[1], folder = argv[2];
     const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
 
-    std::vector<double> batch;
-    for (int i = 0; i < repeats; ++i)
-        batch.push_back(batch_seconds(input, folder + "/out-batch.wav"));
-
     BenchToolkit toolkit;
     vesk::CveskDlg dlg(toolkit);
     toolkit.setOwner(&dlg);
@@ -177,18 +174,25 @@ int main(int argc, char** argv)
     dlg.show();
     std::remove(dlg.record().outwavname.c_str());
     dlg.OnListen();
-    std::vector<double> done, closed, spectra, listen;
+    // The batch and window runs alternate, and the difference is taken run by
+    // run: this machine's speed drifts by more between minutes than the two
+    // programs differ, so medians taken over separate stretches would compare
+    // the drift.
+    std::vector<double> batch, done, closed, spectra, listen, difference;
     double stall = 0;
     for (int i = 0; i < repeats; ++i) {
+        batch.push_back(batch_seconds(input, folder + "/out-batch.wav"));
         const WindowRun r = window_run(dlg);
+        difference.push_back(r.done - batch.back());
         done.push_back(r.done);
         closed.push_back(r.closed);
         spectra.push_back(r.spectra);
         listen.push_back(r.listen);
         stall = std::max(stall, r.stall);
     }
-    std::printf("batch %.3f\ndone %.3f\nclosed %.3f\nspectra %.3f\nlisten %.3f\nstall %.3f\n", median(batch),
-                median(done), median(closed), median(spectra), median(listen), stall);
+    std::printf("batch %.3f\ndone %.3f\nclosed %.3f\nspectra %.3f\nlisten %.3f\nstall %.3f\ndifference %.3f\n",
+                median(batch), median(done), median(closed), median(spectra), median(listen), stall,
+                median(difference));
     for (const TimedApp::Slow& slow : app.slowest)
         std::printf("slowest event %.3f s processor (%.3f s clock): %s\n", slow.seconds, slow.wall, slow.what.c_str());
     return 0;
