@@ -11,49 +11,32 @@
 #include <QWidget>
 #include <cstdio>
 
-namespace {
-
-const char* action_name(Qt::DropAction action)
-{
-    switch (action) {
-    case Qt::CopyAction:
-        return "copy";
-    case Qt::MoveAction:
-        return "move";
-    case Qt::LinkAction:
-        return "link";
-    default:
-        return "none";
-    }
-}
-
 class DragSource : public QWidget {
 public:
-    explicit DragSource(QStringList files) : files_(std::move(files)) {}
+    QStringList files;
 
 protected:
     void mousePressEvent(QMouseEvent*) override
     {
-        if (files_.isEmpty())
+        if (files.isEmpty())
             return;
-        auto* data = new QMimeData;
-        data->setUrls({QUrl::fromLocalFile(files_.takeFirst())});
         auto* drag = new QDrag(this);
-        drag->setMimeData(data);
-        std::printf("%s\n", action_name(drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction)));
+        drag->setMimeData(new QMimeData);
+        drag->mimeData()->setUrls({QUrl::fromLocalFile(files.takeFirst())});
+        const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+        std::printf("%s\n", action == Qt::CopyAction   ? "copy"
+                            : action == Qt::MoveAction ? "move"
+                            : action == Qt::LinkAction ? "link"
+                                                       : "none");
         std::fflush(stdout);
     }
-
-private:
-    QStringList files_;
 };
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    DragSource source(app.arguments().mid(1));
+    DragSource source;
+    source.files = app.arguments().mid(1);
     source.setWindowTitle(QStringLiteral("drag source"));
     const QRect screen = app.primaryScreen()->geometry();
     source.setGeometry(screen.right() - 160, screen.bottom() - 160, 120, 120);

@@ -17,7 +17,6 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <map>
 #include <memory>
 #include <thread>
 
@@ -182,10 +181,10 @@ protected:
                         Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
                         Qt::DropAction proposed = Qt::MoveAction)
     {
-        static const std::map<Qt::DropAction, Qt::KeyboardModifiers> keys = {
-            {Qt::CopyAction, Qt::ControlModifier},
-            {Qt::MoveAction, Qt::ShiftModifier},
-            {Qt::LinkAction, Qt::ControlModifier | Qt::ShiftModifier}};
+        // Shift proposes a move, Control a copy, both a link.
+        const Qt::KeyboardModifiers held = proposed == Qt::MoveAction   ? Qt::ShiftModifier
+                                           : proposed == Qt::CopyAction ? Qt::ControlModifier
+                                                                        : Qt::ControlModifier | Qt::ShiftModifier;
         QMimeData data;
         QList<QUrl> urls;
         for (const std::string& path : paths)
@@ -197,7 +196,6 @@ protected:
             return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
         };
         const QPoint at(5, 5);
-        const Qt::KeyboardModifiers held = keys.at(proposed);
         const Qt::DropAction entered = send(QDragEnterEvent(at, offered, &data, Qt::LeftButton, held));
         EXPECT_EQ(send(QDragMoveEvent(at, offered, &data, Qt::LeftButton, held)), entered);
         if (entered == Qt::IgnoreAction) {
