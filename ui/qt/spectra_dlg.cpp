@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -16,6 +17,7 @@
 #include <cmath>
 
 #include "ui/qt/spectra_plot.h"
+#include "ui/qt/spectrogram_view.h"
 
 namespace vesk {
 
@@ -86,25 +88,34 @@ SpectraDlg::SpectraDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), too
     channelBox_->setObjectName(QStringLiteral("channelBox"));
     row->addWidget(channelBox_);
     row->addSpacing(20);
-    auto* zoomIn = new QPushButton(QStringLiteral("+"), this);
-    auto* zoomOut = new QPushButton(QStringLiteral("-"), this);
-    auto* reset = new QPushButton(QStringLiteral("Whole range"), this);
-    for (QPushButton* b : {zoomIn, zoomOut, reset}) {
-        b->setAutoDefault(false);
-        row->addWidget(b);
-    }
-    zoomIn->setToolTip(QStringLiteral("Zoom in on the frequency axis (or turn the mouse wheel)"));
-    zoomOut->setToolTip(QStringLiteral("Zoom out on the frequency axis"));
-    row->addSpacing(20);
     statusLabel_ = new QLabel(this);
     row->addWidget(statusLabel_, 1);
     layout->addLayout(row);
-    plot_ = new SpectraPlot(this);
-    layout->addWidget(plot_, 1);
-    readoutLabel_ = new QLabel(QStringLiteral("Point at the picture to read the levels."), this);
+    tabs_ = new QTabWidget(this);
+    auto* spectraPage = new QWidget(tabs_);
+    auto* page = new QVBoxLayout(spectraPage);
+    auto* zoomRow = new QHBoxLayout;
+    auto* zoomIn = new QPushButton(QStringLiteral("+"), spectraPage);
+    auto* zoomOut = new QPushButton(QStringLiteral("-"), spectraPage);
+    auto* reset = new QPushButton(QStringLiteral("Whole range"), spectraPage);
+    for (QPushButton* b : {zoomIn, zoomOut, reset}) {
+        b->setAutoDefault(false);
+        zoomRow->addWidget(b);
+    }
+    zoomRow->addStretch(1);
+    zoomIn->setToolTip(QStringLiteral("Zoom in on the frequency axis (or turn the mouse wheel)"));
+    zoomOut->setToolTip(QStringLiteral("Zoom out on the frequency axis"));
+    page->addLayout(zoomRow);
+    plot_ = new SpectraPlot(spectraPage);
+    page->addWidget(plot_, 1);
+    readoutLabel_ = new QLabel(QStringLiteral("Point at the picture to read the levels."), spectraPage);
     readoutLabel_->setTextFormat(Qt::PlainText);
-    layout->addWidget(readoutLabel_);
-    resize(1000, 640);
+    page->addWidget(readoutLabel_);
+    tabs_->addTab(spectraPage, QStringLiteral("Spectra"));
+    spectrogram_ = new SpectrogramView(tabs_);
+    tabs_->addTab(spectrogram_, QStringLiteral("Spectrogram"));
+    layout->addWidget(tabs_, 1);
+    resize(1000, 700);
 
     auto centre = [this] { return std::sqrt(plot_->low * plot_->high); };
     connect(zoomIn, &QPushButton::clicked, this, [this, centre] { plot_->zoom(0.5, centre()); });
@@ -142,10 +153,11 @@ void SpectraDlg::analyse()
     statusLabel_->setText(QStringLiteral("analysing ..."));
     // An analysis still under way goes on, but its result is dropped.
     const int generation = ++generation_;
+    latest_->store(generation);
     const Request request = request_;
     running_->fetch_add(1);
-    std::shared_ptr<std::atomic<int>> running = running_;
-    toolkit_.start_thread([this, running, request, generation] {
+    std::shared_ptr<std::atomic<int>> running = running_, latest = latest_;
+    toolkit_.start_thread([this, running, latest, request, generation] {
         analysis::Channel input, output;
         std::string error;
         std::optional<analysis::RunSpectra> run;
@@ -154,6 +166,7 @@ void SpectraDlg::analyse()
             run = analysis::analyse_run(input, output, request.params);
         else if (error.empty())
             error = "cannot read the files";
+        const bool read = run.has_value();
         // Posted, not waited for: the result (moved into the call, shared
         // with nobody) reaches the window on its own thread, and a window
         // closed meanwhile takes the posted call with it.
@@ -166,8 +179,40 @@ void SpectraDlg::analyse()
                 received(request, std::move(run), channels, error);
             },
             Qt::QueuedConnection);
+        // The spectrogram takes longer: it follows, unless a newer request
+        // has come meanwhile, whose own will.
+        std::shared_ptr<const analysis::RunSpectrogram> gram;
+        std::string gram_error;
+        if (read && latest->load() == generation) {
+            try {
+                gram = std::make_shared<const analysis::RunSpectrogram>(
+                    analysis::analyse_spectrogram(input, output, request.params));
+            } catch (const std::bad_alloc&) {
+                gram_error = "not enough memory for the spectrogram";
+            }
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, request, generation, gram, gram_error] {
+                if (generation != generation_)
+                    return;
+                spectrogramShown_ = generation;
+                spectrogram_->setRun(gram, titleOf(request));
+                if (shown_ == generation && (gram || !gram_error.empty()))
+                    statusLabel_->setText(QString::fromStdString(gram_error));
+            },
+            Qt::QueuedConnection);
         running->fetch_sub(1);
     });
+}
+
+std::string SpectraDlg::titleOf(const Request& request)
+{
+    return QStringLiteral("%1 and %2, channel %3")
+        .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
+             QFileInfo(QString::fromStdString(request.output)).fileName())
+        .arg(request.channel)
+        .toStdString();
 }
 
 void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
@@ -188,12 +233,8 @@ void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpe
     channelBox_->setCurrentIndex(static_cast<int>(std::min(request.channel, channels - 1)));
     const bool fresh = !plot_->run;
     plot_->run = std::move(run);
-    plot_->title = QStringLiteral("%1 and %2, channel %3")
-                       .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
-                            QFileInfo(QString::fromStdString(request.output)).fileName())
-                       .arg(request.channel)
-                       .toStdString();
-    statusLabel_->setText(QString());
+    plot_->title = titleOf(request);
+    statusLabel_->setText(spectrogramBusy() ? QStringLiteral("drawing the spectrogram ...") : QString());
     if (fresh)
         plot_->resetZoom();
     plot_->update();
