@@ -130,6 +130,7 @@ TEST_F(SpectrogramRun, TracksFollowTheMeasuredRidgesOfRuns)
         double highest = 0;
         for (const analysis::Track& track : r.tracks)
             for (const analysis::TrackPoint& p : track.points) {
+                EXPECT_TRUE(&p == &track.points[0] || p.time_s > (&p - 1)->time_s) << "one point a frame in a track";
                 highest = std::max(highest, p.hz);
                 const auto frame = out.frame_at(p.time_s);
                 ASSERT_TRUE(frame) << p.time_s;
@@ -162,6 +163,8 @@ TEST_F(SpectrogramRun, TheRidgeBendsAtHalfTheSamplingRate)
         if (m.time_s > 0.2 && m.time_s < 7.4 && (ridge.empty() || ridge.back().first != m.time_s))
             ridge.emplace_back(m.time_s, m.peak.hz);
     ASSERT_GT(ridge.size(), 300u);
+    // The sweep is one track from frame to frame, though it moves 7 bins a frame.
+    EXPECT_EQ(std::count_if(r.tracks.begin(), r.tracks.end(), [](const analysis::Track& t) { return t.kind == "tone"; }), 1);
     const auto top = std::max_element(ridge.begin(), ridge.end(), [](auto a, auto b) { return a.second < b.second; });
     EXPECT_NEAR(top->second, 4000, r.output.bin_hz());
     EXPECT_NEAR(top->first, 3.8, 0.1);

@@ -27,14 +27,14 @@ TEST(SpectraPicture, PngAndSvgAreWrittenAndAnUnwritablePathIsRefused)
         EXPECT_FALSE(write_spectra_picture(run, "t", format, dir.file("missing/s"))) << format;
 }
 
-// A 3 kHz sine in, silence out, and one predicted tone track at 6 kHz: the
-// brightest row of the input reads 3 kHz by the pointer's mapping on either
-// axis, the track is drawn where the pointer reads 6 kHz, and only while
-// tracks are shown.
+// Half a second of a 3 kHz sine in, silence out, and one predicted tone
+// track at 6 kHz: where the pointer reads 0.25 s the brightest row of the
+// input reads 3 kHz, on either axis, and at 0.75 s there is none; the track
+// is drawn where the pointer reads 6 kHz, only while tracks are shown.
 TEST(SpectrogramPicture, ColoursAndTracksSitWhereThePointerReadsThem)
 {
     std::vector<double> sine(48000), silence(48000);
-    for (std::size_t i = 0; i < sine.size(); ++i)
+    for (std::size_t i = 0; i < sine.size() / 2; ++i)
         sine[i] = std::sin(2 * M_PI * 3000 * i / 48000);
     analysis::RunSpectrogram run{analysis::spectrogram(sine, 48000), analysis::spectrogram(silence, 48000),
                                  {{"tone", {{0.1, 6000, -3.0}, {0.9, 6000, -3.0}}}}, {}, 0.0};
@@ -48,17 +48,21 @@ TEST(SpectrogramPicture, ColoursAndTracksSitWhereThePointerReadsThem)
             draw_spectrogram(painter, area, run, "t", span);
             const SpectrogramLayout layout = spectrogram_layout(area, painter.font());
             painter.end();
-            const auto column = [&](const QRectF& panel, auto&& is) {
+            const auto column = [&](const QRectF& panel, double seconds, auto&& is) {
+                const double x = panel.left() + (seconds - span.t0) / (span.t1 - span.t0) * panel.width();
+                EXPECT_NEAR(time_at(panel, x, span), seconds, 1e-9);
                 std::vector<double> hz;
                 for (int y = static_cast<int>(panel.top()) + 1; y < panel.bottom(); ++y)
-                    if (is(image.pixelColor(static_cast<int>(layout.input.center().x()), y)))
+                    if (is(image.pixelColor(static_cast<int>(x), y)))
                         hz.push_back(frequency_at_height(panel, y + 0.5, span));
                 return hz;
             };
-            const auto top = column(layout.input, [](QColor c) { return c == level_colour(1.0); });
+            const auto brightest = [](QColor c) { return c == level_colour(1.0); };
+            const auto top = column(layout.input, 0.25, brightest);
             ASSERT_FALSE(top.empty());
             EXPECT_NEAR(top.front(), 3000, log ? 100 : 150) << log;
-            const auto red = column(layout.output, [](QColor c) { return c.red() > 200 && c.green() < 120 && c.blue() < 120; });
+            EXPECT_TRUE(column(layout.input, 0.75, brightest).empty());
+            const auto red = column(layout.output, 0.5, [](QColor c) { return c.red() > 200 && c.green() < 120 && c.blue() < 120; });
             EXPECT_EQ(red.empty(), !tracks);
             for (double hz : red)
                 EXPECT_NEAR(hz, 6000, log ? 200 : 150) << log;
