@@ -236,6 +236,13 @@ void draw_tracks(QPainter& p, const QRectF& panel, const analysis::RunSpectrogra
                 line << QPointF(x_of(panel, point.time_s, span), y_of(panel, point.hz, span));
         if (line.size() == 1) // a moment's component: a short dash
             line = QPolygonF({line[0] - QPointF(2, 0), line[0] + QPointF(2, 0)});
+        // A dark edge on either side keeps the line apart from a bright
+        // ridge under it as well as from the dark floor.
+        QPen edge = track_pen(*style);
+        edge.setColor(QColor(0, 0, 0, 150));
+        edge.setWidthF(3.0);
+        p.setPen(edge);
+        p.drawPolyline(line);
         p.setPen(track_pen(*style));
         p.drawPolyline(line);
     }
