@@ -313,9 +313,9 @@ Spectrogram spectrogram(const std::vector<double>& samples, double rate)
 RunSpectrogram analyse_spectrogram(const Channel& input, const Channel& output, const Params& params, unsigned threads)
 {
     RunSpectrogram r;
-    std::vector<std::vector<Tone>> tones, peaks;
+    std::vector<std::vector<Tone>> tones;
     r.input = short_time_spectra(input.samples, input.rate, threads, &tones);
-    r.output = short_time_spectra(output.samples, output.rate, threads, &peaks);
+    r.output = short_time_spectra(output.samples, output.rate, threads, nullptr);
     const Facts facts{input.rate, output.rate, 0.0};
     const double speed = speed_factor(params);
     const std::vector<std::vector<FramePoint>> frames = predict_frames(tones, params, facts, threads);
@@ -331,13 +331,24 @@ RunSpectrogram analyse_spectrogram(const Channel& input, const Channel& output, 
             corner.points.push_back({r.output.time_s(f), *p.hz, std::nullopt});
         r.tracks.push_back(std::move(corner));
     }
-    for (std::size_t f = 0; f < peaks.size(); ++f)
-        for (const Tone& t : peaks[f])
-            r.measured.push_back({r.output.time_s(f), t});
     return r;
 }
 
-std::string tracks_csv(const RunSpectrogram& run)
+std::vector<MeasuredPeak> measured_peaks(const Spectrogram& output, unsigned threads)
+{
+    std::vector<std::vector<Tone>> peaks(output.framing.frames);
+    for_frames(peaks.size(), threads, [&](uint64_t begin, uint64_t end) {
+        for (uint64_t f = begin; f < end; ++f)
+            peaks[f] = strongest_tones(frame_spectrum(output, f));
+    });
+    std::vector<MeasuredPeak> measured;
+    for (std::size_t f = 0; f < peaks.size(); ++f)
+        for (const Tone& t : peaks[f])
+            measured.push_back({output.time_s(f), t});
+    return measured;
+}
+
+std::string tracks_csv(const std::vector<Track>& tracks, const std::vector<MeasuredPeak>& measured)
 {
     struct Row {
         double time_s;
@@ -345,13 +356,13 @@ std::string tracks_csv(const RunSpectrogram& run)
         double hz;
         std::optional<double> dbfs;
     };
-    static const std::string measured = "measured";
+    static const std::string measured_kind = "measured";
     std::vector<Row> rows;
-    for (const Track& t : run.tracks)
+    for (const Track& t : tracks)
         for (const TrackPoint& p : t.points)
             rows.push_back({p.time_s, &t.kind, p.hz, p.dbfs});
-    for (const MeasuredPeak& m : run.measured)
-        rows.push_back({m.time_s, &measured, m.peak.hz, m.peak.dbfs});
+    for (const MeasuredPeak& m : measured)
+        rows.push_back({m.time_s, &measured_kind, m.peak.hz, m.peak.dbfs});
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.time_s < b.time_s; });
     std::string text = "time_s,kind,frequency_hz,level_dbfs\n";
     text.reserve(text.size() + rows.size() * 40);

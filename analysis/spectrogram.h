@@ -81,7 +81,6 @@ struct MeasuredPeak {
 struct RunSpectrogram {
     Spectrogram input, output;
     std::vector<Track> tracks;
-    std::vector<MeasuredPeak> measured;
     // The output's normalisation as found frame by frame (see
     // output_gain_db in spectra.h).
     double output_gain_db = 0.0;
@@ -98,8 +97,13 @@ constexpr std::size_t max_track_points = 64;
 RunSpectrogram analyse_spectrogram(const Channel& input, const Channel& output, const Params& params,
                                    unsigned threads = 0);
 
+// The peaks of each frame of `output` in time order, each frame's highest
+// first.  Apart from analyse_spectrogram, which needs them for the input
+// only: a picture does not show them.
+std::vector<MeasuredPeak> measured_peaks(const Spectrogram& output, unsigned threads = 0);
+
 // "time_s,kind,frequency_hz,level_dbfs", then one line per track point and
 // per measured peak (kind "measured"), in time order.
-std::string tracks_csv(const RunSpectrogram& run);
+std::string tracks_csv(const std::vector<Track>& tracks, const std::vector<MeasuredPeak>& measured);
 
 } // namespace vesk::analysis

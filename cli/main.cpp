@@ -253,7 +253,10 @@ bool write_analyses(const vesk::Params& params, const std::string& spectra_forma
     }
     if (spectrogram_format == "csv")
         files.push_back({base + ".tracks.csv", "spectrogram",
-                         [&](const std::string& temp) { return write_text(temp, vesk::analysis::tracks_csv(*spectrogram)); }});
+                         [&](const std::string& temp) {
+                             return write_text(temp, vesk::analysis::tracks_csv(spectrogram->tracks,
+                                                                                vesk::analysis::measured_peaks(spectrogram->output)));
+                         }});
 #ifdef VESK_HAVE_PLOT
     const auto picture = [&](const auto& run, const char* what, const std::string& format, const char* function) {
         if (!run || format == "csv")

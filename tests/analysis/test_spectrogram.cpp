@@ -159,7 +159,7 @@ TEST_F(SpectrogramRun, TheRidgeBendsAtHalfTheSamplingRate)
 {
     const analysis::RunSpectrogram r = run({"", sweep, 8.8, [](Params& p) { p.fssim = 8000, p.fchiout = 4000; }, false});
     std::vector<std::pair<double, double>> ridge; // the strongest measured peak of each frame
-    for (const analysis::MeasuredPeak& m : r.measured)
+    for (const analysis::MeasuredPeak& m : analysis::measured_peaks(r.output))
         if (m.time_s > 0.2 && m.time_s < 7.4 && (ridge.empty() || ridge.back().first != m.time_s))
             ridge.emplace_back(m.time_s, m.peak.hz);
     ASSERT_GT(ridge.size(), 300u);
@@ -190,10 +190,9 @@ TEST_F(SpectrogramRun, VariSpeedInFrequencyMovesTheTonesTrack)
 
 TEST(Spectrogram, TracksCsv)
 {
-    analysis::RunSpectrogram r;
-    r.tracks = {{"image", {{0.5, 7000.25, -12.5}, {1.0, 7001, -12.0}}}, {"corner", {{0.5, 4000, std::nullopt}}}};
-    r.measured = {{0.25, {100.5, -3.0}}, {0.5, {7000, -12.4}}};
-    EXPECT_EQ(analysis::tracks_csv(r), "time_s,kind,frequency_hz,level_dbfs\n"
+    const std::vector<analysis::Track> tracks = {{"image", {{0.5, 7000.25, -12.5}, {1.0, 7001, -12.0}}},
+                                                 {"corner", {{0.5, 4000, std::nullopt}}}};
+    EXPECT_EQ(analysis::tracks_csv(tracks, {{0.25, {100.5, -3.0}}, {0.5, {7000, -12.4}}}), "time_s,kind,frequency_hz,level_dbfs\n"
                                        "0.250000,measured,100.5,-3.000\n"
                                        "0.500000,image,7000.25,-12.500\n"
                                        "0.500000,corner,4000,\n"
