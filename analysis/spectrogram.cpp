@@ -317,7 +317,7 @@ RunSpectrogram analyse_spectrogram(const Channel& input, const Channel& output, 
     r.input = short_time_spectra(input.samples, input.rate, threads, &tones);
     r.output = short_time_spectra(output.samples, output.rate, threads, nullptr);
     const Facts facts{input.rate, output.rate, 0.0};
-    const double speed = speed_factor(params);
+    const double speed = r.speed = speed_factor(params);
     const std::vector<std::vector<FramePoint>> frames = predict_frames(tones, params, facts, threads);
     r.output_gain_db = measure_gain(frames, r.input, r.output, speed);
     r.tracks = join_tracks(frames, tones, r.input, speed, r.output_gain_db);

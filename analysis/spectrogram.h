@@ -81,6 +81,9 @@ struct MeasuredPeak {
 struct RunSpectrogram {
     Spectrogram input, output;
     std::vector<Track> tracks;
+    // What the input holds at time t the output holds at t / speed (see
+    // speed_factor in spectra.h).
+    double speed = 1.0;
     // The output's normalisation as found frame by frame (see
     // output_gain_db in spectra.h).
     double output_gain_db = 0.0;

@@ -37,7 +37,7 @@ TEST(SpectrogramPicture, ColoursAndTracksSitWhereThePointerReadsThem)
     for (std::size_t i = 0; i < sine.size() / 2; ++i)
         sine[i] = std::sin(2 * M_PI * 3000 * i / 48000);
     analysis::RunSpectrogram run{analysis::spectrogram(sine, 48000), analysis::spectrogram(silence, 48000),
-                                 {{"tone", {{0.1, 6000, -3.0}, {0.9, 6000, -3.0}}}}, 0.0};
+                                 {{"tone", {{0.1, 6000, -3.0}, {0.9, 6000, -3.0}}}}, 1.0, 0.0};
     const QRectF area(0, 0, 1200, 900);
     for (const bool log : {false, true})
         for (const bool tracks : {true, false}) {

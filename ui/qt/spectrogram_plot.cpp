@@ -221,30 +221,48 @@ QPen track_pen(const TrackStyle& style)
     return pen;
 }
 
-void draw_tracks(QPainter& p, const QRectF& panel, const analysis::RunSpectrogram& run, const SpectrogramSpan& span)
+// The tracks over the output panel.  A stretch predicted below the lowest
+// level the colours show is left out: the picture could not show it.
+void draw_tracks(QPainter& p, const QRectF& panel, const analysis::RunSpectrogram& run, const SpectrogramSpan& span,
+                 double lowest_db)
 {
     p.save();
     p.setClipRect(panel);
     p.setBrush(Qt::NoBrush);
     for (const analysis::Track& track : run.tracks) {
         const TrackStyle* style = style_of(track.kind);
-        if (!style || track.points.empty())
+        if (!style)
             continue;
-        QPolygonF line;
-        for (const analysis::TrackPoint& point : track.points)
-            if (point.hz > 0.0 || !span.log_frequency)
-                line << QPointF(x_of(panel, point.time_s, span), y_of(panel, point.hz, span));
-        if (line.size() == 1) // a moment's component: a short dash
-            line = QPolygonF({line[0] - QPointF(2, 0), line[0] + QPointF(2, 0)});
         // A dark edge on either side keeps the line apart from a bright
         // ridge under it as well as from the dark floor.
         QPen edge = track_pen(*style);
         edge.setColor(QColor(0, 0, 0, 150));
         edge.setWidthF(3.0);
-        p.setPen(edge);
-        p.drawPolyline(line);
-        p.setPen(track_pen(*style));
-        p.drawPolyline(line);
+        QPolygonF line;
+        const auto draw = [&] {
+            // Each point stands for its input frame, which reaches half a
+            // hop either side, and the first and last frames to the ends.
+            const analysis::Spectrogram& in = run.input;
+            const double half = in.framing.hop / in.rate / run.speed / 2, x0 = x_of(panel, 0.0, span);
+            const double first = x_of(panel, in.time_s(0) / run.speed, span), step = x_of(panel, half, span) - x0;
+            const double last = x_of(panel, in.time_s(in.framing.frames - 1) / run.speed, span);
+            const double end = x_of(panel, in.duration_s / run.speed, span);
+            line.prepend(QPointF(line.front().x() <= first + 1e-6 ? x0 : line.front().x() - step, line.front().y()));
+            line.append(QPointF(line.back().x() >= last - 1e-6 ? end : line.back().x() + step, line.back().y()));
+            for (const QPen& pen : {edge, track_pen(*style)}) {
+                p.setPen(pen);
+                p.drawPolyline(line);
+            }
+            line.clear();
+        };
+        for (const analysis::TrackPoint& point : track.points) {
+            if ((point.hz > 0.0 || !span.log_frequency) && (!point.dbfs || *point.dbfs >= lowest_db))
+                line << QPointF(x_of(panel, point.time_s, span), y_of(panel, point.hz, span));
+            else if (!line.isEmpty())
+                draw();
+        }
+        if (!line.isEmpty())
+            draw();
     }
     p.restore();
 }
@@ -360,7 +378,7 @@ void draw_spectrogram(QPainter& painter, const QRectF& area, const analysis::Run
         painter.drawImage(panel, panel_image(*signal, panel.size().toSize(), span, scale));
         painter.setRenderHint(QPainter::Antialiasing);
         if (panel == layout.output && span.tracks)
-            draw_tracks(painter, panel, run, span);
+            draw_tracks(painter, panel, run, span, scale.bottom);
         painter.setPen(QPen(Qt::black, 0));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(panel);
