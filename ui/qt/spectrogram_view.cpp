@@ -100,7 +100,8 @@ void SpectrogramCanvas::setLogFrequency(bool on)
     span.log_frequency = on;
     if (run) {
         const SpectrogramSpan whole = whole_span(*run, on);
-        span.f0 = std::max(span.f0, whole.f0);
+        // The logarithmic axis's floor stands for 0 Hz on the linear one.
+        span.f0 = !on && span.f0 <= log_low_hz ? whole.f0 : std::max(span.f0, whole.f0);
         if (!(span.f1 > span.f0 * 1.07))
             span.f0 = whole.f0, span.f1 = whole.f1;
     }
