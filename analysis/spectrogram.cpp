@@ -7,8 +7,9 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <map>
-#include <memory>
+#include <new>
 #include <utility>
 
 #include "engine/fft_kernels.h"
