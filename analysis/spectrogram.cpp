@@ -32,33 +32,42 @@ constexpr double silence_dbfs = -300.0;
 // less reads as silence_dbfs.
 typedef float Floats __attribute__((vector_size(16)));
 typedef uint32_t Words __attribute__((vector_size(16)));
+typedef int32_t Ints __attribute__((vector_size(16)));
 
 Floats select(Words mask, Floats yes, Floats no)
 {
     return (Floats)(((Words)yes & mask) | ((Words)no & ~mask));
 }
 
-void frame_levels(const double* re, const double* im, std::size_t bins, double scale, double* db, int16_t* stored)
+Floats levels_of(Floats power)
 {
     const Floats one{1.0f, 1.0f, 1.0f, 1.0f}, tiny = one * 1e-30f, silence = one * static_cast<float>(silence_dbfs);
+    const Words audible = (Words)(power > tiny);
+    const Words bits = (Words)select(audible, power, tiny);
+    Floats m = (Floats)((bits & 0x007fffffu) | 0x3f800000u);
+    Floats e = (Floats)((bits >> 23) | 0x4b000000u) - (8388608.0f + 127.0f);
+    const Words up = (Words)(m > 1.41421356f);
+    m = select(up, m * 0.5f, m);
+    e = e + select(up, one, one - one);
+    const Floats t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
+    const Floats ln_m = 2.0f * t * (1.0f + t2 * (1.0f / 3 + t2 * (1.0f / 5 + t2 * (1.0f / 7 + t2 * (1.0f / 9)))));
+    return select(audible, (e * 0.693147181f + ln_m) * 4.34294482f, silence);
+}
+
+void frame_levels(const double* re, const double* im, std::size_t bins, double scale, double* db, int16_t* stored)
+{
     for (std::size_t k = 0; k < bins; k += 4) {
-        Floats p = tiny;
-        for (std::size_t j = 0; j < 4 && k + j < bins; ++j)
-            p[j] = static_cast<float>((re[k + j] * re[k + j] + im[k + j] * im[k + j]) * scale);
-        const Words audible = (Words)(p > tiny);
-        p = select(audible, p, tiny);
-        const Words bits = (Words)p;
-        Floats m = (Floats)((bits & 0x007fffffu) | 0x3f800000u);
-        Floats e = (Floats)((bits >> 23) | 0x4b000000u) - (8388608.0f + 127.0f);
-        const Words up = (Words)(m > 1.41421356f);
-        m = select(up, m * 0.5f, m);
-        e = e + select(up, one, one - one);
-        const Floats t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
-        const Floats ln_m = 2.0f * t * (1.0f + t2 * (1.0f / 3 + t2 * (1.0f / 5 + t2 * (1.0f / 7 + t2 * (1.0f / 9)))));
-        const Floats level = select(audible, (e * 0.693147181f + ln_m) * 4.34294482f, silence);
-        for (std::size_t j = 0; j < 4 && k + j < bins; ++j) {
+        const std::size_t n = std::min<std::size_t>(4, bins - k);
+        Floats power{};
+        for (std::size_t j = 0; j < 4; ++j) // the last group reads no further than its bins
+            power[j] = j < n ? static_cast<float>((re[k + j] * re[k + j] + im[k + j] * im[k + j]) * scale) : 0.0f;
+        const Floats level = levels_of(power);
+        // Hundredths of a dB rounded half away from zero.
+        const Floats half{0.5f, 0.5f, 0.5f, 0.5f};
+        const Ints centi = __builtin_convertvector(level * 100.0f + select((Words)(level < 0.0f), -half, half), Ints);
+        for (std::size_t j = 0; j < n; ++j) {
             db[k + j] = level[j];
-            stored[k + j] = static_cast<int16_t>(std::lrint(level[j] * 100.0f));
+            stored[k + j] = static_cast<int16_t>(centi[j]);
         }
     }
 }
@@ -144,8 +153,10 @@ Spectrogram short_time_spectra(const std::vector<double>& samples, double rate, 
         for (uint64_t f = begin; f < end; ++f) {
             const std::size_t start = f * s.framing.hop;
             const std::size_t count = std::min<std::size_t>(size, samples.size() - std::min(start, samples.size()));
-            for (unsigned i = 0; i < count; ++i)
-                re[i] = samples[start + i] * t.window[i];
+            const double *x = samples.data() + start, *w = t.window.data();
+            double* r = re.data();
+            for (std::size_t i = 0; i < count; ++i)
+                r[i] = x[i] * w[i];
             std::fill(re.data() + count, re.data() + size, 0.0);
             fft::real_forward(re.data(), im.data(), t.tables, 1);
             frame_levels(re.data(), im.data(), s.bins, scale, frame.dbfs.data(), s.centi_db.data() + f * s.bins);
