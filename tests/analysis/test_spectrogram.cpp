@@ -174,6 +174,55 @@ TEST_F(SpectrogramRun, TheRidgeBendsAtHalfTheSamplingRate)
         }
 }
 
+// The demo's sweep (20 Hz to 20 kHz in 4 s, logarithmic) sampled at
+// 11025 Hz under the whole-period aperture: in every frame the images lie at
+// |k 11025 +- f| for the frame's tone f, below 24 kHz, each under sin(x)/x
+// at its own frequency; the lowest line rises to 5512.5 Hz, where the sweep
+// passes it at 4 log(275.625) / log(1000) = 3.254 s, and falls after.
+TEST_F(SpectrogramRun, TheDemoSweepsImagesWorkedOutByHandAndItsFold)
+{
+    const double growth = std::log(1000.0) / 4;
+    const auto demo = [&](double t) {
+        return 0.5 * std::min(1.0, std::min(t, 4 - t) / 0.01) * std::sin(2 * pi * 20 / growth * (std::exp(growth * t) - 1));
+    };
+    const analysis::RunSpectrogram r = run({"", demo, 4, [](Params& p) { p.fssim = 11025, p.aperture = 1, p.bitnr = 10; }, false});
+    const double fs = engine.params.fssim; // as the run snapped it, 11025.037 Hz
+    std::map<double, std::vector<analysis::TrackPoint>> tones, images;
+    for (const analysis::Track& track : r.tracks)
+        for (const analysis::TrackPoint& p : track.points)
+            (track.kind == "tone" ? tones : images)[p.time_s].push_back(p);
+    const auto rolled = [&](double hz) { return 20 * std::log10(std::fabs(std::sin(pi * hz / fs) / (pi * hz / fs))); };
+    std::pair<double, double> top{0, 0}; // the time and frequency of the lowest line's peak
+    std::size_t frames = 0;
+    for (auto& [t, ts] : tones) {
+        if (ts.size() != 1 || t < 0.1 || t > 3.9)
+            continue;
+        ++frames;
+        const double f = ts[0].hz, sweep = 20 * std::exp(growth * t);
+        EXPECT_NEAR(f, sweep, std::max(r.input.bin_hz(), 0.01 * sweep)) << t << " s";
+        std::vector<double> expected, got;
+        for (double k = 1; k * fs - f < 24000; ++k)
+            for (const double image : {std::fabs(k * fs - f), k * fs + f})
+                if (image < 24000)
+                    expected.push_back(image);
+        std::sort(expected.begin(), expected.end());
+        std::sort(images[t].begin(), images[t].end(), [](auto& a, auto& b) { return a.hz < b.hz; });
+        for (const analysis::TrackPoint& p : images[t]) {
+            got.push_back(p.hz);
+            EXPECT_NEAR(*p.dbfs - *ts[0].dbfs, rolled(p.hz) - rolled(f), 0.01) << p.hz << " Hz at " << t << " s";
+        }
+        ASSERT_EQ(got.size(), expected.size()) << t << " s";
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_NEAR(got[i], expected[i], 1e-6) << t << " s";
+        const double lowest = std::min(f, got.empty() ? f : got[0]);
+        if (lowest > top.second)
+            top = {t, lowest};
+    }
+    EXPECT_GT(frames, 170u); // of 200
+    EXPECT_NEAR(top.first, 3.254, 0.03);
+    EXPECT_NEAR(top.second, fs / 2, 60);
+}
+
 // With vari-speed in frequency the tone's track moves by the factor, over
 // the output's shorter time.
 TEST_F(SpectrogramRun, VariSpeedInFrequencyMovesTheTonesTrack)
