@@ -36,7 +36,8 @@ bool read_channel(const std::string& path, uint32_t channel, Channel& out, std::
     out.rate = format.fsinp;
     out.channels = format.chnr;
     out.samples.assign(frames, 0.0);
-    // A data chunk cut short is read as far as it goes.
+    // The header reader counts only the frames the file holds; a file cut
+    // shorter since is read as far as it goes.
     out.samples.resize(read_frames(file.get(), width, format.chnr, frames, c, c + 1,
                                    [&out](std::size_t i, uint32_t, double v) { out.samples[i] = v; }));
     return true;

@@ -21,6 +21,7 @@
 #include "ui/batch.h"
 #include "ui/progress_text.h"
 #include "ui/run.h"
+#include "wav/import.h"
 #ifdef VESK_HAVE_PLOT
 #include <dlfcn.h>
 #include <unistd.h>
@@ -73,6 +74,15 @@ std::string help_text()
         "This build has no desktop program: it writes csv only.\n"
 #endif
         "\n"
+        "--import SOURCE TARGET.wav converts an audio file that the chain does not\n"
+        "take (FLAC, Ogg Vorbis or Opus, MP3, AIFF, CAF, W64, WAV of float or 32-bit\n"
+        "samples, ...) into a PCM WAV that it does, at the source's rate and channels,\n"
+        "16 bit for integer sources of up to 16 bits, otherwise 24 bit, and exits.\n"
+        "It writes one line about the files and never replaces a file: an existing\n"
+        "TARGET is refused, and a failed or stopped conversion leaves nothing.  A\n"
+        "file it cannot convert ends it with status 1 and the message\n"
+        "\"vesk: cannot import SOURCE: <reason>\".\n"
+        "\n"
         "--version prints the version and exits.\n"
         "\n"
         "The run's log goes to standard output; messages go to standard error.\n"
@@ -110,9 +120,12 @@ struct ProgressLine : vesk::ProgressSink {
             return;
         // A field as wide as the longest time left, so a shorter text
         // overwrites a longer one.
+        clock.count_report();
+        const std::string left =
+            clock.settled() ? vesk::time_left_text(fraction, clock.elapsed_seconds()) : "time left --:--";
         char line[64];
         const int length = std::snprintf(line, sizeof line, "\r%3d%%  %-18s", vesk::progress_percent(fraction),
-                                         vesk::time_left_text(fraction, clock.elapsed_seconds()).c_str());
+                                         left.c_str());
         shown = static_cast<std::size_t>(length) - 1;
         std::fwrite(line, 1, shown + 1, stderr);
         std::fflush(stderr);
@@ -309,6 +322,41 @@ int read_format(const std::string& option, const char* value, std::string& forma
     return 0;
 }
 
+void stop_on_interrupt(std::atomic<int>& stopflag)
+{
+    running_stopflag = &stopflag;
+    struct sigaction on_ctrl_c {};
+    on_ctrl_c.sa_handler = on_interrupt;
+    sigemptyset(&on_ctrl_c.sa_mask);
+    on_ctrl_c.sa_flags = 0; // no SA_RESTART: a blocking read returns at once
+    sigaction(SIGINT, &on_ctrl_c, nullptr);
+}
+
+// --import SOURCE TARGET: one conversion and its line; the progress on a
+// terminal as for a run.
+int import_file(const std::string& source, const std::string& target)
+{
+    std::atomic<int> stop{0};
+    stop_on_interrupt(stop);
+    progress_line.enabled = isatty(STDERR_FILENO) != 0;
+    vesk::wav::ImportControl control;
+    control.stop = &stop;
+    control.progress = [](double fraction) { progress_line.report_progress(fraction); };
+    const vesk::wav::ImportResult result = vesk::wav::import_audio(source, target, control);
+    progress_line.clear();
+    switch (result.status) {
+    case vesk::wav::ImportStatus::done:
+        std::printf("%s\n", vesk::wav::import_summary(source, target, result).c_str());
+        return 0;
+    case vesk::wav::ImportStatus::stopped:
+        return 130;
+    case vesk::wav::ImportStatus::failed:
+        break;
+    }
+    StderrMessages().show_message("cannot import " + source + ": " + result.reason);
+    return 1;
+}
+
 bool load_source(const Source& source, std::string& text)
 {
     switch (source.kind) {
@@ -354,6 +402,14 @@ int main(int argc, char** argv)
             std::fputs("vesk-batch " VESK_VERSION "\n", stdout);
             return 0;
         }
+        if (!options_done && arg == "--import") {
+            if (i != 1 || argc != 4) {
+                std::fputs("vesk-batch: --import takes a source and a target file, and nothing else\n", stderr);
+                std::fputs(usage_text, stderr);
+                return 2;
+            }
+            return import_file(argv[2], argv[3]);
+        }
         if (!options_done && arg == "--") {
             options_done = true;
         } else if (!options_done && arg == "-e") {
@@ -387,12 +443,7 @@ int main(int argc, char** argv)
     vesk::Engine engine(messages, log);
     progress_line.enabled = isatty(STDERR_FILENO) != 0;
     engine.set_progress_sink(&progress_line);
-    running_stopflag = &engine.stopflag;
-    struct sigaction on_ctrl_c {};
-    on_ctrl_c.sa_handler = on_interrupt;
-    sigemptyset(&on_ctrl_c.sa_mask);
-    on_ctrl_c.sa_flags = 0; // no SA_RESTART: a blocking read returns at once
-    sigaction(SIGINT, &on_ctrl_c, nullptr);
+    stop_on_interrupt(engine.stopflag);
 
     vesk::ParamRecord record;
     bool failed = false;

@@ -46,20 +46,6 @@ uint32_t to_bins(double hz, double dfmin)
     return static_cast<uint32_t>(bins);
 }
 
-// Whether `file` holds at least `bytes` more from where it stands.  A file
-// that cannot tell its size (a pipe) is given the benefit of the doubt: the
-// read itself finds a short one.
-bool holds_bytes(std::FILE* file, uint64_t bytes)
-{
-    const long here = std::ftell(file);
-    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
-        return true;
-    const long end = std::ftell(file);
-    if (std::fseek(file, here, SEEK_SET) != 0)
-        return false;
-    return end >= here && static_cast<uint64_t>(end - here) >= bytes;
-}
-
 } // namespace
 
 bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
@@ -71,6 +57,9 @@ bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
     chnr = format.chnr;
     bitnrinp = format.bitnrinp;
     inpchdatasize = format.inpchdatasize;
+    const std::string cut_short = wav::cut_short_warning(format);
+    if (!cut_short.empty())
+        log_line("%s", cut_short.c_str());
     return true;
 }
 
@@ -220,11 +209,6 @@ RunOutcome Engine::process_wav()
     log_summary();
     if (stopflag)
         return RunOutcome::stopped;
-    // A recording cut short (or a hostile header) may declare far more
-    // samples than follow; the working arrays are sized by the declaration,
-    // so it is checked before anything is allocated.
-    if (!holds_bytes(input.file, inpdatasize))
-        return fail("cannot read samples");
 
     // A chain without a spectral stage never transforms: its tables would be
     // built (and their memory touched) for nothing.

@@ -47,6 +47,26 @@ Bytes mono16(std::size_t frames = 24, const WavOptions& options = {})
     return make_pcm_wav(1, 8000, 16, {tone(frames, 12000, 0.05)}, options);
 }
 
+// Files as recorders, editors and pipes write them: odd-sized chunks before
+// the data with their pad byte (and one without), and data chunks that run
+// past the end of the file.
+std::vector<std::pair<std::string, Bytes>> recorded_files()
+{
+    const auto with = [](const WavOptions& options) { return mono16(10, options); };
+    Bytes cut_in_frame = make_pcm_wav(2, 8000, 16, {tone(10, 9000, 0.05), tone(10, 3000, 0.1)},
+                                      WavOptions().with_data_size(0x7FFFF000u));
+    cut_in_frame.pop_back();
+    return {
+        {"bext-603", with(WavOptions().with_chunk_before_data("bext", Bytes(603, ' ')))},
+        {"ixml-odd", with(WavOptions().with_chunk_before_data("iXML", {'<', 'B', 'W', 'F', 'X', 'M', 'L', '/', '>'}))},
+        {"list-info-odd", with(WavOptions().with_chunk_before_data("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0, 0, 0, 'x'}))},
+        {"junk", with(WavOptions().with_chunk_before_fmt("JUNK", Bytes(28)))},
+        {"odd-without-pad", with(WavOptions().with_chunk_before_data("iXML", Bytes(5, 'x')).without_pad_bytes())},
+        {"piped", with(WavOptions().with_data_size(0x7FFFF000u))},
+        {"cut-in-frame", cut_in_frame},
+    };
+}
+
 void wav_header_seeds(const fs::path& folder)
 {
     put(folder, "mono16", mono16());
@@ -60,7 +80,13 @@ void wav_header_seeds(const fs::path& folder)
     put(folder, "odd-data", make_pcm_wav(2, 8000, 16, {tone(3, 1000, 0.1), tone(3, 1000, 0.1)},
                                          WavOptions().with_data_size(11)));
     put(folder, "data-beyond-file", mono16(4, WavOptions().with_data_size(0xFFFFFFF0u)));
-    put(folder, "riff-size-4", mono16(4, WavOptions().with_chunk_before_data("junk").with_riff_size(4)));
+    {
+        // The least RIFF size allowed, in a file that holds far more.
+        Bytes b = mono16(4, WavOptions().with_chunk_before_data("junk"));
+        b[4] = 4;
+        b[5] = b[6] = b[7] = 0;
+        put(folder, "riff-size-4", b);
+    }
     {
         // A skipped chunk whose size reaches near 2^32.
         Bytes b = mono16(4, WavOptions().with_chunk_before_data("junk"));
@@ -78,6 +104,25 @@ void wav_header_seeds(const fs::path& folder)
     }
     put(folder, "zero-channels", make_pcm_wav(0, 8000, 16, {}));
     put(folder, "riff-only", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'});
+    {
+        // An extensible fmt chunk whose sub-format has the standard GUID
+        // tail but a first field beyond 16 bits: no format code.
+        vesk::test::ByteWriter ext;
+        ext.u16(22).u16(16).u32(4).u32(0x00010001u);
+        for (const uint8_t b : {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+            ext.le(b, 1);
+        put(folder, "extensible-code-beyond-16-bits",
+            mono16(4, WavOptions().with_format_tag(0xFFFE).with_fmt_extension(ext.bytes)));
+    }
+    // What the fuzzer found of the same: code 0x00802600, 255 bits, a data
+    // chunk far beyond the file.
+    put(folder, "finding-code-beyond-16-bits",
+        Bytes{0x52, 0x49, 0x46, 0x46, 0x04, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6d, 0x74, 0x20, 0x28, 0x00,
+              0x00, 0x00, 0xfe, 0xff, 0x01, 0x00, 0x40, 0x1f, 0x00, 0x00, 0xc4, 0x00, 0x00, 0x62, 0xff, 0xff, 0xff, 0x00,
+              0x16, 0x00, 0x2b, 0x00, 0x00, 0x74, 0x20, 0x10, 0x00, 0x26, 0x80, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+              0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71, 0x64, 0x61, 0x74, 0x61, 0x57, 0x41, 0x56, 0x39, 0x9b, 0x7a});
+    for (const auto& [name, file] : recorded_files())
+        put(folder, name, file);
 }
 
 void batch_seeds(const fs::path& folder)
@@ -143,6 +188,8 @@ void process_wav_seeds(const fs::path& folder)
     put(folder, "no-samples-rate-converted", join(make_pcm_wav(2, 8000, 8, {{}, {}}), tail(1, 10, 1)));
     put(folder, "short-data", join(mono16(10, WavOptions().with_data_size(400)), tail(0)));
     put(folder, "odd-chunk", join(mono16(10, WavOptions().with_chunk_before_data("LIST", {1, 2, 3})), tail(0)));
+    for (const auto& [name, file] : recorded_files())
+        put(folder, name, join(file, tail(16, 0, 0, 63, 11)));
 }
 
 } // namespace

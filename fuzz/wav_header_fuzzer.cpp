@@ -8,8 +8,10 @@
 //
 // Besides crashes and hangs the target checks what the reader promises:
 // a success leaves the stream at the first byte of a data chunk's contents,
-// whose header carries exactly the published size, and never publishes a
-// zero channel count or bit depth; a failure always names its reason and
+// whose header carries exactly the published declared size, publishes as
+// held the whole chunk or, when the file ends first, the whole frames that
+// follow (and only then a warning), and never publishes a zero channel count
+// or bit depth; a failure always names its reason and
 // leaves the published format alone.  A header written from a published
 // format reads back as the same format.
 #include <sys/mman.h>
@@ -44,7 +46,7 @@ bool known_reason(const char* reason)
     static const char* const reasons[] = {
         "read WAVE RIFF-header", "no RIFF",           "invalid fsize",         "no WAVE",
         "read WAVE FMT-header",  "invalid FMT csize", "invalid chnr",          "invalid bitnr",
-        "read WAVE DATA-header", "invalid totsize",
+        "read WAVE DATA-header", "invalid totsize",       "lseek WAVE DATA-header",
     };
     for (const char* r : reasons)
         if (std::string_view(r) == reason)
@@ -55,7 +57,7 @@ bool known_reason(const char* reason)
 // Reads `file` (holding the `size` bytes of `data`) and checks the outcome.
 void check_read(std::FILE* file, const uint8_t* data, std::size_t size)
 {
-    const WavFormat sentinel{0xA5A5A5A5u, 0x5A5A5A5Au, 0xC3C3C3C3u, 0x3C3C3C3Cu};
+    const WavFormat sentinel{0xA5A5A5A5u, 0x5A5A5A5Au, 0xC3C3C3C3u, 0x3C3C3C3Cu, 0x96969696u};
     WavFormat format = sentinel;
     const char* reason = nullptr;
     int fmttag = -1;
@@ -76,12 +78,19 @@ void check_read(std::FILE* file, const uint8_t* data, std::size_t size)
     const uint8_t* header = data + position - 8;
     if (std::memcmp(header, "data", 4) != 0)
         broken("success not right after a data chunk header");
-    if (u32_at(header + 4) != uint64_t{format.inpchdatasize} * format.chnr)
-        broken("published data size differs from the chunk's");
+    const uint32_t declared = u32_at(header + 4);
+    const uint64_t left = size - static_cast<std::size_t>(position);
+    const uint64_t frame = uint64_t{(format.bitnrinp + 7) / 8} * format.chnr;
+    const uint64_t held = declared <= left ? declared : left / frame * frame;
+    if (format.declared_datasize != declared || uint64_t{format.inpchdatasize} * format.chnr != held)
+        broken("published data sizes are not the chunk's and what the file holds of it");
+    if (vesk::wav::cut_short_warning(format).empty() != (held == declared))
+        broken("a warning for a whole data chunk, or none for one cut short");
 
     // What the writer makes of this format reads back the same, for every
     // size the writer takes: the RIFF size, datasize + 36, must fit 32 bits
-    // (runs refuse larger outputs before they write a header).
+    // (runs refuse larger outputs before they write a header).  The header
+    // is read alone, so only the declared size can come back.
     const uint32_t datasize = format.inpchdatasize * format.chnr;
     if (datasize > 0xFFFFFFFFu - 36u)
         return;
@@ -93,7 +102,7 @@ void check_read(std::FILE* file, const uint8_t* data, std::size_t size)
     int tag = 0;
     if (vesk::wav::read_wav_header(again, nullptr, &tag, back) != 0 || tag != 1 || back.chnr != format.chnr ||
         back.fsinp != format.fsinp || back.bitnrinp != format.bitnrinp ||
-        back.inpchdatasize != format.inpchdatasize || std::ftell(again) != 44)
+        back.declared_datasize != datasize || std::ftell(again) != 44)
         broken("a written header does not read back");
     std::fclose(again);
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "ui/params.h"
+#include "wav/import.h"
 
 namespace vesk {
 
@@ -45,8 +46,12 @@ DropKind classify_drop(const std::vector<std::string>& paths, bool run_under_way
     file.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(file.gcount()));
     if (head.size() >= 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WAVE") == 0)
-        return DropKind::wav;
-    return is_batch_text(head) ? DropKind::batch : DropKind::unknown;
+        return DropKind::audio;
+    if (is_batch_text(head))
+        return DropKind::batch;
+    wav::AudioFacts facts;
+    std::string ignored;
+    return wav::read_audio_facts(paths.front(), facts, ignored) ? DropKind::audio : DropKind::unknown;
 }
 
 std::string drop_refusal(DropKind kind)
@@ -55,10 +60,10 @@ std::string drop_refusal(DropKind kind)
     case DropKind::during_run:
         return "A run is under way: please drop files when it has ended.";
     case DropKind::several:
-        return "Please drop one file: a WAV file or a batch file.";
+        return "Please drop one file: an audio file or a batch file.";
     case DropKind::unknown:
-        return "Only a WAV file or a batch file can be dropped here.";
-    case DropKind::wav:
+        return "Only an audio file or a batch file can be dropped here.";
+    case DropKind::audio:
     case DropKind::batch:
         break;
     }

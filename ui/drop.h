@@ -1,7 +1,8 @@
-// What a file dropped on the main window is: a WAV file becomes the input, a
-// batch file is read as Open... reads it, and anything else is refused with
-// a message and changes nothing.  Decided from the file's first bytes, not
-// its name: a ".txt" may hold anything, and a WAV file may have any name.
+// What a file dropped on the main window is: an audio file becomes the
+// input (converted first when a run does not take it), a batch file is read
+// as Open... reads it, and anything else is refused with a message and
+// changes nothing.  Decided from the file's contents, not its name: a
+// ".txt" may hold anything, and a WAV file may have any name.
 #pragma once
 
 #include <string>
@@ -9,13 +10,13 @@
 
 namespace vesk {
 
-enum class DropKind { wav, batch, during_run, several, unknown };
+enum class DropKind { audio, batch, during_run, several, unknown };
 
 // `run_under_way` covers a batch file being read too: its runs are not to be
 // interrupted by another input or another file's parameters.
 DropKind classify_drop(const std::vector<std::string>& paths, bool run_under_way);
 
-// The message for a refused drop; empty for a WAV file or a batch file.
+// The message for a refused drop; empty for an audio file or a batch file.
 std::string drop_refusal(DropKind kind);
 
 // Where the bundled device presets are, for a program in `program_folder`:

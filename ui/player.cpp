@@ -49,7 +49,8 @@ DecodeResult decode_wav(const std::string& path, Pcm& pcm, std::size_t max_bytes
     } catch (const std::bad_alloc&) {
         return DecodeResult::too_large;
     }
-    // A data chunk cut short by the end of the file plays as far as it goes.
+    // The header reader counts only the frames the file holds; a file cut
+    // shorter since plays as far as it goes.
     const std::size_t done = read_frames(file, width, format.chnr, frames, 0, kept,
                                          [&out, kept](std::size_t i, uint32_t c, double v) {
                                              out.samples[i * kept + c] = static_cast<float>(v);

@@ -13,6 +13,11 @@ int progress_percent(double fraction)
     return static_cast<int>(std::floor(std::min(fraction, 1.0) * 100.0));
 }
 
+bool time_left_settled(int reports, double elapsed_seconds)
+{
+    return reports >= 2 && elapsed_seconds >= 0.5;
+}
+
 std::string time_left_text(double fraction, double elapsed_seconds)
 {
     if (fraction >= 1.0)

@@ -15,17 +15,32 @@ int progress_percent(double fraction);
 // go by (no share done yet, or no time taken).
 std::string time_left_text(double fraction, double elapsed_seconds);
 
+// Whether a time left can be guessed after `reports` reports and
+// `elapsed_seconds` of a run.  The first moments of a run (opening the
+// files, setting up) go at no pace the rest will keep: a guess resting on
+// fewer than two reports or less than half a second would say minutes for a
+// run of seconds.
+bool time_left_settled(int reports, double elapsed_seconds);
+
 // The clock of one run: started when the run starts, read at each report.
 class ProgressClock {
 public:
-    void start() { started_ = std::chrono::steady_clock::now(); }
+    void start()
+    {
+        started_ = std::chrono::steady_clock::now();
+        reports_ = 0;
+    }
     double elapsed_seconds() const
     {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     }
+    void count_report() { ++reports_; }
+    // Enough of the run is behind it for a time left (time_left_settled).
+    bool settled() const { return time_left_settled(reports_, elapsed_seconds()); }
 
 private:
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    int reports_ = 0;
 };
 
 } // namespace vesk

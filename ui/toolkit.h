@@ -10,7 +10,8 @@
 
 namespace vesk {
 
-enum class FileChooserKind { open, save };
+// `folder` chooses a folder rather than a file (the filter is not used).
+enum class FileChooserKind { open, save, folder };
 
 struct FileChoice {
     FileChooserKind kind = FileChooserKind::open;
@@ -23,6 +24,8 @@ struct FileChoice {
     std::string default_extension;
     // Where the chooser starts; empty for the toolkit's own choice.
     std::string folder;
+    // Only a file that exists can be chosen.
+    bool existing_only = false;
 };
 
 class Toolkit {
@@ -38,8 +41,8 @@ public:
     virtual bool question(const std::string& text) = 0;
 
     // The full path of the chosen file, or nothing when the chooser was
-    // cancelled.  The chooser neither asks before a file is replaced nor
-    // insists that the file exists.
+    // cancelled.  The chooser never asks before a file is replaced, and
+    // insists that the file exists only when the choice says so.
     virtual std::optional<std::string> choose_file(const FileChoice& choice) = 0;
 
     // Runs `work` on a new thread at once; nobody waits for it.

@@ -6,6 +6,7 @@
 
 #include "wav/wav_header.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -81,18 +82,56 @@ bool skip_forward(std::FILE* file, uint32_t distance)
 #endif
 }
 
-// Reads chunk headers until one carries `id`; every other chunk is skipped by
-// exactly its stored size (no pad byte for odd sizes).  A failed skip is
-// recorded in `reason` but does not stop the walk: on a stream that cannot
-// seek the next read simply continues where the stream is, and the reason is
-// overwritten by whatever failure comes later.  The loop always ends: each
-// pass either consumes 8 header bytes or fails to.
+// Whether four bytes can be a chunk identifier: printable ASCII only.
+bool is_chunk_id(const uint8_t* p)
+{
+    return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// Reads the 8-byte header of the chunk that follows a skipped one, while
+// looking for `sought`.  RIFF follows a chunk of odd size with one pad
+// byte, so after such a chunk the header starts one byte further on.  Some
+// writers leave the pad out, so both places are looked at: the one that
+// holds `sought` is taken, else the padded one unless only the unpadded one
+// starts with an identifier.  (Seen from one byte too far, "data" and its
+// size read as "ata" and the size's low byte, an identifier whenever that
+// byte is printable.)  When the unpadded place is taken, the byte read
+// beyond it goes back to the stream.
+bool read_chunk_header(std::FILE* file, uint8_t (&hdr)[8], bool after_odd_chunk, const char (&sought)[5])
+{
+    if (!read_exact(file, hdr, sizeof hdr))
+        return false;
+    if (!after_odd_chunk)
+        return true;
+    const int next = std::fgetc(file);
+    if (next == EOF) // only the unpadded place holds a whole header
+        return is_chunk_id(hdr);
+    uint8_t padded[8];
+    std::memcpy(padded, hdr + 1, sizeof padded - 1);
+    padded[sizeof padded - 1] = static_cast<uint8_t>(next);
+    const bool unpadded = is_id(hdr, sought) != is_id(padded, sought)
+                              ? is_id(hdr, sought)
+                              : is_chunk_id(hdr) && !is_chunk_id(padded);
+    if (unpadded)
+        return std::ungetc(next, file) != EOF;
+    std::memcpy(hdr, padded, sizeof hdr);
+    return true;
+}
+
+// Reads chunk headers until one carries `id`; every other chunk is skipped
+// by its stored size and the pad byte after an odd size (see
+// read_chunk_header).  A failed skip is recorded in `reason` but does not
+// stop the walk: on a stream that cannot seek the next read simply
+// continues where the stream is, and the reason is overwritten by whatever
+// failure comes later.  The loop always ends: each pass either consumes 8
+// header bytes or fails to.
 bool find_chunk(std::FILE* file, const char (&id)[5], const char* read_reason,
                 const char* seek_reason, const char** reason, uint32_t& size)
 {
     uint8_t hdr[8];
+    bool after_odd_chunk = false;
     for (;;) {
-        if (!read_exact(file, hdr, sizeof hdr)) {
+        if (!read_chunk_header(file, hdr, after_odd_chunk, id)) {
             if (reason)
                 *reason = read_reason;
             return false;
@@ -102,7 +141,25 @@ bool find_chunk(std::FILE* file, const char (&id)[5], const char* read_reason,
             return true;
         if (!skip_forward(file, size) && reason)
             *reason = seek_reason;
+        after_odd_chunk = (size & 1) != 0;
     }
+}
+
+// How many bytes follow where `file` stands, which is where it is left.  A
+// stream that cannot tell (a pipe) gives UINT64_MAX; false when the way
+// back fails.
+bool bytes_left(std::FILE* file, uint64_t& left)
+{
+    left = UINT64_MAX;
+    const long here = std::ftell(file);
+    if (here < 0 || std::fseek(file, 0, SEEK_END) != 0)
+        return true;
+    const long end = std::ftell(file);
+    if (std::fseek(file, here, SEEK_SET) != 0)
+        return false;
+    if (end >= here)
+        left = static_cast<uint64_t>(end - here);
+    return true;
 }
 
 // The format tag of the extensible fmt chunk.
@@ -158,11 +215,13 @@ int read_wav_header(std::FILE* file, const char** reason, int* fmttag, WavFormat
         if (tag != extensible_tag || get_u16(fmt + 16) != 22 || valid_bits == 0 || valid_bits > container_bits)
             return fail(reason, "invalid FMT csize");
         // The standard GUIDs differ only in their first field, which is the
-        // format's code; an unknown GUID leaves the tag as it is.
+        // format's code; an unknown GUID leaves the tag as it is.  Codes
+        // are 16 bits, so a wider first field names no format either.
         static constexpr uint8_t standard_tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                                       0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        if (std::memcmp(fmt + 28, standard_tail, sizeof standard_tail) == 0)
-            tag = static_cast<int>(get_u32(fmt + 24));
+        const uint32_t code = get_u32(fmt + 24);
+        if (std::memcmp(fmt + 28, standard_tail, sizeof standard_tail) == 0 && code <= 0xFFFF)
+            tag = static_cast<int>(code);
     }
     // The tag goes out before any further check so that callers can tell a
     // non-PCM file apart; judging it is their business.
@@ -183,13 +242,36 @@ int read_wav_header(std::FILE* file, const char** reason, int* fmttag, WavFormat
         return -1;
     if (datasize % chnr != 0)
         return fail(reason, "invalid totsize");
+    // A writer that cannot go back to fix the size (one writing to a pipe)
+    // or a recording cut short claims more than follows: what is there is
+    // read, in whole frames, and nothing is ever sized for the claim.
+    uint64_t left = 0;
+    if (!bytes_left(file, left))
+        return fail(reason, "lseek WAVE DATA-header");
+    uint32_t held = datasize;
+    if (left < datasize) {
+        const uint64_t frame = uint64_t{(bits + 7) / 8} * chnr;
+        held = static_cast<uint32_t>(left / frame * frame);
+    }
 
     // Published only now, so a refused file leaves the previous values alone.
     format.fsinp = fs;
     format.bitnrinp = bits;
     format.chnr = chnr;
-    format.inpchdatasize = datasize / chnr;
+    format.inpchdatasize = held / chnr;
+    format.declared_datasize = datasize;
     return 0;
+}
+
+std::string cut_short_warning(const WavFormat& format)
+{
+    const uint64_t held = uint64_t{format.inpchdatasize} * format.chnr;
+    if (held >= format.declared_datasize)
+        return {};
+    char line[96];
+    std::snprintf(line, sizeof line, "wav-in: warning, data chunk cut short: reading %u of %u bytes\n",
+                  static_cast<uint32_t>(held), format.declared_datasize);
+    return line;
 }
 
 std::array<uint8_t, header_size> make_wav_header(uint32_t chnr, uint32_t fs, uint32_t bits,

@@ -5,8 +5,8 @@
 # found from the programs' libraries; it has no maintainer scripts (removing
 # it removes exactly its files); its metadata validates and its manual pages
 # format without a warning; and vesk-batch, unpacked into a scratch root,
-# runs from there, says the build's version and finds its picture module,
-# and vesk starts from there.
+# runs from there, says the build's version, finds its picture module and
+# converts a file through libsndfile, and vesk starts from there.
 #
 #   check_package.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
@@ -40,7 +40,7 @@ done
 grep -qE '^\./usr/lib/.*vesk/plugins/vesk-plot\.so$' <<<"$contents" || fail "the package lacks the picture module"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libqt6widgets6 libebur128-1; do
+for library in libc6 libqt6widgets6 libebur128-1 libsndfile1; do
   grep -q "$library" <<<"$depends" || fail "Depends names no $library: $depends"
 done
 dpkg-deb -e "$deb" "$scratch/control"
@@ -59,6 +59,8 @@ QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/vesk" >"$scratch/vesk.log" 2>
 "$root/usr/bin/vesk-batch" --spectra png -e "inpwavname $build/examples/demo-in.wav" -e "outwavname $scratch/out.wav" \
   -e process >/dev/null || fail "vesk-batch --spectra png failed from the scratch root"
 [ -s "$scratch/out.spectra.png" ] || fail "no picture from the scratch root's vesk-batch"
+"$root/usr/bin/vesk-batch" --import "$build/examples/demo-in.wav" "$scratch/imported.wav" >/dev/null ||
+  fail "vesk-batch --import failed from the scratch root"
 
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.vesk.Vesk.metainfo.xml" >"$scratch/appstream.log" 2>&1 ||
   { cat "$scratch/appstream.log" >&2; fail "the metadata does not validate"; }

@@ -1,7 +1,4 @@
 // Files dropped on the main window, and where Open... starts its chooser.
-#include <QMimeData>
-#include <QUrl>
-
 #include "ui/drop.h"
 #include "window_fixture.h"
 
@@ -12,15 +9,6 @@ using DropAndPresets = WindowTest;
 
 TEST_F(DropAndPresets, AWavBecomesTheInputABatchFileIsReadAndAnythingElseOrDuringARunIsRefused)
 {
-    const auto drop = [this](const std::string& path) {
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(dlg.get(), &enter);
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(dlg.get(), &event);
-        return enter.isAccepted() && event.isAccepted();
-    };
     const std::string wav = writeInput("in.wav", 1, 4800), batch = dir.file("b.txt"), notes = dir.file("t.txt");
     writeText(batch, "fssim 8000\nbitnr 8\n");
     writeText(notes, "Notes: fssim 11025\n");
@@ -39,7 +27,7 @@ TEST_F(DropAndPresets, AWavBecomesTheInputABatchFileIsReadAndAnythingElseOrDurin
     dlg->engine().stopflag = 1;
     EXPECT_TRUE(waitForIdle());
     EXPECT_EQ(dlg->record().fssim, 8000);
-    EXPECT_EQ(toolkit.texts('m'), (std::vector<std::string>{"Only a WAV file or a batch file can be dropped here.",
+    EXPECT_EQ(toolkit.texts('m'), (std::vector<std::string>{"Only an audio file or a batch file can be dropped here.",
                                    "A run is under way: please drop files when it has ended."}));
 }
 

@@ -1,6 +1,7 @@
 // Browse..., Play, Info, the path edits' limit, and the real toolkit's boxes.
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QUrl>
@@ -68,9 +69,17 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     type("inpwavnameEdit", writeInput("stereo.wav", 2, 12345));
     std::string shown;
     bool fixedPitch = false, helpButton = true;
+    double points = 0, textShare = 0;
     const auto seen = whenModalAppears<CInpinfoDlg>([&](CInpinfoDlg* info) {
-        shown = info->infoLabel()->text().toStdString();
-        fixedPitch = QFontInfo(info->infoLabel()->font()).fixedPitch();
+        QLabel* label = info->infoLabel();
+        shown = label->text().toStdString();
+        fixedPitch = QFontInfo(label->font()).fixedPitch();
+        points = label->font().pointSizeF();
+        // The whole text is in view, and it fills the box rather than a
+        // corner of it.
+        const QSize text = label->sizeHint();
+        textShare = label->width() >= text.width() && label->height() >= text.height()
+                        ? double(text.width() * text.height()) / (info->width() * info->height()) : 0;
         helpButton = info->windowFlags().testFlag(Qt::WindowContextHelpButtonHint);
         QTest::keyClick(info, Qt::Key_Return);
     });
@@ -79,10 +88,41 @@ TEST_F(FileActions, InfoShowsTheInputFormatInAFixedPitchFontOrTheReason)
     EXPECT_EQ(shown, "samples:          12345\nquantization:        16 bit\n"
                      "size:             49380 bytes\nsamplerate:       48000 Hz\nchannels:             2\n");
     EXPECT_TRUE(fixedPitch);
+    EXPECT_EQ(points, QApplication::font().pointSizeF()) << "the desktop's normal size";
+    EXPECT_GT(textShare, 0.4);
     EXPECT_FALSE(helpButton);
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("infoButton");
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot open WAV input"});
+}
+
+// Each of the window's four choosers as the real toolkit shows it: Open...
+// takes only a file that exists, with an "Open" button; the others keep
+// their kinds and never insist.
+TEST_F(FileActions, OpenChoosesAnExistingFileAndEveryChooserHasItsKindTitleFilterAndSuffix)
+{
+    for (const char* name : {"openButton", "saveButton", "browseInputButton", "browseOutputButton"})
+        click(name);
+    const char* txt = "TXT files (*.txt)|All files (*)|txt";
+    const char* wav = "WAV files (*.wav)|All files (*)|wav";
+    const std::vector<std::string> expected = {
+        std::string("Open batch file|open|existing|") + txt, std::string("Save parameters to batch file|save|any|") + txt,
+        std::string("Input WAV file|open|any|Audio files (*.wav *.flac *.mp3 *.ogg *.oga *.opus *.aif *.aiff *.aifc "
+                    "*.caf *.w64 *.rf64 *.au)|") + wav,
+        std::string("Output WAV file|save|any|") + wav};
+    ASSERT_EQ(toolkit.choices.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        std::string shown;
+        const auto seen = whenModalAppears<QFileDialog>([&](QFileDialog* d) {
+            shown = (QStringList{d->windowTitle(), d->acceptMode() == QFileDialog::AcceptOpen ? "open" : "save",
+                                 d->fileMode() == QFileDialog::ExistingFile ? "existing" : "any"}
+                     + d->nameFilters() + QStringList{d->defaultSuffix()}).join('|').toStdString();
+            d->reject();
+        });
+        EXPECT_FALSE(QtToolkit(dlg.get()).choose_file(toolkit.choices[i]));
+        EXPECT_TRUE(*seen);
+        EXPECT_EQ(shown, expected[i]);
+    }
 }
 
 TEST(QtToolkit, BoxesAreCaptionedVeskAndAQuestionDefaultsToNo)

@@ -1,5 +1,5 @@
-// The Listen window: no sound device in CI, the A/B keys, Info's messages,
-// and the loudness of a known tone.
+// The Listen window: files read off the window's thread, no sound device in
+// CI, the A/B keys, Info's messages, and the loudness of a known tone.
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <cmath>
@@ -20,6 +20,9 @@ TEST_F(Listen, SaysWhenThereIsNoSoundAndTheKeysSwitchTheSource)
     click("listenButton");
     ListenDlg* listen = dlg->listen();
     ASSERT_NE(listen, nullptr);
+    // The click has returned, the files are still being read.
+    EXPECT_TRUE(listen->loading() && !listen->player().has(Player::input));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->loading(); }, 30000));
     if (QMediaDevices::audioOutputs().isEmpty()) {
         EXPECT_EQ(listen->status().toStdString(), "no audio output");
     }
@@ -30,6 +33,7 @@ TEST_F(Listen, SaysWhenThereIsNoSoundAndTheKeysSwitchTheSource)
     EXPECT_TRUE(toolkit.texts('m').empty());
     type("inpwavnameEdit", dir.file("missing.wav"));
     click("listenButton");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !toolkit.texts('m').empty(); }, 30000));
     EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"cannot open WAV input"});
 }
 

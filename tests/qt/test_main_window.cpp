@@ -1,6 +1,8 @@
 // The main window's spins, Reset, Enter, quitting, refusals and About box.
 #include <QLabel>
 #include <QMenu>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
 #include "ui/control_ids.h"
@@ -38,8 +40,34 @@ TEST_F(MainWindow, EachSpinStepsItsOwnFieldBySemitonesOrOneBit)
     for (const Row& row : rows) {
         arrow(row.spin, row.up);
         EXPECT_EQ(text(row.edit), row.shown) << row.spin;
+        EXPECT_EQ(edit(row.edit)->cursorPosition(), 0) << "a long number shows its start";
     }
     EXPECT_EQ(text("fssimEdit"), "50854.2285292462"); // the other spins left it alone
+}
+
+// Every number edit holds five digits and a point, at the desktop's normal
+// font and at a larger one: the text's width and the style's frame fit.
+TEST(MainWindowEdits, EachNumberEditHoldsFiveDigitsAndAPointAtTheDesktopsFont)
+{
+    const QFont normal = QApplication::font();
+    for (double points : {normal.pointSizeF(), 1.6 * normal.pointSizeF()}) {
+        QFont font = normal;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        QtToolkit toolkit;
+        CveskDlg window(toolkit);
+        for (QLineEdit* e : window.findChildren<QLineEdit*>()) {
+            if (e->objectName().contains(QStringLiteral("wavname")))
+                continue;
+            QStyleOptionFrame frame;
+            frame.initFrom(e);
+            frame.lineWidth = e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, e);
+            const int text = e->fontMetrics().horizontalAdvance(QStringLiteral("88888.")) + 4; // 2 px each side
+            EXPECT_GE(e->width(), e->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, QSize(text, e->height()), e).width())
+                << e->objectName().toStdString() << " at " << points << " points";
+        }
+    }
+    QApplication::setFont(normal);
 }
 
 TEST_F(MainWindow, ResetAnsweredYesRestoresAllButThePathsAndNoChangesNothing)

@@ -7,9 +7,11 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -36,6 +38,7 @@ public:
     std::deque<std::optional<std::string>> files; // choosers; none left cancels
     std::vector<Request> requests;
     std::vector<std::string> folders; // where each chooser started
+    std::vector<FileChoice> choices;
     // Runs on the user-interface thread after every call a worker hands
     // over, while that worker still waits: a test acts at an exact point.
     std::function<void()> afterHandOver;
@@ -69,6 +72,7 @@ public:
     {
         requests.push_back({'c', choice.title});
         folders.push_back(choice.folder);
+        choices.push_back(choice);
         return next<std::optional<std::string>>(files, std::nullopt);
     }
     void play(const std::string& path) override { requests.push_back({'p', path}); }
@@ -165,6 +169,18 @@ protected:
                 samples[c][i] = static_cast<int32_t>((i * (7 + c)) % 4000) - 2000;
         test::write_file(dir.file(name), test::make_pcm_wav(channels, 48000, 16, samples));
         return dir.file(name);
+    }
+    // Drops one file on the window as the desktop does: true when both the
+    // entering drag and the drop were accepted.
+    bool drop(const std::string& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dlg.get(), &enter);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dlg.get(), &event);
+        return enter.isAccepted() && event.isAccepted();
     }
     void writeText(const std::string& path, const std::string& text)
     {

@@ -9,7 +9,9 @@
 #include <sys/resource.h>
 #include <tuple>
 
+#include "analysis/run_spectra.h"
 #include "tests/support/batch_runs.h"
+#include "ui/player.h"
 #include "ui/run.h"
 
 namespace vesk {
@@ -106,6 +108,8 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
         {"rate 0", make_pcm_wav(1, 0, 16, {{1, 2}}), {in, out}, "wav-in: invalid sample rate"},
         {"12 bits", make_pcm_wav(1, 8000, 12, {{1, 2}}), {in, out}, "wav-in: invalid bitnr"},
         {"no samples", make_pcm_wav(1, 8000, 16, {{}}), {in, out}, "sampnump too small"},
+        {"no whole frame before the file ends", make_pcm_wav(2, 8000, 16, {{1}}, WavOptions().with_data_size(400)),
+         {in, out}, "sampnump too small"},
         {"a working length beyond 2^30", good, {.inpwavname = in, .outwavname = out, .varispeedt = 1e-8}, "sampnump too large for u_int"},
         {"fs-sim below one bin", good, {.inpwavname = in, .outwavname = out, .fssim = 1}, "invalid fs-sim=0"},
         {"more than 4 GiB of output", good, {.inpwavname = in, .outwavname = out, .varispeedt = 50.0 / 1e9},
@@ -142,16 +146,41 @@ TEST_F(RunDriver, EachRefusalSaysWhyAndLeavesNothingBehind)
     }
 }
 
-// A recording whose data chunk declares 60 MB but holds 16 bytes is refused
-// before anything is sized for the declaration.
-TEST_F(RunDriver, DeclaredSizeBeyondTheFileFailsBeforeAnyBufferIsAllocated)
+// Files as recorders, editors and pipes write them (odd-sized chunks before
+// the data, one without its pad byte; a data chunk claiming 0x7FFFF000 bytes,
+// also cut within a frame) run, idle or not, exactly like the plain file of
+// the samples they hold, and say so before a summary of what they hold;
+// Info, the player and the spectra read those same samples.
+TEST_F(RunDriver, RecordedAndPipedFilesRunAndReadLikeThePlainFileOfTheirSamples)
 {
-    input(make_pcm_wav(1, 8000, 8, {ramp(16, 100)}, WavOptions().with_data_size(60000000))); // 60 bytes
-    engine.params.fssim = 8000;
-    EXPECT_EQ(engine.process_wav(), RunOutcome::failed);
-    EXPECT_EQ(messages.texts, std::vector<std::string>{"cannot read samples"});
-    EXPECT_EQ(engine.wavinpbuf.size() + engine.wavoutbuf.size() + engine.sampbuf1_re.size() + engine.fft_tabsize, 0u);
-    expect_nothing_new({"in.wav"});
+    const auto file = [](const WavOptions& o) { return make_pcm_wav(2, 48000, 16, {ramp(300, 9000), ramp(300, -4000)}, o); };
+    const std::vector<uint8_t> xml{'<', 'a', '/', '>', '\n'}, piped = file(WavOptions().with_data_size(0x7FFFF000u));
+    std::vector<uint8_t> cut_in_frame = piped;
+    cut_in_frame.insert(cut_in_frame.end(), {1, 2, 3});
+    const std::vector<uint8_t> rows[] = {
+        file(WavOptions().with_chunk_before_data("bext", std::vector<uint8_t>(603, ' '))),
+        file(WavOptions().with_chunk_before_data("iXML", xml)), file(WavOptions().with_chunk_before_fmt("JUNK", std::vector<uint8_t>(28))),
+        file(WavOptions().with_chunk_before_data("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0, 0, 0, 'x'})),
+        file(WavOptions().with_chunk_before_data("iXML", xml).without_pad_bytes()), piped, cut_in_frame};
+    const std::string in = dir.file("in.wav");
+    for (const uint32_t bitnr : {24u, 12u}) {
+        const auto run = [&](const std::vector<uint8_t>& bytes) {
+            input(bytes), log.lines.clear(), engine.params = {.inpwavname = in, .outwavname = dir.file("out.wav"), .bitnr = bitnr};
+            EXPECT_EQ(engine.process_wav(), RunOutcome::done);
+            InputInfo info;
+            Pcm pcm;
+            analysis::Channel channel;
+            std::string error;
+            read_input_info(in, info), decode_wav(in, pcm, 4096), analysis::read_channel(in, 1, channel, error);
+            return std::tuple{test::read_file(dir.file("out.wav")), log.lines, format_input_info(info), pcm.samples, channel.samples};
+        };
+        auto want = run(file({}));
+        for (const auto& bytes : rows) {
+            if (&bytes == &rows[5]) // the first cut short
+                std::get<1>(want).insert(std::get<1>(want).begin(), "wav-in: warning, data chunk cut short: reading 1200 of 2147479552 bytes\n");
+            EXPECT_EQ(run(bytes), want) << &bytes - rows;
+        }
+    }
 }
 
 // With every stage idle the input is read again while the output is

@@ -10,6 +10,7 @@
 #include "analysis/run_spectra.h"
 #include "analysis/spectrogram.h"
 #include "tests/support/batch_runs.h"
+#include "tests/support/sound_file.h"
 #include "ui/params.h"
 
 namespace vesk {
@@ -169,6 +170,32 @@ TEST(VeskBatch, CtrlCDuringARunStopsItWith130AndLeavesTheOldOutput)
     EXPECT_EQ(run.out.find("writing output"), std::string::npos);
     EXPECT_EQ(test::read_file(dir.file("out.wav")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(dir.listing(), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+// --import: one line on success; "vesk: cannot import SOURCE: <reason>" and
+// status 1 when it cannot; 2 when misused.  The converter itself is tested
+// in-process.
+TEST(VeskBatch, ImportSaysWhatItConvertedRefusesATakenNameAndIsUsedAlone)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("take.wav"), target = dir.file("take-24.wav");
+    std::vector<double> samples(2 * 4410, 0.25);
+    samples[7] = 1.5;
+    ASSERT_TRUE(test::write_sound(source, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, samples));
+    const std::string misused = "vesk-batch: --import takes a source and a target file, and nothing else\n"
+                                "usage: vesk-batch [-e LINE]... [FILE]...\nTry 'vesk-batch --help' for more information.\n";
+    const struct { std::vector<std::string> args; int status; std::string out, err; } rows[] = {
+        {{"--import", source, target}, 0,
+         "imported " + source + " (WAV, 32 bit float, 2 ch, 44100 Hz, 0:00.1) as " + target + " (24 bit); 1 sample clipped\n", ""},
+        {{"--import", source, target}, 1, "", "vesk: cannot import " + source + ": " + target + " exists\n"},
+        {{"--import", source}, 2, "", misused},
+        {{"-e", "stop", "--import", source, target}, 2, "", misused},
+    };
+    for (const auto& row : rows) {
+        const test::ProcessResult run = vesk_batch(row.args);
+        EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tie(row.status, row.out, row.err));
+    }
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"take-24.wav", "take.wav"}));
 }
 
 } // namespace

@@ -34,8 +34,10 @@ struct ByteWriter {
 // What a test changes in an otherwise plain PCM file; each setter names one.
 struct WavOptions {
     uint16_t format_tag = 1;
-    // Chunks other than fmt and data: id, payload size, payload (no pad byte).
+    // Chunks other than fmt and data: id, payload size, payload, and a zero
+    // pad byte after an odd size unless pad_odd_chunks is off.
     std::vector<std::pair<std::string, std::vector<uint8_t>>> before_fmt, before_data;
+    bool pad_odd_chunks = true;
     std::optional<uint32_t> fmt_size, data_size; // the size fields only
     std::vector<uint8_t> fmt_extension;          // after the 16 plain fmt bytes, counted in its size
     WavOptions& with_format_tag(uint16_t tag) { format_tag = tag; return *this; }
@@ -44,6 +46,7 @@ struct WavOptions {
     WavOptions& with_fmt_size(uint32_t size) { fmt_size = size; return *this; }
     WavOptions& with_fmt_extension(std::vector<uint8_t> e) { fmt_extension = std::move(e); return *this; }
     WavOptions& with_data_size(uint32_t size) { data_size = size; return *this; }
+    WavOptions& without_pad_bytes() { pad_odd_chunks = false; return *this; }
 };
 
 // A PCM WAV file with `channels` in its header and the samples interleaved
@@ -60,8 +63,10 @@ inline std::vector<uint8_t> make_pcm_wav(uint16_t channels, uint32_t rate, uint1
         for (const auto& ch : samples)
             data.le(static_cast<uint32_t>(width == 1 ? ch.at(i) + 128 : ch.at(i)), width);
     ByteWriter w;
-    const auto chunk = [&w](const auto& c) {
+    const auto chunk = [&w, &options](const auto& c) {
         w.id(c.first).u32(static_cast<uint32_t>(c.second.size())).bytes.insert(w.bytes.end(), c.second.begin(), c.second.end());
+        if (options.pad_odd_chunks && c.second.size() % 2 != 0)
+            w.le(0, 1);
     };
     w.id("RIFF").u32(0).id("WAVE");
     for (const auto& c : options.before_fmt)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/sound_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_builder.h"
 #include "ui/drop.h"
@@ -11,7 +12,7 @@
 namespace vesk {
 namespace {
 
-TEST(Drop, AWavOrABatchFileAloneAndNotDuringARunIsTakenAnythingElseRefused)
+TEST(Drop, AnAudioOrABatchFileAloneAndNotDuringARunIsTakenAnythingElseRefused)
 {
     test::TempDir dir;
     const auto write = [&](const char* name, const std::string& text) {
@@ -23,8 +24,10 @@ TEST(Drop, AWavOrABatchFileAloneAndNotDuringARunIsTakenAnythingElseRefused)
     const std::string batch = write("b", "\r\n\t fssim 8000\nprocess\n"), proc = write("p", "process"),
                       stop = write("s", " stop"), notes = write("n", "fssim8000 is a nice rate"),
                       riff = write("r", std::string("RIFF\x24\0\0\0AVI LIST", 16)), nul = write("z", std::string("bitnr 8\0\x01", 9));
+    const std::string flac = dir.file("f");
+    ASSERT_TRUE(test::write_sound(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, std::vector<int>(100)));
     const struct { std::vector<std::string> paths; bool run; DropKind kind; } rows[] = {
-        {{wav}, false, DropKind::wav},           {{batch}, false, DropKind::batch},
+        {{wav}, false, DropKind::audio},           {{flac}, false, DropKind::audio}, {{batch}, false, DropKind::batch},
         {{proc}, false, DropKind::batch},        {{stop}, false, DropKind::batch},
         {{notes}, false, DropKind::unknown},     {{riff}, false, DropKind::unknown},
         {{nul}, false, DropKind::unknown},       {{write("e", "")}, false, DropKind::unknown},
@@ -33,7 +36,7 @@ TEST(Drop, AWavOrABatchFileAloneAndNotDuringARunIsTakenAnythingElseRefused)
         {{wav, batch}, false, DropKind::several}, {{}, false, DropKind::several}};
     for (const auto& row : rows)
         EXPECT_EQ(classify_drop(row.paths, row.run), row.kind) << (row.paths.empty() ? "" : row.paths[0]);
-    EXPECT_TRUE(drop_refusal(DropKind::wav).empty() && drop_refusal(DropKind::batch).empty());
+    EXPECT_TRUE(drop_refusal(DropKind::audio).empty() && drop_refusal(DropKind::batch).empty());
 }
 
 TEST(Drop, PresetsAreFoundInTheBuildTreeOrTheInstalledShareFolder)

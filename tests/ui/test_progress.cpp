@@ -25,6 +25,14 @@ TEST(ProgressText, PercentRoundsDownAndTimeLeftFollowsThePaceSoFar)
     }
 }
 
+TEST(ProgressText, ATimeLeftWaitsForTwoReportsAndHalfASecond)
+{
+    const std::tuple<int, double, bool> rows[] = {{0, 9, false}, {1, 9, false}, {2, 0.49, false},
+                                                  {2, 0.5, true}, {7, 3, true},   {9, 0.1, false}};
+    for (const auto& [reports, elapsed, settled] : rows)
+        EXPECT_EQ(time_left_settled(reports, elapsed), settled) << reports << " reports after " << elapsed;
+}
+
 struct RecordingProgress : ProgressSink {
     std::vector<double> fractions;
     const std::atomic<int>* stopflag = nullptr;

@@ -13,12 +13,34 @@
 #include "ui/control_ids.h"
 #include "ui/input_info.h"
 #include "ui/log_ring.h"
+#include "ui/placement.h"
 #include "ui/scrolling.h"
 #include "ui/steps.h"
 #include "ui/toolkit_sinks.h"
 
 namespace vesk {
 namespace {
+
+// Places worked out by hand: beside the main window where a side has room
+// (right first), else the place hiding the fewest pixels of the main window
+// and the others together (here 52 x 209 pixels of the main window).
+TEST(Placement, BesideTheMainWindowWhereThereIsRoomElseWhereItHidesLeast)
+{
+    const Box hd{0, 0, 1920, 1080}, centred{548, 191, 824, 698}, processing{1380, 191, 460, 423};
+    struct Row { Box screen, main; int width, height; std::vector<Box> others; Box expected; };
+    const Row rows[] = {
+        {hd, centred, 460, 423, {}, processing},
+        {hd, centred, 600, 400, {processing}, {1320, 680, 600, 400}},
+        {hd, {1300, 100, 600, 500}, 500, 400, {}, {792, 100, 500, 400}},
+        {{0, 0, 1000, 1000}, {100, 0, 800, 500}, 700, 400, {}, {100, 508, 700, 400}},
+        {{0, 30, 1920, 1050}, {100, 600, 1700, 470}, 400, 300, {}, {100, 292, 400, 300}},
+        {{0, 0, 800, 600}, {0, 0, 800, 600}, 1000, 700, {}, {0, 0, 1000, 700}},
+    };
+    for (const Row& r : rows) {
+        const Box b = place_beside(r.screen, r.main, r.width, r.height, r.others);
+        EXPECT_EQ(b, r.expected) << b.x << "," << b.y << " " << b.width << "x" << b.height;
+    }
+}
 
 TEST(SpinSteps, EachSpinStepsItsOwnFieldUpBySemitonesAndTheBitCountWithin1To24)
 {

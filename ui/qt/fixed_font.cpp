@@ -5,9 +5,10 @@
 
 namespace vesk {
 
-QFont fixed_pitch_font()
+QFont fixed_pitch_font(double points)
 {
-    QFont font(QStringLiteral("Courier"), 8);
+    QFont font(QStringLiteral("Courier"));
+    font.setPointSizeF(points);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     if (QFontInfo(font).fixedPitch())
@@ -15,7 +16,7 @@ QFont fixed_pitch_font()
     // Font matching may hand a proportional face to an unknown family name,
     // and the numbers would then no longer line up.
     QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fallback.setPointSize(8);
+    fallback.setPointSizeF(points);
     return fallback;
 }
 

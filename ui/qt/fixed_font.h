@@ -6,8 +6,9 @@
 
 namespace vesk {
 
-// An 8-point Courier, or the desktop's own fixed-pitch font at 8 points
-// where no Courier (nor a fixed-pitch stand-in for it) is installed.
-QFont fixed_pitch_font();
+// Courier at `points` (8 by default), or the desktop's own fixed-pitch font
+// at that size where no Courier (nor a fixed-pitch stand-in for it) is
+// installed.
+QFont fixed_pitch_font(double points = 8);
 
 } // namespace vesk

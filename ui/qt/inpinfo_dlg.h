@@ -25,6 +25,7 @@ public:
 
 private:
     void OnInitDialog();
+    void fitToText();
 
     std::unique_ptr<Ui::CInpinfoDlg> ui_;
     std::string facts_;

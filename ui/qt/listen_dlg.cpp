@@ -13,7 +13,9 @@
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "ui/qt/loudness.h"
@@ -52,7 +54,7 @@ qint64 PlayerDevice::readData(char* data, qint64 maxlen)
     return static_cast<qint64>(frames * 4);
 }
 
-ListenDlg::ListenDlg(QWidget* parent) : QDialog(parent)
+ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolkit_(toolkit)
 {
     setWindowTitle(QStringLiteral("Listen"));
     auto* grid = new QGridLayout(this);
@@ -114,6 +116,10 @@ ListenDlg::ListenDlg(QWidget* parent) : QDialog(parent)
 
 ListenDlg::~ListenDlg()
 {
+    // A worker touches nothing of this window until it posts its result,
+    // which goes with the window; it only has to be done posting.
+    while (readers_->load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     stopSound();
 }
 
@@ -122,14 +128,28 @@ QString ListenDlg::status() const
     return statusLabel_->text();
 }
 
-std::string ListenDlg::setFiles(const std::string& input, const std::string& output, double varispeedt)
+void ListenDlg::setFiles(const std::string& input, const std::string& output, double varispeedt,
+                         std::function<void(const std::string&)> inputKnown)
 {
     player_.set_time_factor(varispeedt);
     files_[0].path = input;
     files_[1].path = output;
+    inputKnown_ = std::move(inputKnown);
     refresh();
     tick();
-    return files_[0].message;
+    if (!files_[0].reading)
+        tellInput();
+}
+
+void ListenDlg::tellInput()
+{
+    if (!inputKnown_)
+        return;
+    // Taken first: the call may show a box, and its event loop may bring
+    // the next setFiles.
+    const auto told = std::move(inputKnown_);
+    inputKnown_ = {};
+    told(files_[0].message);
 }
 
 void ListenDlg::refresh()
@@ -149,21 +169,43 @@ void ListenDlg::reload(Player::Source s, bool force)
     f.loaded = f.path;
     f.changed = changed;
     f.size = size;
+    f.reading = true;
+    fileLabels_[s]->setText(QFileInfo(QString::fromStdString(f.path)).fileName() + QStringLiteral("  (reading ...)"));
+    // Decoding and measuring a long file takes seconds: a worker does both.
+    const int generation = ++f.generation;
+    readers_->fetch_add(1);
+    toolkit_.start_thread([this, readers = readers_, s, generation, path = f.path] {
+        auto read = std::make_shared<Read>();
+        read->result = decode_wav(path, read->pcm, max_bytes);
+        if (read->result == DecodeResult::ok)
+            read->lufs = integrated_loudness(read->pcm);
+        // Posted, not waited for: a window closed meanwhile takes the posted
+        // call with it.
+        QMetaObject::invokeMethod(
+            this, [this, s, generation, read] { received(s, generation, *read); }, Qt::QueuedConnection);
+        readers->fetch_sub(1);
+    });
+}
+
+void ListenDlg::received(Player::Source s, int generation, Read& read)
+{
+    File& f = files_[s];
+    if (generation != f.generation)
+        return;
+    f.reading = false;
     // The sound device reads the player: it stops while the data change.
     const bool sounding = sink_ != nullptr;
     stopSound();
-    Pcm pcm;
-    const DecodeResult result = decode_wav(f.path, pcm, max_bytes);
-    f.message = decode_message(result);
-    if (result == DecodeResult::ok) {
-        f.lufs = integrated_loudness(pcm);
+    f.message = decode_message(read.result);
+    if (read.result == DecodeResult::ok) {
+        f.lufs = read.lufs;
         fileLabels_[s]->setText(QStringLiteral("%1  (%2 Hz, %3 ch, %4 LUFS)")
                                     .arg(QFileInfo(QString::fromStdString(f.path)).fileName())
-                                    .arg(pcm.rate)
-                                    .arg(pcm.channels)
+                                    .arg(read.pcm.rate)
+                                    .arg(read.pcm.channels)
                                     .arg(std::isfinite(f.lufs) ? QString::number(f.lufs, 'f', 1)
                                                                : QStringLiteral("silent")));
-        player_.load(s, std::move(pcm));
+        player_.load(s, std::move(read.pcm));
     } else {
         player_.clear(s);
         fileLabels_[s]->setText(QString::fromStdString(f.message).trimmed());
@@ -173,6 +215,9 @@ void ListenDlg::reload(Player::Source s, bool force)
     updateGains();
     if (sounding)
         startSound();
+    tick();
+    if (s == Player::input)
+        tellInput();
 }
 
 void ListenDlg::updateGains()

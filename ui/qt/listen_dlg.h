@@ -7,9 +7,13 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QIODevice>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "ui/player.h"
+#include "ui/toolkit.h"
 
 class QAudioSink;
 class QCheckBox;
@@ -40,18 +44,25 @@ private:
 class ListenDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit ListenDlg(QWidget* parent = nullptr);
+    // Files are read on threads started through `toolkit`.
+    explicit ListenDlg(Toolkit& toolkit, QWidget* parent = nullptr);
+    // Waits for a file being read: its result comes to this window.
     ~ListenDlg() override;
 
     // The main window's paths and vari-speed factor in time.  Either file is
-    // decoded again when its path, size or time of change differ from what
-    // is held.  Returns the input's message (Info's words), empty when it
-    // plays.
-    std::string setFiles(const std::string& input, const std::string& output, double varispeedt);
+    // read again when its path, size or time of change differ from what is
+    // held, on a worker: the window answers meanwhile, and plays what it
+    // held until the new file is in.  `inputKnown`, when given, is told the
+    // input's message (Info's words; empty when it plays) once the input is
+    // in.
+    void setFiles(const std::string& input, const std::string& output, double varispeedt,
+                  std::function<void(const std::string&)> inputKnown = {});
     // Reads again whichever file changed on disk.
     void refresh();
 
     Player& player() { return player_; }
+    // True while a file is being read.
+    bool loading() const { return files_[0].reading || files_[1].reading; }
     bool hasAudio() const { return audio_; }
     QString status() const;
 
@@ -64,13 +75,24 @@ protected:
 
 private:
     struct File {
-        std::string path, loaded; // loaded: the path of what is held
+        std::string path, loaded; // loaded: the path of what is held or being read
         QDateTime changed;
         qint64 size = -1;
         double lufs = 0;
         std::string message;
+        int generation = 0; // of the latest read; an older one's result is dropped
+        bool reading = false;
+    };
+    // What a worker read.
+    struct Read {
+        DecodeResult result = DecodeResult::cannot_open;
+        Pcm pcm;
+        double lufs = 0;
     };
     void reload(Player::Source s, bool force);
+    // A worker's read, on this window's thread.
+    void received(Player::Source s, int generation, Read& read);
+    void tellInput();
     void setSource(Player::Source s);
     void togglePlay();
     void stopPlaying();
@@ -79,6 +101,10 @@ private:
     void updateGains();
     void tick();
 
+    Toolkit& toolkit_;
+    // Workers reading; the last thing each touches.
+    std::shared_ptr<std::atomic<int>> readers_ = std::make_shared<std::atomic<int>>(0);
+    std::function<void(const std::string&)> inputKnown_;
     Player player_;
     PlayerDevice device_{player_};
     QAudioSink* sink_ = nullptr;

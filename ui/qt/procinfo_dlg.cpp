@@ -8,6 +8,7 @@
 
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/fixed_font.h"
+#include "ui/qt/window_places.h"
 #include "ui_procinfo_dialog.h"
 
 namespace vesk {
@@ -84,6 +85,10 @@ void CProcinfoDlg::Create(QWidget* parent)
 {
     DestroyWindow();
     window_ = new ProcinfoWindow(*this, parent);
+    if (place_)
+        window_->move(*place_);
+    else if (parent != nullptr)
+        place_beside_main(window_, parent);
     OnInitDialog();
 }
 
@@ -97,8 +102,15 @@ void CProcinfoDlg::DestroyWindow()
 {
     if (!window_)
         return;
+    if (window_->isVisible())
+        place_ = window_->pos();
+    // The keys go back to the window the run was started from, not to
+    // whichever window the desktop picks.
+    QWidget* owner = window_->isActiveWindow() ? window_->parentWidget() : nullptr;
     window_->hide();
     delete window_;
+    if (owner != nullptr)
+        owner->activateWindow();
 }
 
 void CProcinfoDlg::UpdateData()
@@ -110,8 +122,9 @@ void CProcinfoDlg::UpdateData()
     // The bar in tenths of a percent, rounded down like the percentage, so
     // it is full only for a finished run.
     window_->progressBar()->setValue(static_cast<int>(std::floor(std::clamp(progress, 0.0, 1.0) * 1000.0)));
-    window_->timeLeftLabel()->setText(
-        progress > 0 ? QString::fromStdString(time_left_text(progress, clock.elapsed_seconds())) : QString());
+    window_->timeLeftLabel()->setText(progress > 0 && clock.settled()
+                                          ? QString::fromStdString(time_left_text(progress, clock.elapsed_seconds()))
+                                          : QString());
 }
 
 void CProcinfoDlg::ShowWindow()
@@ -132,6 +145,7 @@ void CProcinfoDlg::clearLog()
 void CProcinfoDlg::OnProgress(double fraction)
 {
     progress = fraction;
+    clock.count_report();
     UpdateData();
 }
 

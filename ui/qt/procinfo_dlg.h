@@ -6,7 +6,9 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QPoint>
 #include <QPointer>
+#include <optional>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -57,9 +59,10 @@ public:
     CProcinfoDlg(const CProcinfoDlg&) = delete;
     CProcinfoDlg& operator=(const CProcinfoDlg&) = delete;
 
-    // Creates the window, owned by `parent` (it stays above it), hidden.
+    // Creates the window, owned by `parent` (it stays above it), hidden:
+    // where the window of the run before was last, else beside `parent`.
     void Create(QWidget* parent);
-    // Hides and destroys the window; the texts stay.
+    // Hides and destroys the window; the texts and its place stay.
     void DestroyWindow();
     // Null while no run is under way.
     ProcinfoWindow* window() const { return window_; }
@@ -102,6 +105,8 @@ private:
     std::function<void()> runEnded_;
     // Guarded: the owner of the window may delete it with itself.
     QPointer<ProcinfoWindow> window_;
+    // Where the user last had the window, for the next run's.
+    std::optional<QPoint> place_;
 };
 
 } // namespace vesk

@@ -59,12 +59,14 @@ QStringList QtToolkit::nameFilters(const std::string& filter)
     QStringList entries;
     const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString& description = parts[i];
+        // Qt reads the patterns from the parentheses at the end of an entry,
+        // separated by spaces; a description that already ends with them
+        // (written with ';' as in the filter, or with spaces) shows them
+        // once.
+        const QString description = QString(parts[i]).replace(QLatin1Char(';'), QLatin1Char(' '));
         if (description.isEmpty())
             break;
         const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
-        // Qt reads the patterns from the parentheses at the end of an entry;
-        // a description that already ends with them is used as it is.
         const QString tail = QLatin1Char('(') + patterns + QLatin1Char(')');
         entries << (description.endsWith(tail) ? description
                                                : description + QLatin1Char(' ') + tail);
@@ -79,9 +81,12 @@ std::optional<std::string> QtToolkit::choose_file(const FileChoice& choice)
         QFileDialog dialog(owner_, QString::fromStdString(choice.title));
         dialog.setAcceptMode(choice.kind == FileChooserKind::save ? QFileDialog::AcceptSave
                                                                   : QFileDialog::AcceptOpen);
-        // Neither kind insists that the file exists, and saving never asks
-        // before replacing: the file is only written by a later action.
-        dialog.setFileMode(QFileDialog::AnyFile);
+        // Saving never asks before replacing: the file is only written by a
+        // later action.
+        const QFileDialog::FileMode mode = choice.kind == FileChooserKind::folder ? QFileDialog::Directory
+                                           : choice.existing_only                ? QFileDialog::ExistingFile
+                                                                                 : QFileDialog::AnyFile;
+        dialog.setFileMode(mode);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         dialog.setNameFilters(nameFilters(choice.filter));
         QString extension = QString::fromStdString(choice.default_extension);

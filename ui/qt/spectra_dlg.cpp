@@ -55,7 +55,12 @@ void SpectraPlot::zoom(double factor, double hz)
 void SpectraPlot::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (run)
+    // Drawing the picture takes longer than a prompt window may: after an
+    // analysis the worker has drawn it already.
+    if (run && picture.image.deviceIndependentSize() == QSizeF(size()) && picture.low == low && picture.high == high
+        && picture.title == title)
+        painter.drawImage(0, 0, picture.image);
+    else if (run)
         draw_spectra(painter, rect(), *run, title, low, high);
     else
         painter.fillRect(rect(), Qt::white);
@@ -154,50 +159,80 @@ void SpectraDlg::analyse()
     // An analysis still under way goes on, but its result is dropped.
     const int generation = ++generation_;
     latest_->store(generation);
-    const Request request = request_;
+    Request request = request_;
+    // A window not yet shown has not laid out its plot: the picture is
+    // drawn at the size it will have.
+    layout()->activate();
+    request.size = plot_->size();
+    request.pixelRatio = plot_->devicePixelRatioF();
+    request.font = plot_->font();
+    request.low = plot_->run ? plot_->low : 0;
+    request.high = plot_->run ? plot_->high : 0;
+    spectrogram_->layout()->activate();
+    request.spectrogram = spectrogram_->look();
     running_->fetch_add(1);
     std::shared_ptr<std::atomic<int>> running = running_, latest = latest_;
     toolkit_.start_thread([this, running, latest, request, generation] {
         analysis::Channel input, output;
         std::string error;
         std::optional<analysis::RunSpectra> run;
+        SpectraPlot::Picture picture;
         if (analysis::read_channel(request.input, request.channel, input, error)
-            && analysis::read_channel(request.output, request.channel, output, error))
+            && analysis::read_channel(request.output, request.channel, output, error)) {
             run = analysis::analyse_run(input, output, request.params);
-        else if (error.empty())
+            // The span a first run is shown with: the whole range.
+            picture.low = request.high > 0 ? request.low : default_low_hz;
+            picture.high = request.high > 0 ? request.high : std::max(default_high_hz(*run), default_low_hz * 10);
+            picture.title = titleOf(request);
+            picture.image = QImage(request.size * request.pixelRatio, QImage::Format_ARGB32_Premultiplied);
+            picture.image.setDevicePixelRatio(request.pixelRatio);
+            picture.image.fill(Qt::white);
+            QPainter painter(&picture.image);
+            painter.setFont(request.font);
+            draw_spectra(painter, QRectF(QPointF(0, 0), QSizeF(request.size)), *run, picture.title, picture.low,
+                         picture.high);
+        } else if (error.empty()) {
             error = "cannot read the files";
+        }
         const bool read = run.has_value();
         // Posted, not waited for: the result (moved into the call, shared
         // with nobody) reaches the window on its own thread, and a window
         // closed meanwhile takes the posted call with it.
         QMetaObject::invokeMethod(
             this,
-            [this, request, generation, run = std::move(run), channels = input.channels, error]() mutable {
+            [this, request, generation, run = std::move(run), channels = input.channels, error,
+             picture = std::move(picture)]() mutable {
                 if (generation != generation_)
                     return;
                 shown_ = generation;
-                received(request, std::move(run), channels, error);
+                received(request, std::move(run), channels, error, std::move(picture));
             },
             Qt::QueuedConnection);
         // The spectrogram takes longer: it follows, unless a newer request
         // has come meanwhile, whose own will.
+        // Its picture is drawn here too, as the view will show it.
         std::shared_ptr<const analysis::RunSpectrogram> gram;
         std::string gram_error;
+        QImage gram_picture;
         if (read && latest->load() == generation) {
             try {
                 gram = std::make_shared<const analysis::RunSpectrogram>(
                     analysis::analyse_spectrogram(input, output, request.params));
+                gram_picture = SpectrogramView::pictureFor(*gram, titleOf(request), request.spectrogram);
             } catch (const std::bad_alloc&) {
                 gram_error = "not enough memory for the spectrogram";
             }
         }
         QMetaObject::invokeMethod(
             this,
-            [this, request, generation, gram, gram_error] {
+            [this, request, generation, gram, gram_error, gram_picture = std::move(gram_picture)]() mutable {
                 if (generation != generation_)
                     return;
                 spectrogramShown_ = generation;
-                spectrogram_->setRun(gram, titleOf(request));
+                // A view zoomed or resized meanwhile draws its own.
+                if (!(spectrogram_->look() == request.spectrogram))
+                    gram_picture = QImage();
+                spectrogram_->setRun(gram, titleOf(request), std::move(gram_picture));
                 if (shown_ == generation && (gram || !gram_error.empty()))
                     statusLabel_->setText(QString::fromStdString(gram_error));
             },
@@ -216,7 +251,7 @@ std::string SpectraDlg::titleOf(const Request& request)
 }
 
 void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
-                          const std::string& error)
+                          const std::string& error, SpectraPlot::Picture picture)
 {
     if (!run) {
         statusLabel_->setText(QString::fromStdString(error));
@@ -234,6 +269,7 @@ void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpe
     const bool fresh = !plot_->run;
     plot_->run = std::move(run);
     plot_->title = titleOf(request);
+    plot_->picture = std::move(picture);
     statusLabel_->setText(spectrogramBusy() ? QStringLiteral("drawing the spectrogram ...") : QString());
     if (fresh)
         plot_->resetZoom();

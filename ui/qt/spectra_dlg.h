@@ -7,6 +7,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
+#include <QImage>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -16,6 +18,7 @@
 
 #include "analysis/run_spectra.h"
 #include "engine/params.h"
+#include "ui/qt/spectrogram_view.h"
 #include "ui/toolkit.h"
 
 class QComboBox;
@@ -25,8 +28,6 @@ class QTabWidget;
 
 namespace vesk {
 
-class SpectrogramView;
-
 // The drawing area: the spectra between low and high, zoomed by the wheel
 // around the pointer.
 class SpectraPlot : public QWidget {
@@ -35,6 +36,13 @@ public:
     std::optional<analysis::RunSpectra> run;
     std::string title;
     double low = 0, high = 0;
+    // The picture as a worker drew it, with the span it shows: painted as
+    // it is while the plot's size, span and title are the same.
+    struct Picture {
+        QImage image;
+        double low = 0, high = 0;
+        std::string title;
+    } picture;
     std::function<void(double hz)> pointed; // the frequency under the pointer
     // Narrows (factor < 1) or widens the span around `hz`, within the
     // default span.
@@ -74,11 +82,18 @@ private:
         std::string input, output;
         Params params;
         uint32_t channel = 0;
+        // The plot as it is when asked: its size, font and span (none yet
+        // for the first run: the whole range).
+        QSize size;
+        qreal pixelRatio = 1;
+        QFont font;
+        double low = 0, high = 0;
+        SpectrogramView::Look spectrogram; // the Spectrogram view as it is when asked
     };
+    static std::string titleOf(const Request& request);
     void analyse();
     void received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
-                  const std::string& error);
-    static std::string titleOf(const Request& request);
+                  const std::string& error, SpectraPlot::Picture picture);
 
     Toolkit& toolkit_;
     Request request_;

@@ -21,6 +21,7 @@ struct SpectrogramSpan {
     double f0 = 0.0, f1 = 1.0; // [Hz]
     bool log_frequency = false;
     bool tracks = true;
+    bool operator==(const SpectrogramSpan&) const = default;
 };
 
 // The lowest frequency on a logarithmic axis.

@@ -58,6 +58,12 @@ void SpectrogramCanvas::changed()
     update();
 }
 
+void SpectrogramCanvas::adopt(QImage picture)
+{
+    if (picture.size() == size() * devicePixelRatioF())
+        picture_ = std::move(picture);
+}
+
 void SpectrogramCanvas::zoomTime(double factor, double at)
 {
     if (!run)
@@ -243,22 +249,47 @@ SpectrogramView::SpectrogramView(QWidget* parent) : QWidget(parent)
     canvas_->pointed = [this](double seconds, double hz) { readout_->setText(readoutAt(seconds, hz)); };
 }
 
-void SpectrogramView::setRun(std::shared_ptr<const analysis::RunSpectrogram> run, const std::string& title)
+SpectrogramView::Look SpectrogramView::look() const
+{
+    SpectrogramSpan span = canvas_->span;
+    span.log_frequency = logBox_->isChecked();
+    span.tracks = tracksBox_->isChecked();
+    return {canvas_->size(), canvas_->devicePixelRatioF(), canvas_->font(), span, canvas_->run != nullptr};
+}
+
+SpectrogramSpan SpectrogramView::spanFor(const analysis::RunSpectrogram& run, const Look& look)
+{
+    const SpectrogramSpan whole = whole_span(run, look.span.log_frequency);
+    const SpectrogramSpan& s = look.span;
+    const bool covered = look.shown && s.t0 >= whole.t0 && s.t1 <= whole.t1 && s.f0 >= whole.f0 && s.f1 <= whole.f1;
+    if (covered)
+        return s;
+    SpectrogramSpan span = whole;
+    span.tracks = s.tracks;
+    return span;
+}
+
+QImage SpectrogramView::pictureFor(const analysis::RunSpectrogram& run, const std::string& title, const Look& look)
+{
+    QImage picture(look.size * look.pixelRatio, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(look.pixelRatio);
+    QPainter painter(&picture);
+    painter.setFont(look.font);
+    draw_spectrogram(painter, QRectF(QPointF(0, 0), QSizeF(look.size)), run, title, spanFor(run, look));
+    return picture;
+}
+
+void SpectrogramView::setRun(std::shared_ptr<const analysis::RunSpectrogram> run, const std::string& title, QImage picture)
 {
     SpectrogramCanvas& c = *canvas_;
-    const bool had = c.run != nullptr;
+    const Look before = look();
     c.run = std::move(run);
     c.title = title;
-    if (c.run) {
-        const SpectrogramSpan whole = whole_span(*c.run, logBox_->isChecked());
-        const bool covered = had && c.span.t0 >= whole.t0 && c.span.t1 <= whole.t1 && c.span.f0 >= whole.f0
-                             && c.span.f1 <= whole.f1 && c.span.log_frequency == whole.log_frequency;
-        if (!covered) {
-            c.span = whole;
-            c.span.tracks = tracksBox_->isChecked();
-        }
-    }
+    if (c.run)
+        c.span = spanFor(*c.run, before);
     c.changed();
+    if (c.run)
+        c.adopt(std::move(picture));
 }
 
 QString SpectrogramView::readoutAt(double seconds, double hz) const

@@ -5,6 +5,7 @@
 // files off its own thread (spectra_dlg.h).
 #pragma once
 
+#include <QFont>
 #include <QImage>
 #include <QWidget>
 #include <functional>
@@ -40,6 +41,9 @@ public:
     // Where the panels lie now.
     SpectrogramLayout layout() const;
     void changed(); // redraw: the cached picture no longer holds
+    // Takes a picture drawn elsewhere of the run, title and span shown now,
+    // at the canvas's size; one of another size is left.
+    void adopt(QImage picture);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -59,9 +63,24 @@ private:
 class SpectrogramView : public QWidget {
 public:
     explicit SpectrogramView(QWidget* parent);
+    // What a worker needs to draw a run's picture as setRun will show it.
+    struct Look {
+        QSize size;
+        qreal pixelRatio = 1;
+        QFont font;
+        SpectrogramSpan span;
+        bool shown = false; // a run is shown: its zoom is kept while a new one covers it
+        bool operator==(const Look&) const = default;
+    };
+    Look look() const;
+    // The span a run is shown with after a view that looked like `look`.
+    static SpectrogramSpan spanFor(const analysis::RunSpectrogram& run, const Look& look);
+    // The run's picture as setRun shows it, drawn off the window's thread.
+    static QImage pictureFor(const analysis::RunSpectrogram& run, const std::string& title, const Look& look);
     // Shows a run's spectrograms; null shows nothing.  The zoom is kept
-    // while the new run covers it.
-    void setRun(std::shared_ptr<const analysis::RunSpectrogram> run, const std::string& title);
+    // while the new run covers it.  `picture`, from pictureFor, is painted
+    // as it is if the view still looks as it did.
+    void setRun(std::shared_ptr<const analysis::RunSpectrogram> run, const std::string& title, QImage picture = {});
     SpectrogramCanvas* canvas() const { return canvas_; }
     QCheckBox* logBox() const { return logBox_; }
     QCheckBox* tracksBox() const { return tracksBox_; }

@@ -4,6 +4,7 @@
 
 #include "ui/qt/qt_toolkit.h"
 #include "ui/qt/resources.h"
+#include "ui/qt/screen_colormap.h"
 #include "ui/qt/vesk_dlg.h"
 
 namespace vesk {
@@ -20,6 +21,7 @@ CveskApp::CveskApp(int& argc, char** argv)
     // Lets Wayland desktops match the window to the installed desktop entry.
     setDesktopFileName(QStringLiteral("vesk"));
     setWindowIcon(application_icon());
+    use_screen_colormaps(*this);
 }
 
 int CveskApp::InitInstance()

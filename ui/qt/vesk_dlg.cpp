@@ -29,10 +29,12 @@
 #include "ui/qt/spectra_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/import_dlg.h"
 #include "ui/qt/inpinfo_dlg.h"
 #include "ui/qt/procinfo_dlg.h"
 #include "ui/qt/resources.h"
 #include "ui/qt/spin_buttons.h"
+#include "ui/qt/window_places.h"
 #include "ui/run.h"
 #include "ui/steps.h"
 #include "ui_vesk_dialog.h"
@@ -151,19 +153,7 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
                })
     , progressSink_(toolkit, [this](double fraction) { procinfo_->OnProgress(fraction); })
     , engine_(messageSink_, logSink_)
-    , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag,
-                                               [this] {
-                                                   enableRunButtons(true);
-                                                   // The run's output is fresh, and its
-                                                   // speed-t maps the two files' times.
-                                                   if (listen_ && listen_->isVisible())
-                                                       listen_->setFiles(record_.inpwavname, record_.outwavname,
-                                                                         record_.varispeedt);
-                                                   // Only a written output has spectra to show;
-                                                   // the files and parameters are the run's.
-                                                   if (runSucceeded_)
-                                                       showSpectra(engine_.params);
-                                               }))
+    , procinfo_(std::make_unique<CProcinfoDlg>(engine_.stopflag, [this] { enableRunButtons(true); }))
 {
     engine_.set_progress_sink(&progressSink_);
     use_resources();
@@ -195,6 +185,8 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
     batchFolder_ = presets_folder(QCoreApplication::applicationDirPath().toStdString());
+    import_ = std::make_unique<InputImport>(toolkit_, this,
+                                            [this](const std::string& path) { usePath(&ParamRecord::inpwavname, path); });
     OnInitDialog();
     // The window appears at the size of its content: that first size is the
     // design size against which the scroll ranges are measured.
@@ -429,7 +421,12 @@ void CveskDlg::startRun()
 
 void CveskDlg::run_worker()
 {
-    const RunOutcome outcome = run_worker_steps(engine_, [this] { toolkit_.pause(done_pause_ms); });
+    const RunOutcome outcome = run_worker_steps(engine_, [this] {
+        // The output is written: the windows that show it read it while
+        // "--- DONE ---" stays up, not after.
+        toolkit_.call_on_ui([this] { OnOutputWritten(); });
+        toolkit_.pause(done_pause_ms);
+    });
     toolkit_.call_on_ui([this, outcome] {
         runSucceeded_ = outcome == RunOutcome::done;
         ranOnce_ = true;
@@ -437,6 +434,16 @@ void CveskDlg::run_worker()
     });
     // The last touch of this window: once false, the window may go.
     workerRunning_ = false;
+}
+
+void CveskDlg::OnOutputWritten()
+{
+    // The run's files and parameters (its speed-t maps the two files'
+    // times), which the worker no longer touches and waits meanwhile.
+    const Params& run = engine_.params;
+    if (listen_ && listen_->isVisible())
+        listen_->setFiles(run.inpwavname.value_or(""), run.outwavname.value_or(""), run.varispeedt);
+    showSpectra(run);
 }
 
 void CveskDlg::waitForRunEnd()
@@ -527,7 +534,10 @@ void CveskDlg::usePath(std::string ParamRecord::*path, const std::string& chosen
 
 void CveskDlg::OnBrowseInput()
 {
-    browse(&ParamRecord::inpwavname, choices::input_wav());
+    take();
+    // Any audio file: one that a run does not take is offered for conversion.
+    if (const std::optional<std::string> chosen = toolkit_.choose_file(choices::input_wav()))
+        import_->takeInput(*chosen);
 }
 
 void CveskDlg::OnBrowseOutput()
@@ -556,12 +566,16 @@ void CveskDlg::OnInfo()
     take();
     InputInfo info;
     const InputInfoResult result = read_input_info(record_.inpwavname, info);
-    if (result != InputInfoResult::ok) {
-        toolkit_.message(input_info_message(result));
-        return;
+    if (result == InputInfoResult::ok) {
+        CInpinfoDlg dialog(format_input_info(info), this);
+        dialog.exec();
     }
-    CInpinfoDlg dialog(format_input_info(info), this);
-    dialog.exec();
+    // A file that a run does not take but a conversion reads: what it is,
+    // and the offer to convert it.
+    if (import_->offerFromInfo(record_.inpwavname, result == InputInfoResult::ok))
+        return;
+    if (result != InputInfoResult::ok)
+        toolkit_.message(input_info_message(result));
 }
 
 void CveskDlg::dragEnterEvent(QDragEnterEvent* event)
@@ -580,9 +594,9 @@ void CveskDlg::dropEvent(QDropEvent* event)
     // Between two runs of a batch file no run is under way, but the file
     // is still being read.
     const DropKind kind = classify_drop(paths, runUnderWay() || readingBatch_);
-    if (kind == DropKind::wav) {
+    if (kind == DropKind::audio) {
         take();
-        usePath(&ParamRecord::inpwavname, paths.front());
+        import_->takeInput(paths.front());
     } else if (kind == DropKind::batch) {
         readBatchFile(paths.front());
     } else {
@@ -593,14 +607,17 @@ void CveskDlg::dropEvent(QDropEvent* event)
 void CveskDlg::OnListen()
 {
     take();
-    if (!listen_)
-        listen_ = std::make_unique<ListenDlg>(this);
-    const std::string message = listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt);
+    if (!listen_) {
+        listen_ = std::make_unique<ListenDlg>(toolkit_, this);
+        place_beside_main(listen_.get(), this);
+    }
+    listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt, [this](const std::string& message) {
+        if (!message.empty())
+            toolkit_.message(message);
+    });
     listen_->show();
     listen_->raise();
     listen_->activateWindow();
-    if (!message.empty())
-        toolkit_.message(message);
 }
 
 void CveskDlg::OnSpectra()
@@ -611,15 +628,22 @@ void CveskDlg::OnSpectra()
     const Params& last = engine_.params;
     const bool same_files = ranOnce_ && last.inpwavname == record_.inpwavname && last.outwavname == record_.outwavname;
     showSpectra(same_files ? last : engine_params(record_));
+    spectra_->raise();
+    spectra_->activateWindow();
 }
 
 void CveskDlg::showSpectra(const Params& run)
 {
-    if (!spectra_)
+    if (!spectra_) {
         spectra_ = std::make_unique<SpectraDlg>(toolkit_, this);
+        place_beside_main(spectra_.get(), this);
+        // Opened by a run's end, it leaves the keys where the user was.
+        spectra_->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
     spectra_->setRun(run.inpwavname.value_or(""), run.outwavname.value_or(""), run);
+    // Shown when closed; an open one is only refreshed, not raised over the
+    // window the user is working in.
     spectra_->show();
-    spectra_->raise();
 }
 
 void CveskDlg::reject()

@@ -26,6 +26,7 @@ class QScrollBar;
 namespace vesk {
 
 class CProcinfoDlg;
+class InputImport;
 class ListenDlg;
 class SpectraDlg;
 
@@ -87,7 +88,8 @@ public:
     // The Listen window once it has been opened, else null.
     ListenDlg* listen() const { return listen_.get(); }
     // Spectra: the input and the latest output analysed with the parameters
-    // of the last run; opened by itself after each successful run.
+    // of the last run, raised; opened (or, when open, refreshed without
+    // being raised) by itself after each successful run.
     void OnSpectra();
     void showSpectra(const Params& run);
     // The Spectra window once it has been opened, else null.
@@ -140,6 +142,8 @@ private:
 
     // The worker thread's procedure.
     void run_worker();
+    // A run has written its output: Listen and Spectra take it up.
+    void OnOutputWritten();
     // Greys or restores "Process" and "Open...".
     void enableRunButtons(bool enable);
     void browse(std::string ParamRecord::*path, const FileChoice& choice);
@@ -164,6 +168,8 @@ private:
     std::unique_ptr<CProcinfoDlg> procinfo_;
     std::unique_ptr<ListenDlg> listen_;
     std::unique_ptr<SpectraDlg> spectra_;
+    // Files that a run does not take, converted into the input.
+    std::unique_ptr<InputImport> import_;
     bool runSucceeded_ = false; // handed over by the worker with the run's end
     bool ranOnce_ = false;
     // Written true on this thread before a worker starts, false by that

@@ -37,7 +37,11 @@ std::string WidgetControls::text(int control) const
 
 void WidgetControls::set_text(int control, const std::string& text)
 {
-    as<QLineEdit>(widget(control))->setText(QString::fromStdString(text));
+    auto* edit = as<QLineEdit>(widget(control));
+    edit->setText(QString::fromStdString(text));
+    // A number too long for its edit shows its first digits, which say
+    // what it is, rather than its last ones.
+    edit->setCursorPosition(0);
 }
 
 bool WidgetControls::checked(int control) const
