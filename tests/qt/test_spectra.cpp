@@ -114,6 +114,13 @@ TEST_F(Spectra, OpensAfterARunWithTheInputsChannelsAndLevels)
     canvas->zoomFrequency(0.25, 1000);
     EXPECT_NEAR(std::log2(canvas->span.f1 / canvas->span.f0), std::log2(24000 / 20.0) / 4, 1e-9);
     EXPECT_TRUE(canvas->span.f0 >= 20.0 && canvas->span.f1 <= 24000.0) << canvas->span.f0 << " " << canvas->span.f1;
+    // In sight, the view paints the picture its worker drew: the one it draws itself.
+    dlg->spectra()->tabs()->setCurrentWidget(dlg->spectra()->spectrogram());
+    dlg->spectra()->channelBox()->setCurrentIndex(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->spectra()->spectrogramBusy(); }, 30000));
+    const QImage drawn = canvas->grab().toImage();
+    canvas->changed();
+    EXPECT_TRUE(canvas->grab().toImage() == drawn);
 }
 } // namespace
 } // namespace vesk::testing
