@@ -18,6 +18,15 @@ struct FileCloser {
     ~FileCloser() { std::fclose(file); }
 };
 
+// The weight of a fade at x of its way (0 to 1): a raised cosine, flat at
+// both ends, so that a fade puts no corner into the sound, and between two
+// sounds that differ it steps no further than they do themselves, unless
+// they change more slowly than the fade.
+double fade_shape(double x)
+{
+    return 0.5 - 0.5 * std::cos(3.141592653589793 * x);
+}
+
 } // namespace
 
 DecodeResult decode_wav(const std::string& path, Pcm& pcm, std::size_t max_bytes)
@@ -100,15 +109,22 @@ std::string format_time(double seconds)
 
 void Player::load(Source s, Pcm pcm)
 {
+    const uint32_t before = pcm_[s].rate;
     pcm_[s] = std::move(pcm);
-    if (s == current_)
-        pos_[s] = std::min<double>(pos_[s], static_cast<double>(pcm_[s].frames()));
+    for (Voice* v : {&cur_, &old_}) {
+        if (v->source != s)
+            continue;
+        if (before != 0 && pcm_[s].rate != before)
+            v->pos *= static_cast<double>(pcm_[s].rate) / before;
+        v->pos = std::min(v->pos, static_cast<double>(pcm_[s].frames()));
+    }
 }
 
 void Player::clear(Source s)
 {
     pcm_[s] = Pcm{};
-    pos_[s] = 0;
+    if (cur_.source == s)
+        cur_.pos = 0;
     if (target_ == s && has(static_cast<Source>(1 - s)))
         target_ = 1 - s;
 }
@@ -149,18 +165,18 @@ double Player::mapped(int from, double pos) const
     return t * b.rate;
 }
 
-double Player::read(int s, double pos, int side) const
+double Player::read(const Voice& v, int side) const
 {
-    const Pcm& p = pcm_[s];
+    const Pcm& p = pcm_[v.source];
     const std::size_t n = p.frames();
-    if (pos < 0 || n == 0)
+    if (v.pos < 0 || n == 0)
         return 0;
-    const auto i = static_cast<std::size_t>(pos);
+    const auto i = static_cast<std::size_t>(v.pos);
     if (i >= n)
         return 0;
     const uint32_t c = std::min<uint32_t>(side, p.channels - 1);
     const double x0 = p.samples[i * p.channels + c];
-    const double frac = pos - static_cast<double>(i);
+    const double frac = v.pos - static_cast<double>(i);
     if (frac == 0.0)
         return x0;
     // Between samples (a rate the device does not take, or a switch that
@@ -174,60 +190,114 @@ double Player::read(int s, double pos, int side) const
     return sinc_read(window, frac);
 }
 
+void Player::move_to(const Voice& next)
+{
+    // While sounding, the reading left fades out under the new one (a new
+    // fade during one starts anew from where the sound stands); in silence
+    // there is nothing to fade.
+    if (level_ > 0) {
+        old_ = cur_;
+        fade_len_ = fade_left_ = fade_frames();
+    } else {
+        fade_left_ = 0;
+    }
+    cur_ = next;
+}
+
+void Player::mark(uint64_t frame, bool moving)
+{
+    const double seconds = pcm_[cur_.source].rate ? cur_.pos / pcm_[cur_.source].rate : 0.0;
+    marks_[next_mark_] = Mark{frame, seconds, moving};
+    next_mark_ = (next_mark_ + 1) % mark_count;
+}
+
+double Player::position_before(uint64_t frames_ago) const
+{
+    const uint64_t frame = pulled_ - std::min(frames_ago, pulled_);
+    // The newest mark at or before the frame; the oldest one kept when the
+    // frame lies further back.
+    const Mark* found = nullptr;
+    for (std::size_t k = 1; k <= mark_count; ++k) {
+        found = &marks_[(next_mark_ + mark_count - k) % mark_count];
+        if (found->frame <= frame)
+            break;
+    }
+    const double ahead = found->moving && frame > found->frame ? static_cast<double>(frame - found->frame) : 0.0;
+    return found->seconds + ahead / rate_;
+}
+
 std::size_t Player::pull(float* out, std::size_t frames)
 {
     std::fill(out, out + 2 * frames, 0.0f);
+    const bool on = playing_;
+    if (frames == 0 && !on)
+        level_ = 0; // nothing pulls: a pause has nothing to fade
     const int target = target_;
-    if (target != current_ && has(static_cast<Source>(target))) {
-        // The other file picks up where this one is in the music; a switch
-        // during a fade starts the fade anew from where it stands.
-        pos_[target] = mapped(current_, pos_[current_]);
-        current_ = target;
-        fade_len_ = fade_left_ = fade_frames();
-    }
+    // The other file picks up where this one is in the music.
+    if (target != cur_.source && has(static_cast<Source>(target)))
+        move_to(Voice{target, mapped(cur_.source, cur_.pos)});
     const double seek = seek_.exchange(-1.0);
-    if (seek >= 0) {
-        pos_[current_] = seek * pcm_[current_].rate;
-        fade_left_ = 0;
+    if (seek >= 0)
+        pending_seek_ = seek;
+    // A seek while sounding crossfades to the new place; one asked during
+    // the fade of a pause waits for the silence (Stop goes back to the start
+    // after the sound has faded where it was).
+    if (pending_seek_ >= 0 && (on || level_ == 0)) {
+        move_to(Voice{cur_.source, pending_seek_ * pcm_[cur_.source].rate});
+        pending_seek_ = -1;
     }
-    if (!has(static_cast<Source>(current_)))
-        return 0;
-    if (!playing_) {
-        position_ = pos_[current_] / pcm_[current_].rate;
-        return 0;
-    }
-
-    const int cur = current_, old = 1 - cur;
-    const double step[2] = {static_cast<double>(pcm_[0].rate) / rate_, static_cast<double>(pcm_[1].rate) / rate_};
-    const double gain[2] = {gain_[0], gain_[1]};
-    const double end = static_cast<double>(pcm_[cur].frames());
+    const Pcm& pcm = pcm_[cur_.source];
+    const double end = static_cast<double>(pcm.frames());
     std::size_t k = 0;
-    for (; k < frames; ++k) {
-        if (pos_[cur] >= end) {
-            if (!loop_) {
-                playing_ = false;
-                pos_[cur] = 0;
+    if (end > 0 && (on || level_ > 0)) {
+        // Playing from the very start is the file's own beginning; elsewhere
+        // the sound fades in.
+        if (on && level_ == 0 && cur_.pos == 0)
+            level_ = 1;
+        mark(pulled_, true);
+        const double ramp = 1.0 / fade_frames();
+        const double step[2] = {static_cast<double>(pcm_[0].rate) / rate_, static_cast<double>(pcm_[1].rate) / rate_};
+        const double gain[2] = {gain_[0], gain_[1]};
+        for (; k < frames; ++k) {
+            if (cur_.pos >= end) {
+                if (!loop_) {
+                    playing_ = false;
+                    cur_.pos = 0;
+                    level_ = 0;
+                    fade_left_ = 0;
+                    break;
+                }
+                // The loop goes on with the file's first sample, as the
+                // file's own continuation.
+                cur_.pos -= end;
+                mark(pulled_ + k, true);
+            }
+            // The steps add up to a whole, give or take their rounding.
+            level_ = on ? (level_ + ramp > 1 - 1e-9 ? 1.0 : level_ + ramp) : (level_ - ramp < 1e-9 ? 0.0 : level_ - ramp);
+            const double level = level_ < 1 ? fade_shape(level_) : 1.0;
+            // The two readings' weights add up to one, so every faded frame
+            // lies between their own values.
+            const double w = fade_left_ ? fade_shape(1.0 - static_cast<double>(fade_left_) / (fade_len_ + 1)) : 1.0;
+            for (int side = 0; side < 2; ++side) {
+                double y = w * gain[cur_.source] * read(cur_, side);
+                if (fade_left_)
+                    y += (1.0 - w) * gain[old_.source] * read(old_, side);
+                out[2 * k + side] = static_cast<float>(level * y);
+            }
+            if (fade_left_) {
+                old_.pos += step[old_.source];
+                --fade_left_;
+            }
+            cur_.pos += step[cur_.source];
+            if (level_ == 0) {
+                ++k; // the pause has faded out with this frame
                 break;
             }
-            pos_[cur] -= end;
-            fade_left_ = 0;
         }
-        // The new file's weight rises in a straight line, so every faded
-        // frame lies between the two files' own values.
-        const double w = fade_left_ ? 1.0 - static_cast<double>(fade_left_) / (fade_len_ + 1) : 1.0;
-        for (int side = 0; side < 2; ++side) {
-            double y = w * gain[cur] * read(cur, pos_[cur], side);
-            if (fade_left_)
-                y += (1.0 - w) * gain[old] * read(old, pos_[old], side);
-            out[2 * k + side] = static_cast<float>(y);
-        }
-        if (fade_left_) {
-            pos_[old] += step[old];
-            --fade_left_;
-        }
-        pos_[cur] += step[cur];
     }
-    position_ = pos_[cur] / pcm_[cur].rate;
+    mark(pulled_ + k, false);
+    pulled_ += frames;
+    position_ = pcm.rate ? cur_.pos / pcm.rate : 0.0;
     return k;
 }
 

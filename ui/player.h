@@ -1,8 +1,8 @@
 // The Listen window's player, free of any audio API: the input and the
 // output held in memory, read out as interleaved stereo float frames at one
 // rate, with a switch between the two that keeps the place in the music and
-// crossfades instead of clicking.  The sound device pulls frames; the window
-// sets the controls.
+// crossfades instead of clicking.  The window feeds the sound device with
+// frames pulled from it and sets the controls.
 #pragma once
 
 #include <atomic>
@@ -55,8 +55,10 @@ public:
 
     explicit Player(uint32_t rate = 48000) : rate_(rate) {}
 
-    // Changes of data and rate: never while pull() runs (the window stops
-    // the sound first).  Loading the playing file keeps its time.
+    // Changes of data and rate: never while pull() runs, but between two
+    // pulls they may come at any time.  Loading the playing file keeps its
+    // time, also when the new data have another rate, so new data take over
+    // at the same place in the music.
     void set_rate(uint32_t rate) { rate_ = rate; }
     uint32_t rate() const { return rate_; }
     void load(Source s, Pcm pcm);
@@ -67,7 +69,10 @@ public:
     // Output time t corresponds to input time t * factor (vari-speed in time;
     // 1 with rate conversion alone).
     void set_time_factor(double factor) { factor_ = factor > 0 ? factor : 1.0; }
-    // Frames a switch fades over, cut at max_fade_seconds.
+    // Frames a switch, a seek while sounding, a pause and a resumption in
+    // the middle of a file fade over, cut at max_fade_seconds.  Playing from
+    // the start, the end of a file and the wrap of a loop are the file's own
+    // and do not fade.
     void set_fade_frames(uint32_t frames) { fade_request_ = frames; }
 
     // The controls, safe from any thread while pull() runs on another.
@@ -76,22 +81,45 @@ public:
     Source source() const { return static_cast<Source>(target_.load()); }
     void set_playing(bool on) { playing_ = on; }
     bool playing() const { return playing_; }
+    // Pauses and goes back to the start once the pause has faded out.
     void stop();
     void set_loop(bool on) { loop_ = on; }
     void set_gain_db(Source s, double db);
     // A time of the source now chosen, in seconds.
     void seek(double seconds) { seek_ = seconds < 0 ? 0 : seconds; }
+    // Where the frames pulled last end, in seconds of their file.
     double position() const { return position_; }
     double duration() const { return pcm_[source()].seconds(); }
 
     // Fills `frames` stereo frames (2 * frames floats); silence while not
-    // playing.  Returns the frames that carried sound.
+    // playing.  Returns the frames that carried sound.  With no frames it
+    // only takes the controls: a switch, a seek or a pause act at once.
     std::size_t pull(float* out, std::size_t frames);
 
+    // Where in its file the frame is that pull() delivered `frames_ago`
+    // frames before the end of its last block, in seconds: what a sound
+    // device with that many frames still queued plays now.  Called on the
+    // pulling thread.
+    double position_before(uint64_t frames_ago) const;
+
 private:
-    double read(int s, double pos, int side) const;
+    // One reading of a file: the one heard, and the one a fade leaves.
+    struct Voice {
+        int source = input;
+        double pos = 0; // frames of its file
+    };
+    // From `frame` (counted over all pulls) on, the frames play the file
+    // from `seconds`, moving on at the device's rate or standing still.
+    struct Mark {
+        uint64_t frame = 0;
+        double seconds = 0;
+        bool moving = false;
+    };
+    double read(const Voice& v, int side) const;
     double mapped(int from, double pos) const; // pos of `from` in the other's frames
     uint32_t fade_frames() const;
+    void move_to(const Voice& next); // a switch or a seek
+    void mark(uint64_t frame, bool moving);
 
     uint32_t rate_;
     Pcm pcm_[2];
@@ -105,10 +133,15 @@ private:
     std::atomic<double> seek_{-1.0};
     std::atomic<double> position_{0.0};
 
-    // The reading side's own state, touched by pull() only.
-    int current_ = input;
-    double pos_[2] = {0, 0}; // frames of each file
-    uint32_t fade_left_ = 0, fade_len_ = 0;
+    // The reading side's own state, touched on the pulling thread only.
+    Voice cur_, old_;
+    uint32_t fade_left_ = 0, fade_len_ = 0; // the crossfade from old_ to cur_
+    double level_ = 0;                      // 0 silent .. 1 sounding: the fade of a pause
+    double pending_seek_ = -1;              // a seek waiting for a pause to fade out
+    uint64_t pulled_ = 0;                   // frames delivered by all pulls
+    static constexpr std::size_t mark_count = 64;
+    Mark marks_[mark_count];
+    std::size_t next_mark_ = 0;
 };
 
 } // namespace vesk

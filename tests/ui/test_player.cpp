@@ -106,6 +106,61 @@ TEST(Player, ASwitchLandsAtTheMappedTime)
     }
 }
 
+// Left a constant half, so the fades show; right the time, as clock_pcm.
+Pcm level_and_clock(uint32_t rate, double seconds)
+{
+    Pcm p = clock_pcm(rate, seconds);
+    for (std::size_t i = 0; i < p.samples.size(); i += 2)
+        p.samples[i] = 0.5f;
+    return p;
+}
+
+// Play from the start is the file's own first frame; a pause, Play in the
+// middle and Stop fade the sound over the fade frames, a seek while playing
+// crossfades, and each keeps the place heard, which position_before finds.
+TEST(Player, PausePlaySeekAndStopFadeAndKeepThePlaceHeard)
+{
+    Player p(1000);
+    p.load(Player::input, level_and_clock(1000, 2));
+    p.set_fade_frames(10);
+    p.set_playing(true);
+    EXPECT_EQ(pull(p, 100)[0], 0.5f);
+    // Frame k's level, and the time it plays (the right side over the left).
+    const auto level = [](const std::vector<float>& out, std::size_t k) { return out[2 * k] / 0.5; };
+    const auto time = [](const std::vector<float>& out, std::size_t k) { return -5.0 * out[2 * k + 1] / out[2 * k]; };
+    p.set_playing(false);
+    std::vector<float> out = pull(p, 30);
+    for (std::size_t k = 1; k < 10; ++k)
+        EXPECT_LT(level(out, k), level(out, k - 1));
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0.0f), 42);
+    EXPECT_NEAR(p.position(), 0.110, 1e-9);
+    for (auto [ago, heard] : {std::pair{0, 0.110}, {25, 0.105}, {60, 0.070}})
+        EXPECT_NEAR(p.position_before(ago), heard, 1e-9) << ago;
+    p.set_playing(true);
+    out = pull(p, 30);
+    for (std::size_t k = 1; k < 10; ++k)
+        EXPECT_GT(level(out, k), level(out, k - 1));
+    EXPECT_NEAR(time(out, 5), 0.115, 1e-6);
+    p.seek(1.5);
+    out = pull(p, 30);
+    for (std::size_t k = 1; k < 10; ++k)
+        EXPECT_GT(time(out, k), time(out, k - 1));
+    EXPECT_EQ(level(out, 5), 1.0);
+    EXPECT_NEAR(time(out, 20), 1.520, 1e-6);
+    p.stop();
+    out = pull(p, 30);
+    EXPECT_NEAR(time(out, 5), 1.535, 1e-6);
+    EXPECT_EQ(out[40], 0.0f);
+    p.pull(nullptr, 0);
+    EXPECT_EQ(p.position(), 0.0);
+    // New data, even at another rate, take over at the same time.
+    p.seek(1.25);
+    p.pull(nullptr, 0);
+    p.load(Player::input, level_and_clock(2000, 2));
+    p.pull(nullptr, 0);
+    EXPECT_NEAR(p.position(), 1.25, 1e-9);
+}
+
 TEST(Player, LoopWrapsToTheStartAndWithoutLoopPlayingEnds)
 {
     for (bool loop : {true, false}) {

@@ -1,5 +1,6 @@
 #include "ui/qt/listen_dlg.h"
 
+#include <QAudioDevice>
 #include <QAudioSink>
 #include <QCheckBox>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ui/qt/loudness.h"
@@ -25,34 +27,45 @@ namespace vesk {
 namespace {
 
 constexpr const char* no_audio = "no audio output";
-// The sound device's buffer: a switch is heard at most this late.
+// What the sound server holds, its own latency included: a switch, a seek
+// or a pause is heard this late.
 constexpr double buffer_seconds = 0.040;
-// The crossfade of a switch.
+// The device is topped up this often, well within the buffer, so that the
+// window's thread may be busy for a while without a gap in the sound.
+constexpr int feed_ms = 5;
+// The window's time follows what is heard at this pace.
+constexpr int tick_ms = 20;
+// Silence written after the sound ended before the device is let go.
+constexpr double idle_seconds = 0.5;
+// The crossfade of a switch, a seek or a pause.
 constexpr double fade_seconds = 0.005;
 
 QString db_text(double db)
 {
-    // A real minus sign, as a person writes it.
-    return QString::number(std::abs(db), 'f', 1).prepend(db < 0 ? QStringLiteral("\u2212") : QString())
+    // A real minus sign, as a person writes it, and none on a gain that
+    // shows as 0.0.
+    const double shown = std::round(db * 10) / 10;
+    return QString::number(std::abs(shown), 'f', 1).prepend(shown < 0 ? QStringLiteral("\u2212") : QString())
            + QStringLiteral(" dB");
 }
 
-} // namespace
-
-qint64 PlayerDevice::readData(char* data, qint64 maxlen)
+// Stereo at `rate`, or else at the device's own rate, as floats or else as
+// 16-bit integers; invalid when the device takes none of these.
+QAudioFormat outputFormat(const QAudioDevice& device, int rate)
 {
-    const std::size_t frames = static_cast<std::size_t>(maxlen) / (int16 ? 4 : 8);
-    if (!int16) {
-        player_.pull(reinterpret_cast<float*>(data), frames);
-        return static_cast<qint64>(frames * 8);
-    }
-    std::vector<float> block(2 * frames);
-    player_.pull(block.data(), frames);
-    auto* out = reinterpret_cast<qint16*>(data);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        out[i] = static_cast<qint16>(std::lround(std::clamp(block[i], -1.0f, 32767 / 32768.0f) * 32768.0f));
-    return static_cast<qint64>(frames * 4);
+    QAudioFormat format;
+    format.setChannelCount(2);
+    for (int r : {rate, device.preferredFormat().sampleRate()})
+        for (QAudioFormat::SampleFormat sample : {QAudioFormat::Float, QAudioFormat::Int16}) {
+            format.setSampleRate(r);
+            format.setSampleFormat(sample);
+            if (device.isFormatSupported(format))
+                return format;
+        }
+    return {};
 }
+
+} // namespace
 
 ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolkit_(toolkit)
 {
@@ -111,7 +124,10 @@ ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolk
     statusLabel_->setText(audio_ ? QString() : QString::fromLatin1(no_audio));
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &ListenDlg::tick);
-    timer_->start(100);
+    timer_->start(tick_ms);
+    feedTimer_ = new QTimer(this);
+    feedTimer_->setTimerType(Qt::PreciseTimer);
+    connect(feedTimer_, &QTimer::timeout, this, &ListenDlg::feedSound);
 }
 
 ListenDlg::~ListenDlg()
@@ -193,9 +209,9 @@ void ListenDlg::received(Player::Source s, int generation, Read& read)
     if (generation != f.generation)
         return;
     f.reading = false;
-    // The sound device reads the player: it stops while the data change.
-    const bool sounding = sink_ != nullptr;
-    stopSound();
+    // The player is fed on this thread, so the sound goes on through the
+    // change, unless the files now play at another rate.
+    const uint32_t rate = fileRate();
     f.message = decode_message(read.result);
     if (read.result == DecodeResult::ok) {
         f.lufs = read.lufs;
@@ -213,8 +229,10 @@ void ListenDlg::received(Player::Source s, int generation, Read& read)
     sourceButtons_[s]->setEnabled(player_.has(s));
     sourceButtons_[player_.source()]->setChecked(true);
     updateGains();
-    if (sounding)
+    if (sink_ && fileRate() != rate) {
+        stopSound();
         startSound();
+    }
     tick();
     if (s == Player::input)
         tellInput();
@@ -243,8 +261,8 @@ void ListenDlg::setSource(Player::Source s)
 void ListenDlg::togglePlay()
 {
     player_.set_playing(!player_.playing());
-    if (player_.playing() && !sink_)
-        startSound();
+    if (player_.playing() && !sink_ && !startSound())
+        player_.set_playing(false);
     tick();
 }
 
@@ -261,38 +279,103 @@ bool ListenDlg::startSound()
     statusLabel_->setText(audio_ ? QString() : QString::fromLatin1(no_audio));
     if (!audio_ || !player_.has(player_.source()))
         return false;
-    // The file's own rate when the device takes it, else the device's.
-    QAudioFormat format;
-    format.setChannelCount(2);
-    format.setSampleRate(static_cast<int>(player_.pcm(player_.source()).rate));
-    format.setSampleFormat(QAudioFormat::Float);
-    if (!device.isFormatSupported(format))
-        format.setSampleRate(device.preferredFormat().sampleRate());
-    if (!device.isFormatSupported(format))
-        format.setSampleFormat(QAudioFormat::Int16);
-    player_.set_rate(static_cast<uint32_t>(format.sampleRate()));
-    player_.set_fade_frames(static_cast<uint32_t>(fade_seconds * format.sampleRate()));
-    device_.int16 = format.sampleFormat() == QAudioFormat::Int16;
-    sink_ = new QAudioSink(device, format, this);
-    sink_->setBufferSize(format.bytesForDuration(static_cast<qint64>(buffer_seconds * 1e6)));
-    device_.open(QIODevice::ReadOnly);
-    sink_->start(&device_);
-    if (sink_->error() != QAudio::NoError) {
-        statusLabel_->setText(QString::fromLatin1(no_audio));
-        stopSound();
+    // The higher of the two files' rates when the device takes it, so that
+    // neither loses its top; else the device's own rate, which the player
+    // converts to.
+    const QAudioFormat format = outputFormat(device, static_cast<int>(fileRate()));
+    sinkInput_ = nullptr;
+    if (format.isValid()) {
+        player_.set_rate(static_cast<uint32_t>(format.sampleRate()));
+        player_.set_fade_frames(static_cast<uint32_t>(fade_seconds * format.sampleRate()));
+        int16_ = format.sampleFormat() == QAudioFormat::Int16;
+        sink_ = new QAudioSink(device, format, this);
+        sink_->setBufferSize(format.bytesForDuration(static_cast<qint64>(buffer_seconds * 1e6)));
+        // Written to, not read from.  Qt's PulseAudio output reads a device
+        // in periods of 20 ms, and only while a whole period fits into the
+        // server's buffer; the server starts a stream only once the buffer
+        // is full but for one request and a frame.  For the 40 ms asked here
+        // that is 30 ms, requested 10 ms at a time: after one period it waits
+        // for one more frame, Qt for 20 ms of room, and the sound never
+        // starts.  Writing all the server asks for fills its buffer, whatever
+        // sizes it chose.
+        sinkInput_ = sink_->start();
+        framesWritten_ = framesSilent_ = 0;
+    }
+    if (!sinkInput_ || sink_->error() != QAudio::NoError) {
+        soundFailed();
         return false;
     }
+    feedSound();
+    feedTimer_->start(feed_ms);
     return true;
 }
 
 void ListenDlg::stopSound()
 {
+    feedTimer_->stop();
     if (!sink_)
         return;
-    sink_->stop();
-    delete sink_;
-    sink_ = nullptr;
-    device_.close();
+    // Qt's output handles events while it is destroyed: it goes when the
+    // window's thread is free again.
+    QAudioSink* sink = std::exchange(sink_, nullptr);
+    sinkInput_ = nullptr;
+    sink->stop();
+    sink->deleteLater();
+}
+
+void ListenDlg::feedSound()
+{
+    if (!sink_)
+        return;
+    const qsizetype free = sink_->bytesFree();
+    // A server that went away stops the output (or, in the instant before,
+    // reports no size); an output refused or failing reports an error.
+    const QAudio::Error error = sink_->error();
+    if (!sinkInput_ || sink_->state() == QAudio::StoppedState || free < 0
+        || (error != QAudio::NoError && error != QAudio::UnderrunError)) {
+        soundFailed();
+        return;
+    }
+    const auto frames = static_cast<std::size_t>(free / sink_->format().bytesPerFrame());
+    if (frames == 0)
+        return;
+    block_.resize(2 * frames);
+    const std::size_t sounding = player_.pull(block_.data(), frames);
+    const char* bytes = reinterpret_cast<const char*>(block_.data());
+    if (int16_) {
+        block16_.resize(block_.size());
+        for (std::size_t i = 0; i < block_.size(); ++i)
+            block16_[i] = static_cast<qint16>(std::lround(std::clamp(block_[i], -1.0f, 32767 / 32768.0f) * 32768.0f));
+        bytes = reinterpret_cast<const char*>(block16_.data());
+    }
+    sinkInput_->write(bytes, static_cast<qint64>(frames) * sink_->format().bytesPerFrame());
+    framesWritten_ += static_cast<qint64>(frames);
+    framesSilent_ = sounding ? static_cast<qint64>(frames - sounding) : framesSilent_ + static_cast<qint64>(frames);
+    // Nothing more to hear: the device is let go long after its last sound.
+    if (framesSilent_ > idle_seconds * sink_->format().sampleRate())
+        stopSound();
+}
+
+void ListenDlg::soundFailed()
+{
+    stopSound();
+    player_.set_playing(false);
+    player_.pull(nullptr, 0);
+    audio_ = false;
+    statusLabel_->setText(QString::fromLatin1(no_audio));
+}
+
+uint32_t ListenDlg::fileRate() const
+{
+    return std::max(player_.pcm(Player::input).rate, player_.pcm(Player::output).rate);
+}
+
+double ListenDlg::heardPosition() const
+{
+    // What the server has played so far, its own latency taken off; the
+    // frames written since are still to come.
+    const qint64 heard = sink_->processedUSecs() * sink_->format().sampleRate() / 1000000;
+    return player_.position_before(static_cast<uint64_t>(std::max<qint64>(0, framesWritten_ - heard)));
 }
 
 void ListenDlg::tick()
@@ -302,13 +385,13 @@ void ListenDlg::tick()
     if (!sink_)
         player_.pull(nullptr, 0);
     playButton_->setText(player_.playing() ? QStringLiteral("Pause") : QStringLiteral("Play"));
-    const double position = player_.position(), duration = player_.duration();
+    const double position = sink_ ? heardPosition() : player_.position(), duration = player_.duration();
     if (!slider_->isSliderDown()) {
         slider_->setRange(0, static_cast<int>(duration * 1000));
         slider_->setValue(static_cast<int>(position * 1000));
     }
     timeLabel_->setText(QString::fromStdString(format_time(position) + " / " + format_time(duration)));
-    if (++ticks_ % 10 == 0 && isVisible())
+    if (++ticks_ % (1000 / tick_ms) == 0 && isVisible())
         refresh();
 }
 

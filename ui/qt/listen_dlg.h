@@ -7,10 +7,12 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QIODevice>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/player.h"
 #include "ui/toolkit.h"
@@ -24,22 +26,6 @@ class QSlider;
 class QTimer;
 
 namespace vesk {
-
-// What the sound device reads: the player's frames, as floats or, for a
-// device that takes no floats, as 16-bit integers.
-class PlayerDevice : public QIODevice {
-public:
-    explicit PlayerDevice(Player& player) : player_(player) {}
-    bool int16 = false;
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 maxlen) override;
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    Player& player_;
-};
 
 class ListenDlg : public QDialog {
     Q_OBJECT
@@ -98,6 +84,10 @@ private:
     void stopPlaying();
     bool startSound();
     void stopSound();
+    void feedSound();
+    void soundFailed();
+    uint32_t fileRate() const; // the higher of the two files' rates
+    double heardPosition() const;
     void updateGains();
     void tick();
 
@@ -106,8 +96,16 @@ private:
     std::shared_ptr<std::atomic<int>> readers_ = std::make_shared<std::atomic<int>>(0);
     std::function<void(const std::string&)> inputKnown_;
     Player player_;
-    PlayerDevice device_{player_};
+    // The sound device, fed from the window's thread: Qt's PulseAudio
+    // output lives there, and the player's data change there too.
     QAudioSink* sink_ = nullptr;
+    QPointer<QIODevice> sinkInput_; // Qt deletes it when the output fails
+    QTimer* feedTimer_;
+    bool int16_ = false;            // a device that takes no floats
+    qint64 framesWritten_ = 0;
+    qint64 framesSilent_ = 0;       // written since the sound last ended
+    std::vector<float> block_;
+    std::vector<qint16> block16_;
     bool audio_ = false;
     File files_[2];
     int ticks_ = 0;
