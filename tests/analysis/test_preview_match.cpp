@@ -9,7 +9,7 @@
 #include <cmath>
 #include <functional>
 
-#include "analysis/spectra.h"
+#include "analysis/run_match.h"
 #include "engine/span_renderer.h"
 #include "tests/support/batch_runs.h"
 #include "tests/support/dsp_reference.h"
@@ -44,33 +44,13 @@ std::vector<double> decoded(const uint8_t* bytes, uint64_t count)
     return v;
 }
 
-std::vector<double> relative(const analysis::Spectrum& s)
-{
-    const double peak = *std::max_element(s.dbfs.begin(), s.dbfs.end());
-    std::vector<double> v;
-    for (double level : s.dbfs)
-        v.push_back(level - peak);
-    return v;
-}
-
-// Welch spectra of `part` and of `full` (the reference), each relative to
-// its own peak: within 1 dB at every bin within 40 dB of the reference's
-// peak, and by 0.75 dB on average over the bins within 60 dB.
+// Within 1 dB at every bin within 40 dB of the reference's peak, and by
+// 0.75 dB on average over the bins within 60 dB.
 void expect_spectra_agree(const std::vector<double>& part, const std::vector<double>& full, double rate)
 {
-    const std::vector<double> p = relative(analysis::welch_spectrum(part, rate));
-    const std::vector<double> f = relative(analysis::welch_spectrum(full, rate));
-    double worst = 0, sum = 0;
-    int counted = 0;
-    for (std::size_t k = 0; k < f.size(); ++k) {
-        const double difference = std::fabs(p[k] - f[k]);
-        if (f[k] >= -40)
-            worst = std::max(worst, difference);
-        if (f[k] >= -60)
-            sum += difference, ++counted;
-    }
-    EXPECT_LE(worst, 1.0);
-    EXPECT_LE(sum / counted, 0.75);
+    const analysis::SpectrumMatch match = analysis::spectrum_match(part, full, rate);
+    EXPECT_LE(match.worst_db, 1.0);
+    EXPECT_LE(match.mean_db, 0.75);
 }
 
 struct Chain { const char* name; std::function<void(Params&)> set; bool dense; };
@@ -208,13 +188,8 @@ TEST(SegmentMatch, SegmentedRunsAgreeWithTheWholeRunAndJoinWithoutSteps)
             }
             for (uint64_t k = 1; k < segments; ++k) {
                 const std::size_t at = join(k);
-                const auto step = [&](std::size_t i) { return std::abs(seg[i] - seg[i - 1]); };
-                int32_t at_join = 0, around = 0;
-                for (std::size_t i = at - 2; i <= at + 2; ++i)
-                    at_join = std::max(at_join, step(i));
-                for (std::size_t i = at - 2000; i < at + 2000; ++i)
-                    around = i + 2 < at || i > at + 2 ? std::max(around, step(i)) : around;
-                EXPECT_LE(at_join, around) << "join " << k << " at output sample " << at;
+                const analysis::JoinSteps steps = analysis::join_steps(seg, at);
+                EXPECT_LE(steps.at_join, steps.around) << "join " << k << " at output sample " << at;
             }
         }
 }
