@@ -40,6 +40,7 @@
 #include "engine/engine.h"
 #include "engine/memory.h"
 #include "engine/sinks.h"
+#include "tests/support/engine_seam.h"
 
 namespace {
 
@@ -97,37 +98,30 @@ struct Rig {
     QuietMessages messages;
     QuietLog log;
     vesk::Engine engine{messages, log};
+    vesk::EngineSeam seam{engine};
     bool ok = false;
 
     Rig(uint32_t n, bool buffers)
     {
-        engine.sampnump = n;
+        seam.shape().sampnump = n;
         engine.threads = 1;
-        if (!engine.fft_init())
+        if (!seam.fft_init())
             return;
-        if (buffers) {
-            if (!engine.alloc_buffers())
-                return;
-            engine.sigre = engine.sampbuf1_re.data();
-            engine.sigim = engine.sampbuf1_im.data();
-            engine.tmpre = engine.sampbuf2_re.data();
-            engine.tmpim = engine.sampbuf2_im.data();
-        }
+        if (buffers && !seam.own_arrays())
+            return;
         ok = true;
     }
 
-    // Back to the working pair in sampbuf1, holding the given values (the
-    // stages exchange the pairs, so the pointers move between calls).
+    // Back to the working pair in the engine's first arrays, holding the
+    // given values (the stages exchange the pairs, so the pointers move
+    // between calls).
     void load(const double* re, const double* im, int timedomain)
     {
-        const uint32_t n = engine.sampnump;
-        engine.sigre = engine.sampbuf1_re.data();
-        engine.sigim = engine.sampbuf1_im.data();
-        engine.tmpre = engine.sampbuf2_re.data();
-        engine.tmpim = engine.sampbuf2_im.data();
-        copy(engine.sigre, re, n);
-        copy(engine.sigim, im, n);
-        engine.timedomain = timedomain;
+        seam.own_arrays();
+        const uint32_t n = seam.shape().sampnump;
+        copy(seam.sigre(), re, n);
+        copy(seam.sigim(), im, n);
+        seam.timedomain() = timedomain;
     }
 
     bool check(benchmark::State& state)
@@ -162,13 +156,13 @@ void transform_engine(benchmark::State& state)
     // is made before its timing starts): that is set-up, not transform.
     copy(re.get(), re0.get(), n);
     copy(im.get(), im0.get(), n);
-    rig.engine.fft(re.get(), im.get(), n, 0, 1, 0);
+    rig.seam.fft(re.get(), im.get(), n, 0, 1, 0);
     for (auto _ : state) {
         state.PauseTiming();
         copy(re.get(), re0.get(), n);
         copy(im.get(), im0.get(), n);
         state.ResumeTiming();
-        rig.engine.fft(re.get(), im.get(), n, 0, 1, 0);
+        rig.seam.fft(re.get(), im.get(), n, 0, 1, 0);
         benchmark::DoNotOptimize(re.get());
         benchmark::ClobberMemory();
     }
@@ -223,13 +217,13 @@ void domain_engine(benchmark::State& state)
     Rig rig(n, true);
     if (!rig.check(state))
         return;
-    fill_random(rig.engine.sigre, n, 3);
-    std::fill(rig.engine.sigim, rig.engine.sigim + n, 0.0);
-    rig.engine.timedomain = 1;
+    fill_random(rig.seam.sigre(), n, 3);
+    std::fill(rig.seam.sigim(), rig.seam.sigim() + n, 0.0);
+    rig.seam.timedomain() = 1;
     for (auto _ : state) {
-        rig.engine.switch_domain();
-        rig.engine.switch_domain();
-        benchmark::DoNotOptimize(rig.engine.sigre);
+        rig.seam.switch_domain();
+        rig.seam.switch_domain();
+        benchmark::DoNotOptimize(rig.seam.sigre());
         benchmark::ClobberMemory();
     }
     transform_counters(state, n, 2.0);
@@ -304,8 +298,8 @@ void time_stage(benchmark::State& state, Rig& rig, const TimeSignal& input, Stag
         state.PauseTiming();
         rig.load(input.re.get(), input.im.get(), 1);
         state.ResumeTiming();
-        stage(rig.engine);
-        benchmark::DoNotOptimize(rig.engine.sigre);
+        stage(rig.seam);
+        benchmark::DoNotOptimize(rig.seam.sigre());
         benchmark::ClobberMemory();
     }
 }
@@ -316,14 +310,14 @@ void interp_src(benchmark::State& state)
     Rig rig(n, true);
     if (!rig.check(state))
         return;
-    vesk::Engine& e = rig.engine;
-    e.fsinp = 44100;
-    e.params.fs = 48000;
+    vesk::RunShape& shape = rig.seam.shape();
+    shape.fsinp = 44100;
+    rig.engine.params.fs = 48000;
     // An input just long enough for the outputs to fill the lower half.
-    e.sampnuminp = static_cast<uint32_t>(std::floor(n / 2 * (44100.0 / 48000.0)));
-    const TimeSignal input(n, e.sampnuminp);
-    const uint64_t outputs = stretched_outputs(44100.0 / 48000.0, e.sampnuminp, n / 2);
-    time_stage(state, rig, input, [](vesk::Engine& engine) { engine.src_resample(); });
+    shape.sampnuminp = static_cast<uint32_t>(std::floor(n / 2 * (44100.0 / 48000.0)));
+    const TimeSignal input(n, shape.sampnuminp);
+    const uint64_t outputs = stretched_outputs(44100.0 / 48000.0, shape.sampnuminp, n / 2);
+    time_stage(state, rig, input, [](vesk::EngineSeam& seam) { seam.src_resample(); });
     interp_counters(state, outputs);
 }
 
@@ -333,12 +327,11 @@ void interp_varispeed_t(benchmark::State& state)
     Rig rig(n, true);
     if (!rig.check(state))
         return;
-    vesk::Engine& e = rig.engine;
-    e.params.fs = e.fsinp = 48000;
-    e.params.varispeedt = 1.5;
+    rig.engine.params.fs = rig.seam.shape().fsinp = 48000;
+    rig.engine.params.varispeedt = 1.5;
     const TimeSignal input(n, n / 2);
     const uint64_t outputs = stretched_outputs(1.5, n / 2, n / 2);
-    time_stage(state, rig, input, [](vesk::Engine& engine) { engine.stage_varispeed_t(); });
+    time_stage(state, rig, input, [](vesk::EngineSeam& seam) { seam.stage_varispeed_t(); });
     interp_counters(state, outputs);
 }
 
@@ -348,15 +341,15 @@ void interp_jitter(benchmark::State& state)
     Rig rig(n, true);
     if (!rig.check(state))
         return;
-    vesk::Engine& e = rig.engine;
-    e.params.fs = e.fsinp = 48000;
-    e.params.fssim = 11025.0;
-    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.params.fssim / (e.params.fs / static_cast<double>(n))));
-    e.params.jitteramp = 0.05;
+    vesk::Params& p = rig.engine.params;
+    p.fs = rig.seam.shape().fsinp = 48000;
+    p.fssim = 11025.0;
+    rig.seam.shape().fssim_idx = static_cast<uint32_t>(std::trunc(p.fssim / (p.fs / static_cast<double>(n))));
+    p.jitteramp = 0.05;
     const TimeSignal input(n, n / 2);
-    time_stage(state, rig, input, [](vesk::Engine& engine) {
-        engine.jitter_rng.seed(1); // the same error sequence every time
-        engine.stage_jitter();
+    time_stage(state, rig, input, [](vesk::EngineSeam& seam) {
+        seam.jitter_rng().seed(1); // the same error sequence every time
+        seam.stage_jitter();
     });
     // Every output of the lower half is read: the errors are a fraction of a
     // sample.
@@ -418,10 +411,11 @@ void sampling(benchmark::State& state)
     Rig rig(n, true);
     if (!rig.check(state))
         return;
-    vesk::Engine& e = rig.engine;
-    e.params.fs = e.fsinp = 48000;
-    e.params.fssim = static_cast<double>(state.range(0));
-    e.fssim_idx = static_cast<uint32_t>(std::trunc(e.params.fssim / (e.params.fs / static_cast<double>(n))));
+    vesk::EngineSeam& e = rig.seam;
+    vesk::Params& p = rig.engine.params;
+    p.fs = e.shape().fsinp = 48000;
+    p.fssim = static_cast<double>(state.range(0));
+    e.shape().fssim_idx = static_cast<uint32_t>(std::trunc(p.fssim / (p.fs / static_cast<double>(n))));
     Array re = make_array(n), im = make_array(n);
     fill_random(re.get(), n, 5);
     fill_random(im.get(), n, 6);
@@ -430,11 +424,11 @@ void sampling(benchmark::State& state)
         rig.load(re.get(), im.get(), 0);
         state.ResumeTiming();
         e.stage_sampling();
-        benchmark::DoNotOptimize(e.sigre);
+        benchmark::DoNotOptimize(e.sigre());
         benchmark::ClobberMemory();
     }
     state.counters["points"] = static_cast<double>(n);
-    state.counters["fssim_idx"] = static_cast<double>(e.fssim_idx);
+    state.counters["fssim_idx"] = static_cast<double>(e.shape().fssim_idx);
 }
 
 // The spectra of a 5-minute stereo file at 48 kHz: both channels through

@@ -1,6 +1,8 @@
 // vesk-batch: runs batch files without any window system.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "analysis/run_spectra.h"
 #include "engine/engine.h"
 #include "ui/batch.h"
+#include "ui/input_info.h"
 #include "ui/progress_text.h"
 #include "ui/run.h"
 #include "wav/import.h"
@@ -63,6 +66,16 @@ std::string help_text()
 #ifndef VESK_HAVE_PLOT
         "This build has no desktop program: it writes csv only.\n"
 #endif
+        "\n"
+        "--excerpt START,SECONDS renders only SECONDS seconds of each input from\n"
+        "START seconds on into the output, as if the excerpt were the whole file,\n"
+        "with 0.5 s rendered and dropped on each side where the input goes on. A\n"
+        "line before the run's summary names the span; one that runs past the\n"
+        "input's end is cut there. A length of 0 or less, a negative start or one\n"
+        "at or beyond an input's end is a usage error. An excerpt's frequencies snap\n"
+        "to its own (coarser) bins, its level follows its own peak, its filters act\n"
+        "within it and its margins, its clocks start with it, and its jitter draws\n"
+        "differ from a whole run's.\n"
         "\n"
         "--import SOURCE TARGET.wav converts an audio file that the chain does not\n"
         "take (FLAC, Ogg Vorbis or Opus, MP3, AIFF, CAF, W64, WAV of float or 32-bit\n"
@@ -256,6 +269,26 @@ bool write_spectra(const vesk::Params& params, const std::string& format, vesk::
 }
 
 
+// START,SECONDS: two finite numbers, the length above 0, the start not
+// negative.  Empty when it reads; else what is wrong with it.
+std::string read_excerpt(const std::string& text, vesk::Span& span)
+{
+    const std::size_t comma = text.find(',');
+    const auto number = [](const std::string& word, double& value) {
+        char* end = nullptr;
+        value = std::strtod(word.c_str(), &end);
+        return !word.empty() && end == word.c_str() + word.size() && std::isfinite(value);
+    };
+    if (comma == std::string::npos || !number(text.substr(0, comma), span.start) ||
+        !number(text.substr(comma + 1), span.seconds))
+        return "--excerpt needs START,SECONDS (two numbers of seconds)";
+    if (span.seconds <= 0)
+        return "--excerpt needs a length above 0 seconds";
+    if (span.start < 0)
+        return "--excerpt cannot start before 0 seconds";
+    return {};
+}
+
 void stop_on_interrupt(std::atomic<int>& stopflag)
 {
     running_stopflag = &stopflag;
@@ -325,6 +358,7 @@ int main(int argc, char** argv)
 {
     std::vector<Source> sources;
     std::string spectra_format; // empty: no spectra
+    std::optional<vesk::Span> excerpt;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -374,6 +408,15 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "vesk-batch: --spectra %s needs the desktop build (csv is available)\n", spectra_format.c_str());
                 return 2;
             }
+        } else if (!options_done && arg == "--excerpt") {
+            vesk::Span span;
+            const std::string problem = i + 1 < argc ? read_excerpt(argv[++i], span) : "--excerpt needs START,SECONDS";
+            if (!problem.empty()) {
+                std::fprintf(stderr, "vesk-batch: %s\n", problem.c_str());
+                std::fputs(usage_text, stderr);
+                return 2;
+            }
+            excerpt = span;
         } else if (arg == "-") {
             sources.push_back({Source::standard_input, arg});
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -396,15 +439,32 @@ int main(int argc, char** argv)
     engine.set_progress_sink(&progress_line);
     stop_on_interrupt(engine.stopflag);
 
+    engine.excerpt = excerpt;
+
     vesk::ParamRecord record;
     bool failed = false;
+    bool misused = false; // an excerpt beyond an input's end
     vesk::batch::BatchActions actions;
     // The stop flag is never cleared here: a Ctrl-C that comes after this
     // check, even before the run has begun, stops the run at its first look.
     actions.process = [&] {
-        if (interrupted)
+        if (interrupted || misused)
             return;
         engine.params = vesk::engine_params(record);
+        // An excerpt the input cannot hold was asked for on the command
+        // line: a usage error, found once the input is known.  An input
+        // that cannot be read or run is left to the run, which says why.
+        vesk::InputInfo info;
+        if (excerpt && vesk::read_input_info(engine.params.inpwavname.value_or(""), info) == vesk::InputInfoResult::ok &&
+            vesk::Engine::format_refusal(info.samplerate, info.channels, info.quantization) == nullptr) {
+            if (const char* refusal = vesk::span_refusal(*excerpt, info.samples, info.samplerate)) {
+                std::fprintf(stderr, "vesk-batch: %s (%s: %.3f s)\n", refusal, engine.params.inpwavname->c_str(),
+                             info.samplerate ? double(info.samples) / info.samplerate : 0.0);
+                std::fputs(usage_text, stderr);
+                misused = true;
+                return;
+            }
+        }
         progress_line.clock.start();
         if (!engine.check_params() || vesk::run_worker_steps(engine) != vesk::RunOutcome::done)
             failed = true;
@@ -437,5 +497,7 @@ int main(int argc, char** argv)
     progress_line.clear();
     if (interrupted)
         return 130;
+    if (misused)
+        return 2;
     return failed ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Engine state lifecycle: parameter check, buffers, and the two reporting
 // channels.
 #include "engine/engine.h"
+#include "engine/lanes.h"
 #include "engine/memory.h"
 
 #include <algorithm>
@@ -67,9 +68,12 @@ bool Engine::check_params()
     return true;
 }
 
-bool Engine::alloc_buffers()
+bool Engine::alloc_buffers(bool input_buffer)
 {
-    if (!wavinpbuf.reserve(inpdatasize)) {
+    // A run over samples in memory reads them where they are.
+    if (!input_buffer)
+        wavinpbuf.release();
+    else if (!wavinpbuf.reserve(inpdatasize)) {
         message("cannot malloc wavinpbuf");
         return false;
     }
@@ -102,6 +106,8 @@ void Engine::free_buffers()
         array->release();
     wavinpbuf.release();
     wavoutbuf.release();
+    release_lanes();
+    release_responses();
     sigre = sigim = tmpre = tmpim = nullptr;
     inpsampptr = nullptr;
     outsampptr = nullptr;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/lanes.h"
 #include "engine/level.h"
 #include "engine/memory.h"
 #include "engine/parallel.h"
@@ -77,14 +78,14 @@ void Engine::progress_begin()
     costs_ = step_costs();
     progress_done_ = 0;
     progress_total_ = chnr * (costs_.samples_in + channel_cost(plan_stages(), costs_) + costs_.samples_out);
-    if (progress_ != nullptr && !stopflag)
+    if (progress_ != nullptr && !stop_requested())
         progress_->report_progress(0.0);
 }
 
 void Engine::progress_step(double cost)
 {
-    progress_done_ += cost;
-    if (progress_ == nullptr || stopflag || !(progress_total_ > 0))
+    progress_done_ += cost * progress_weight_;
+    if (progress_ == nullptr || stop_requested() || !(progress_total_ > 0))
         return;
     // Only the finished run reports 1 (process_wav): a step counted a little
     // generously stays short of it.
@@ -132,29 +133,62 @@ std::vector<uint8_t> encoding_table(uint32_t width, uint64_t count, double gain)
 
 } // namespace
 
-bool Engine::find_passed_through_gain(std::FILE* input)
+double Engine::passed_through_peak(const uint8_t* frames, uint64_t count) const
 {
     // Channel 0's peak, as normalize_level would find it on the decoded
     // samples; the largest magnitude does not depend on the order of
     // reading.
     const uint32_t width = bitnrinp / 8;
     const uint64_t frame_bytes = uint64_t{width} * chnr;
-    const uint64_t block_frames = std::max<uint64_t>(1, std::min<uint64_t>(sampnuminp, pass_block_samples / chnr));
-    std::vector<uint8_t> block(block_frames * frame_bytes);
-    const unsigned workers = worker_count(threads);
     double peak = 0.0;
-    for (uint64_t first = 0; first < sampnuminp; first += block_frames) {
-        const uint64_t count = std::min(block_frames, sampnuminp - first);
+    with_sample_width(width, [&](auto fixed_width) {
+        peak = peak_magnitude(count, worker_count(threads), [&](uint64_t i) {
+            return decode_sample(frames + i * frame_bytes, decltype(fixed_width)::value);
+        });
+    });
+    return peak;
+}
+
+void Engine::encode_passed_through(const uint8_t* in, uint64_t count, uint8_t* out, const std::vector<uint8_t>& table) const
+{
+    const uint32_t width = bitnrinp / 8;
+    const double gain = outgain;
+    with_sample_width(width, [&](auto fixed_width) {
+        constexpr uint32_t w = decltype(fixed_width)::value;
+        parallel_for(count, worker_count(threads), sample_pass_min_block / 4, [&](uint64_t a, uint64_t b) {
+            if (!table.empty()) {
+                // Each sample but the range's last is stored as its whole
+                // 4-byte entry, whose spare byte the next sample then
+                // overwrites: one store instead of a 3-byte copy.
+                const auto code_at = [in, w](uint64_t i) -> uint32_t {
+                    const uint8_t* sample = in + i * w;
+                    return w == 2 ? sample[0] | (sample[1] << 8) : sample[0];
+                };
+                for (uint64_t i = a; i + 1 < b; ++i)
+                    std::memcpy(out + 3 * i, table.data() + table_entry * code_at(i), table_entry);
+                if (a < b)
+                    std::memcpy(out + 3 * (b - 1), table.data() + table_entry * code_at(b - 1), 3);
+            } else {
+                for (uint64_t i = a; i < b; ++i)
+                    encode_sample24(decode_sample(in + i * w, w) * gain, out + 3 * i);
+            }
+        });
+    });
+}
+
+bool Engine::find_passed_through_gain(std::FILE* input)
+{
+    const uint64_t frame_bytes = uint64_t{bitnrinp / 8} * chnr;
+    const uint64_t block_frames = std::max<uint64_t>(1, std::min<uint64_t>(keptnum, pass_block_samples / chnr));
+    std::vector<uint8_t> block(block_frames * frame_bytes);
+    double peak = 0.0;
+    for (uint64_t first = 0; first < keptnum; first += block_frames) {
+        const uint64_t count = std::min<uint64_t>(block_frames, keptnum - first);
         if (std::fread(block.data(), frame_bytes, count, input) != count) {
             message("cannot read samples");
             return false;
         }
-        const uint8_t* frames = block.data();
-        with_sample_width(width, [&](auto fixed_width) {
-            peak = std::max(peak, peak_magnitude(count, workers, [&](uint64_t i) {
-                                return decode_sample(frames + i * frame_bytes, decltype(fixed_width)::value);
-                            }));
-        });
+        peak = std::max(peak, passed_through_peak(block.data(), count));
     }
     outgain = level_gain(-output_peak, peak);
     return true;
@@ -167,50 +201,47 @@ RunOutcome Engine::write_passed_through(std::FILE* input, std::FILE* output)
     // output is made and written a block at a time, from the input read a
     // block at a time, and neither is ever held whole.
     const uint32_t width = bitnrinp / 8;
-    const uint64_t total = uint64_t{sampnuminp} * chnr;
-    const unsigned workers = worker_count(threads);
-    const double gain = outgain;
-    const std::vector<uint8_t> table = encoding_table(width, total, gain);
+    const uint64_t total = uint64_t{keptnum} * chnr;
+    const std::vector<uint8_t> table = encoding_table(width, total, outgain);
     const uint64_t block_samples = std::min(total, pass_block_samples);
     std::vector<uint8_t> in_block(block_samples * width), out_block(block_samples * 3);
     for (uint64_t first = 0; first < total; first += pass_block_samples) {
-        if (stopflag)
+        if (stop_requested())
             return RunOutcome::stopped;
         const uint64_t count = std::min(pass_block_samples, total - first);
         if (std::fread(in_block.data(), width, count, input) != count) {
             message("cannot read samples");
             return RunOutcome::failed;
         }
-        const uint8_t* in = in_block.data();
-        uint8_t* out = out_block.data();
-        with_sample_width(width, [&](auto fixed_width) {
-            constexpr uint32_t w = decltype(fixed_width)::value;
-            parallel_for(count, workers, sample_pass_min_block / 4, [&](uint64_t a, uint64_t b) {
-                if (!table.empty()) {
-                    // Each sample but the range's last is stored as its
-                    // whole 4-byte entry, whose spare byte the next sample
-                    // then overwrites: one store instead of a 3-byte copy.
-                    const auto code_at = [in, w](uint64_t i) -> uint32_t {
-                        const uint8_t* sample = in + i * w;
-                        return w == 2 ? sample[0] | (sample[1] << 8) : sample[0];
-                    };
-                    for (uint64_t i = a; i + 1 < b; ++i)
-                        std::memcpy(out + 3 * i, table.data() + table_entry * code_at(i), table_entry);
-                    if (a < b)
-                        std::memcpy(out + 3 * (b - 1), table.data() + table_entry * code_at(b - 1), 3);
-                } else {
-                    for (uint64_t i = a; i < b; ++i)
-                        encode_sample24(decode_sample(in + i * w, w) * gain, out + 3 * i);
-                }
-            });
-        });
-        if (std::fwrite(out, 1, count * 3, output) != count * 3) {
+        encode_passed_through(in_block.data(), count, out_block.data(), table);
+        if (std::fwrite(out_block.data(), 1, count * 3, output) != count * 3) {
             message("cannot write samples");
             return RunOutcome::failed;
         }
         progress_step(costs_.samples_out * static_cast<double>(chnr) * static_cast<double>(count) /
                       static_cast<double>(total));
     }
+    return RunOutcome::done;
+}
+
+RunOutcome Engine::pass_through(const uint8_t* input)
+{
+    // The samples in memory: the same level and the same bytes as the file
+    // run's blocks give, made in one go into the output buffer.
+    const uint64_t frame_bytes = uint64_t{bitnrinp / 8} * chnr;
+    const uint8_t* kept = input + uint64_t{keptfirst} * frame_bytes;
+    for (uint32_t ch = 0; ch < chnr; ++ch) {
+        log_line("--- processing channel %u: ---\n", ch);
+        if (ch == 0)
+            outgain = level_gain(-output_peak, passed_through_peak(kept, keptnum));
+        progress_step(costs_.samples_in);
+        if (stop_requested())
+            return RunOutcome::stopped;
+    }
+    const uint64_t total = uint64_t{keptnum} * chnr;
+    encode_passed_through(kept, total, wavoutbuf.data() + uint64_t{keptfirst} * 3 * chnr,
+                          encoding_table(bitnrinp / 8, total, outgain));
+    progress_step(costs_.samples_out * chnr);
     return RunOutcome::done;
 }
 
@@ -233,15 +264,21 @@ bool Engine::process_channel(int firstch)
     }
     progress_step(costs_.samples_in);
     // What this channel knows about its arrays holds for this channel only:
-    // forgotten when it ends, whichever way it ends.
+    // forgotten when it ends, whichever way it ends.  A first channel that
+    // ends early leaves the channels beside it without its gains.
     struct Forget {
         Engine& engine;
+        int firstch;
         ~Forget()
         {
             engine.zeros_from_ = 0;
             engine.release_cleared_ = false;
+            if (firstch && engine.handoff_ != nullptr) {
+                engine.handoff_->quant.abandon();
+                engine.handoff_->out.abandon();
+            }
         }
-    } forget{*this};
+    } forget{*this, firstch};
     // The zeros after the signal can be pages given back rather than pages
     // written when no stage writes the whole of an array (which would fault
     // them in again): a stretched read writes the signal it makes, a
@@ -261,19 +298,19 @@ bool Engine::process_channel(int firstch)
     // it.
     zeros_from_ = plan.input_filter || plan.hold ? 0 : std::max<uint32_t>(sampnuminp, 1);
     timedomain = 1;
-    if (stopflag)
+    if (stop_requested())
         return false;
 
     if (plan.resample) {
         src_resample();
         progress_step(costs_.interpolate);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.input_filter) {
         band_filter("input filter ...\n", fcloin_idx, fchiin_idx);
         progress_step(costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.hold) {
@@ -281,51 +318,55 @@ bool Engine::process_channel(int firstch)
             stage_sampling();
         stage_hold_aperture("hold ...\n", 0, 1.0);
         progress_step((plan.sampling ? 2 : 1) * costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.varispeed_t) {
         stage_varispeed_t();
         progress_step(costs_.interpolate);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.varispeed_f) {
         stage_varispeed_f();
         progress_step(costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     // Quantization acts on every working sample, before the sampling at
     // fs-sim.
     if (plan.quantization) {
+        if (!firstch && handoff_ != nullptr && !handoff_->quant.wait(quantgain))
+            return false;
         stage_quantization(firstch);
+        if (firstch && handoff_ != nullptr)
+            handoff_->quant.give(quantgain);
         progress_step(costs_.sample_pass);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.sampling) {
         stage_sampling();
         progress_step(costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.aperture) {
         stage_hold_aperture("aperture ...\n", 1, params.aperture);
         progress_step(costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.jitter) {
         stage_jitter();
         progress_step(costs_.interpolate);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (plan.output_filter) {
         band_filter("output filter ...\n", fcloout_idx, fchiout_idx);
         progress_step(costs_.transform);
-        if (stopflag)
+        if (stop_requested())
             return false;
     }
     if (timedomain != 1)
@@ -333,13 +374,27 @@ bool Engine::process_channel(int firstch)
 
     // Channel 0 sets the level; the others follow with the same gain so the
     // balance between channels stays as recorded.
-    if (firstch)
-        outgain = normalize_level(-output_peak, sampnumout);
-    else
+    if (firstch) {
+        // Where margins are dropped, only the kept samples' peak sets the
+        // level (the dropped ones take the same gain, clipped or not).
+        if (keptfirst == 0 && keptnum == sampnumout) {
+            outgain = normalize_level(-output_peak, sampnumout);
+        } else {
+            const double* kept = sigre + keptfirst;
+            outgain = level_gain(-output_peak, peak_magnitude(keptnum, workers, [kept](uint64_t i) { return kept[i]; }));
+            normalize_level(outgain, sampnumout);
+        }
+        if (handoff_ != nullptr)
+            handoff_->out.give(outgain);
+    } else {
+        if (handoff_ != nullptr && !handoff_->out.wait(outgain))
+            return false;
         normalize_level(outgain, sampnumout);
+    }
 
+    // Only the kept samples leave the run.
     const uint64_t output_step = uint64_t{chnr} * 3;
-    encode_channel(sigre, sampnumout, outsampptr, output_step, workers);
+    encode_channel(sigre + keptfirst, keptnum, outsampptr + keptfirst * output_step, output_step, workers);
     outsampptr += uint64_t{sampnumout} * output_step;
     progress_step(costs_.samples_out);
     return true;

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
-#include "engine/floor.h"
+#include "engine/level.h"
 #include "engine/parallel.h"
 
 namespace vesk {
@@ -28,28 +28,46 @@ constexpr double lsb24 = 1.1920928955078125e-07; // 2^-23, exact
 
 // One sample onto the grid whose steps are 2^drop on the 24-bit scale.
 //
-// The rounding to 24 bits and the offset are done in double and clipped
-// there, before anything becomes an integer: a product far beyond full scale
-// (later channels, or an infinity) then just ends at the nearer limit instead
-// of overflowing a conversion.  Below 2^53 every value involved is an exact
-// integer in double, so nothing is lost against integer arithmetic; above
-// that the value is clipped anyway.  A NaN sample has no nearer limit; it is
-// taken as silence and comes out as 0.
+// A product far beyond full scale (later channels, or an infinity) must end
+// at the nearer limit instead of overflowing a conversion: it is held within
+// 2^30 first, far enough out that it still clips to the same limit once
+// rounded and offset, and from there on every value is an exact integer in
+// 32 bits.  A NaN sample has no nearer limit; it is taken as silence and
+// comes out as 0.  Every step is a choice, an exact conversion or integer
+// arithmetic, so the loop over the samples runs in vectors.
 inline double quantize_sample(double sample, int32_t offset, uint32_t drop)
 {
-    double y = floor_exact(sample * full_scale + 0.5); // nearest, ties upward
-    if (std::isnan(y))
-        y = 0.0;
-    y += offset;
-    y = std::clamp(y, static_cast<double>(int24_min), static_cast<double>(int24_max));
+    double scaled = sample * full_scale + 0.5;
+    scaled = scaled == scaled ? scaled : 0.0;
+    scaled = std::min(std::max(scaled, -1073741824.0), 1073741824.0);
+    // Truncation, one step down for the negative fractions: the floor, the
+    // nearest 24-bit value with ties upward.
+    const int32_t truncated = static_cast<int32_t>(scaled);
+    const int32_t nearest = truncated - (static_cast<double>(truncated) > scaled ? 1 : 0);
+    const int32_t y = std::min(std::max(nearest + offset, int24_min), int24_max);
     // The two's complement AND with "-1 shifted left by drop" floors to a
     // multiple of 2^drop.  The same floor is taken here on the value shifted
     // by 2^23 into 0 .. 2^24 - 1: unsigned, so no shift or AND ever touches a
     // negative number, and 2^23 is itself a multiple of 2^drop (drop <= 23),
     // so the shift does not move the grid.
-    const uint32_t biased = static_cast<uint32_t>(static_cast<int32_t>(y) - int24_min);
+    const uint32_t biased = static_cast<uint32_t>(y - int24_min);
     const uint32_t floored = biased & ~((uint32_t{1} << drop) - 1u);
     return static_cast<double>(static_cast<int32_t>(floored) + int24_min) * lsb24;
+}
+
+// Scaled by the gain, put on the grid and brought back to the level before
+// the stage: each sample meets the same three operations as in three
+// passes.  This unit is built without floating-point traps to keep in
+// order (CMakeLists.txt), so that the loop runs in AVX2 vectors where the
+// processor has them; every step is exact or one rounded product, so the
+// bits are those of one sample at a time, in either build.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void quantize(double* samples, uint64_t first, uint64_t last, double gain, double undo, int32_t offset, uint32_t drop)
+{
+    for (uint64_t i = first; i < last; ++i)
+        samples[i] = quantize_sample(samples[i] * gain, offset, drop) * undo;
 }
 
 } // namespace
@@ -64,11 +82,12 @@ void Engine::stage_quantization(int firstch)
     // The peak is searched over the whole array, zero tail included; channel
     // 0 fixes the gain and the others follow it, so the balance between the
     // channels is kept and a louder later channel clips, as it would in a
-    // converter set up on the first one.
+    // converter set up on the first one.  A silent first channel keeps the
+    // gain 1.
+    double* samples = sigre;
+    const unsigned workers = worker_count(threads);
     if (firstch)
-        quantgain = normalize_level(-quant_peak, n);
-    else
-        normalize_level(quantgain, n);
+        quantgain = level_gain(-quant_peak, peak_magnitude(n, workers, [samples](uint64_t i) { return samples[i]; }));
 
     // Bits dropped from the 24-bit word.  The chain skips the stage at 24
     // bits; a word length outside 1 .. 24 (refused by check_params) is taken
@@ -80,17 +99,14 @@ void Engine::stage_quantization(int firstch)
     // dropped bits the 24-bit rounding alone remains.
     const int32_t offset = drop > 0 ? (int32_t{1} << (drop - 1)) - 1 : 0;
 
-    double* samples = sigre;
-    parallel_for(n, worker_count(threads), uint64_t{1} << 16, [=](uint64_t first, uint64_t last) {
-        for (uint64_t i = first; i < last; ++i)
-            samples[i] = quantize_sample(samples[i], offset, drop);
+    // One pass (see quantize_range).  A gain of 0 (possible only when the
+    // first channel's peak was infinite) cannot be undone, and the samples
+    // are left as quantized.
+    const double gain = quantgain;
+    const double undo = gain != 0 ? 1.0 / gain : 1.0;
+    parallel_for(n, workers, uint64_t{1} << 16, [=](uint64_t first, uint64_t last) {
+        quantize(samples, first, last, gain, undo, offset, drop);
     });
-
-    // Back to the level before the stage.  A gain of 0 (possible only when
-    // the first channel's peak was infinite) cannot be undone, and the
-    // samples are left as quantized.
-    if (quantgain != 0)
-        normalize_level(1.0 / quantgain, n);
 }
 
 } // namespace vesk

@@ -1,4 +1,5 @@
 // The run driver: one input WAV file in, one output WAV file out.
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -65,26 +66,27 @@ bool Engine::read_wav_header(std::FILE* file, const char** reason, int* fmttag)
 
 bool Engine::write_wav_header(std::FILE* file)
 {
-    return wav::write_wav_header(file, chnr, params.fs, bitnrout, outchdatasize * chnr) == 0;
+    return wav::write_wav_header(file, chnr, params.fs, bitnrout, keptnum * 3 * chnr) == 0;
 }
 
 // Sizes the working arrays and snaps fs-sim and the filter corners to whole
 // bins.  Lengths are computed in double and checked before they become
 // integers, so no value wraps.
-bool Engine::size_run()
+bool Engine::size_run(const Margins& margins)
 {
     const uint32_t bytes_per_sample = bitnrinp / 8;
     sampnuminp = inpchdatasize / bytes_per_sample;
     if (sampnuminp == 0)
         log_line("wav-in: warning, no samples");
-    inpdatasize = static_cast<uint32_t>(uint64_t{inpchdatasize} * chnr); // the data chunk's own size
+    inpdatasize = uint64_t{inpchdatasize} * chnr;
     if (params.fs == 0)
         params.fs = fsinp;
     const double ratio = static_cast<double>(params.fs) / static_cast<double>(fsinp);
     const double n = sampnuminp;
 
+    const bool same_length = params.fs == fsinp && params.varispeedt == 1.0 && params.varispeedf == 1.0;
     double out_length = n;
-    if (!(params.fs == fsinp && params.varispeedt == 1.0 && params.varispeedf == 1.0))
+    if (!same_length)
         out_length = std::ceil((ratio * n) / (params.varispeedt * params.varispeedf));
     if (out_length == 0)
         log_line("wav-out: warning, no samples\n");
@@ -136,6 +138,17 @@ bool Engine::size_run()
     outdatasize = static_cast<uint32_t>(data_bytes);
     bitnrout = 24;
 
+    // The output samples that stand for the margins: an input frame k lies
+    // at output sample k times the output's rate over the input's, over the
+    // vari-speed factors.  A run without margins keeps every sample.
+    const double per_input_frame = same_length ? 1.0 : ratio / (params.varispeedt * params.varispeedf);
+    const auto output_at = [&](uint64_t frame) {
+        return static_cast<uint32_t>(std::fmin(std::round(static_cast<double>(frame) * per_input_frame), sampnumout));
+    };
+    keptfirst = margins.before == 0 ? 0 : output_at(margins.before);
+    const uint32_t kept_end = margins.after == 0 ? sampnumout : output_at(sampnuminp - std::min<uint64_t>(margins.after, sampnuminp));
+    keptnum = kept_end > keptfirst ? kept_end - keptfirst : 0;
+
     struct Corner {
         double& hz;
         uint32_t& idx;
@@ -145,6 +158,25 @@ bool Engine::size_run()
         corner.idx = std::min(to_bins(corner.hz, dfmin), sampnump / 2);
         corner.hz = corner.idx * dfmin;
     }
+    return true;
+}
+
+bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins)
+{
+    fsinp = rate;
+    chnr = channels;
+    bitnrinp = bits;
+    // More than a WAV file's data chunk could hold counts as a run that
+    // cannot be sized.
+    if (channel_bytes > UINT32_MAX) {
+        message("sampnump too large for u_int");
+        return false;
+    }
+    inpchdatasize = static_cast<uint32_t>(channel_bytes);
+    if (!size_run(margins))
+        return false;
+    progress_begin();
+    log_summary();
     return true;
 }
 
@@ -167,6 +199,56 @@ void Engine::log_summary()
     log_line("out fc-hi:   %10.2f Hz\n", params.fchiout);
     log_line("quant:       %10u bit\n", params.bitnr);
     log_line("chnr:        %10u\n", chnr);
+}
+
+const char* Engine::format_refusal(uint32_t rate, uint32_t channels, uint32_t bits)
+{
+    if (rate == 0)
+        return "wav-in: invalid sample rate";
+    if (channels == 0)
+        return "wav-in: invalid chnr";
+    if (bits != 8 && bits != 16 && bits != 24)
+        return "wav-in: invalid bitnr";
+    return nullptr;
+}
+
+bool Engine::claim_memory(bool input_buffer)
+{
+    // A chain without a spectral stage never transforms: its tables would be
+    // built (and their memory touched) for nothing.
+    return (!plan_stages().spectral() || fft_init()) && alloc_buffers(input_buffer);
+}
+
+Pcm24View Engine::kept_output() const
+{
+    return {params.fs, chnr, keptnum, wavoutbuf.data() + uint64_t{keptfirst} * 3 * chnr};
+}
+
+RunOutcome Engine::process_samples(const PcmView& input, Pcm24View& output, const Margins& margins)
+{
+    jitter_rng.seed(fixed_seed ? *fixed_seed : static_cast<uint32_t>(std::time(nullptr)));
+    if (const char* refusal = format_refusal(input.rate, input.channels, input.bits)) {
+        message(refusal);
+        return RunOutcome::failed;
+    }
+    const uint64_t width = input.bits / 8;
+    if (!start_run(input.rate, input.channels, input.bits, input.frames > UINT64_MAX / 4 ? UINT64_MAX : input.frames * width, margins))
+        return RunOutcome::failed;
+    if (stop_requested())
+        return RunOutcome::stopped;
+    if (!claim_memory(false)) {
+        message("cannot allocate memory");
+        return RunOutcome::failed;
+    }
+    if (stop_requested())
+        return RunOutcome::stopped;
+    const RunOutcome outcome = plan_stages().any() ? run_channels(input.data) : pass_through(input.data);
+    if (outcome != RunOutcome::done)
+        return outcome;
+    output = kept_output();
+    if (progress_ != nullptr)
+        progress_->report_progress(1.0);
+    return RunOutcome::done;
 }
 
 RunOutcome Engine::process_wav()
@@ -196,25 +278,34 @@ RunOutcome Engine::process_wav()
         return fail("wav-in: invalid or unsupported WAV-format");
     if (fmttag != 1)
         return fail("wav-in: WAV must be PCM\n");
-    if (fsinp == 0)
-        return fail("wav-in: invalid sample rate");
-    if (chnr == 0)
-        return fail("wav-in: invalid chnr");
-    if (bitnrinp != 8 && bitnrinp != 16 && bitnrinp != 24)
-        return fail("wav-in: invalid bitnr");
+    if (const char* refusal = format_refusal(fsinp, chnr, bitnrinp))
+        return fail(refusal);
 
-    if (!size_run())
+    // The samples the run reads: all the file holds (see read_wav_header),
+    // or an excerpt with its margins.
+    const uint64_t frame_bytes = uint64_t{bitnrinp / 8} * chnr;
+    uint64_t first = 0, channel_bytes = inpchdatasize;
+    Margins margins;
+    if (excerpt) {
+        const uint64_t frames = inpchdatasize / (bitnrinp / 8);
+        if (const char* refusal = span_refusal(*excerpt, frames, fsinp))
+            return fail(refusal);
+        const SpanFrames span = span_frames(*excerpt, frames, fsinp);
+        log_line("excerpt:     %10.3f s from %.3f s (margins %.3f s and %.3f s)\n", double(span.count) / fsinp,
+                 double(span.first) / fsinp, double(span.margins.before) / fsinp, double(span.margins.after) / fsinp);
+        first = span.render_first();
+        channel_bytes = span.render_count() * (bitnrinp / 8);
+        margins = span.margins;
+    }
+    if (!start_run(fsinp, chnr, bitnrinp, channel_bytes, margins))
         return RunOutcome::failed;
-    progress_begin();
-    log_summary();
-    if (stopflag)
+    if (stop_requested())
         return RunOutcome::stopped;
 
-    // A chain without a spectral stage never transforms: its tables would be
-    // built (and their memory touched) for nothing.
-    if ((plan_stages().spectral() && !fft_init()) || !alloc_buffers())
+    const bool idle = !plan_stages().any();
+    if (!claim_memory(true))
         return fail("cannot allocate memory");
-    if (stopflag)
+    if (stop_requested())
         return RunOutcome::stopped;
 
     if (!output.create(*params.outwavname))
@@ -224,53 +315,50 @@ RunOutcome Engine::process_wav()
 
     log_line("reading input ...\n");
     // With every stage idle the samples are read where they are used, from
-    // the file itself, which is read again from here (see
+    // the file itself, which is read again from the first kept frame (see
     // find_passed_through_gain).  The header reader has already moved
-    // through the file, so it can go back.
-    const bool idle = !plan_stages().any();
+    // through the file, so it can go back; an excerpt starts further on.
     const long samples_start = std::ftell(input.file);
-    if (idle) {
-        if (samples_start < 0)
-            return fail("cannot read samples");
-    } else {
+    const uint64_t skipped = first + (idle ? margins.before : 0);
+    const auto to_first_frame = [&] {
+        return samples_start >= 0 && std::fseek(input.file, samples_start + static_cast<long>(skipped * frame_bytes), SEEK_SET) == 0;
+    };
+    if ((idle || skipped != 0) && !to_first_frame())
+        return fail("cannot read samples");
+    if (!idle) {
         if (std::fread(wavinpbuf.data(), 1, inpdatasize, input.file) != inpdatasize)
             return fail("cannot read samples");
         input.close();
     }
     progress_step(chnr * costs_.samples_in);
-    if (stopflag)
+    if (stop_requested())
         return RunOutcome::stopped;
 
-    sigre = sampbuf1_re.data();
-    sigim = sampbuf1_im.data();
-    tmpre = sampbuf2_re.data();
-    tmpim = sampbuf2_im.data();
-    const uint32_t input_stride = bitnrinp == 24 ? 3 : bitnrinp == 16 ? 2 : 1;
-    const uint32_t output_stride = 3;
-    for (uint32_t ch = 0; ch < chnr; ++ch) {
-        log_line("--- processing channel %u: ---\n", ch);
-        if (idle) {
+    if (idle) {
+        for (uint32_t ch = 0; ch < chnr; ++ch) {
+            log_line("--- processing channel %u: ---\n", ch);
             if (ch == 0 && !find_passed_through_gain(input.file))
                 return RunOutcome::failed;
             progress_step(costs_.samples_in);
-        } else {
-            inpsampptr = wavinpbuf.data() + uint64_t{ch} * input_stride;
-            outsampptr = wavoutbuf.data() + uint64_t{ch} * output_stride;
-            process_channel(ch == 0);
+            if (stop_requested())
+                return RunOutcome::stopped;
         }
-        if (stopflag)
-            return RunOutcome::stopped;
+    } else if (run_channels(wavinpbuf.data()) == RunOutcome::stopped) {
+        return RunOutcome::stopped;
     }
 
     log_line("writing output ...\n");
     if (idle) {
-        if (std::fseek(input.file, samples_start, SEEK_SET) != 0)
+        if (!to_first_frame())
             return fail("cannot read samples");
         const RunOutcome written = write_passed_through(input.file, output.file());
         if (written != RunOutcome::done)
             return written;
-    } else if (std::fwrite(wavoutbuf.data(), 1, outdatasize, output.file()) != outdatasize) {
-        return fail("cannot write samples");
+    } else {
+        const Pcm24View kept = kept_output();
+        const uint64_t bytes = kept.frames * 3 * chnr;
+        if (std::fwrite(kept.data, 1, bytes, output.file()) != bytes)
+            return fail("cannot write samples");
     }
     if (!output.commit())
         return fail("cannot write samples");

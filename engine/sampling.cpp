@@ -105,6 +105,68 @@ void Engine::stage_sampling()
 // aperture: an average over the window that ends at the current instant,
 // so the response carries the phase e^(-jx) of a delay by half the window,
 // value * N / (2M) samples.
+//
+// The factors of bin k: hold, s = sin x / x (in a; b unused); aperture,
+// s e^(-jx) = a + jb.  One function for the pass and for the kept tables,
+// so that both give the same bits.  x > 0 because k >= 1 and value > 0.
+inline void bin_response(uint64_t k, double m, double pv, int mode, double& a, double& b)
+{
+    const double x = (static_cast<double>(k) / m) * pv; // [radians]
+    const double sin_x = std::sin(x);
+    const double s = sin_x / x;
+    if (mode == 0) {
+        a = s;
+        b = 0.0;
+    } else {
+        a = s * std::cos(x);
+        b = -s * sin_x;
+    }
+}
+
+bool Engine::ResponseTable::matches(uint32_t n, uint32_t m, double v) const
+{
+    return points == n && bins == m && value == v && a.size() != 0;
+}
+
+void Engine::prepare_responses()
+{
+    const StagePlan plan = plan_stages();
+    const unsigned workers = worker_count(threads);
+    const uint32_t n = sampnump, h = n / 2;
+    const double m = static_cast<double>(fssim_idx);
+    struct Wanted {
+        ResponseTable& table;
+        bool used;
+        int mode;
+        double value;
+    };
+    for (const Wanted& w : {Wanted{hold_response_, plan.hold, 0, 1.0}, Wanted{aperture_response_, plan.aperture, 1, params.aperture}}) {
+        if (!w.used || w.table.matches(n, fssim_idx, w.value))
+            continue;
+        w.table.points = 0;
+        if (!w.table.a.reserve(h + 1) || !w.table.b.reserve(w.mode == 0 ? 1 : h + 1))
+            continue; // without the table the stage computes each bin as it goes
+        double* a = w.table.a.data();
+        double* b = w.table.b.data();
+        const double pv = pi * w.value;
+        parallel_for(h, workers, uint64_t{1} << 14, [&](uint64_t first, uint64_t last) {
+            double unused;
+            for (uint64_t k = first + 1; k <= last; ++k)
+                bin_response(k, m, pv, w.mode, a[k], w.mode == 0 ? unused : b[k]);
+        });
+        w.table.points = n, w.table.bins = fssim_idx, w.table.value = w.value;
+    }
+}
+
+void Engine::release_responses()
+{
+    for (ResponseTable* table : {&hold_response_, &aperture_response_}) {
+        table->a.release();
+        table->b.release();
+        table->points = 0;
+    }
+}
+
 void Engine::stage_hold_aperture(const char* label, int mode, double value)
 {
     if (timedomain != 0)
@@ -117,23 +179,26 @@ void Engine::stage_hold_aperture(const char* label, int mode, double value)
     const uint32_t h = n / 2;                 // Nyquist bin [bins]
     const double m = static_cast<double>(fssim_idx); // fs-sim [bins]
     const double pv = pi * value;             // x at frequency fs-sim [radians]
+    // Computed before the channels where that pays (a lane reads the table
+    // of the engine it serves).
+    const ResponseTable& kept = mode == 0 ? tables_owner_->hold_response_ : tables_owner_->aperture_response_;
+    const double* table_a = kept.matches(n, fssim_idx, value) ? kept.a.data() : nullptr;
+    const double* table_b = kept.b.data();
 
     // The response is 1 at DC.  The Nyquist bin is weighted too: it is half
-    // of a real cosine at fs/2.  x > 0 throughout because k >= 1 and value >
-    // 0.  Every bin on its own and in place, so the bins are split across
-    // threads and the scratch pair is not needed.
+    // of a real cosine at fs/2.  Every bin on its own and in place, so the
+    // bins are split across threads and the scratch pair is not needed.
     parallel_for(h, worker_count(threads), uint64_t{1} << 14, [&](uint64_t first, uint64_t last) {
         for (uint64_t k = first + 1; k <= last; ++k) {
-            const double x = (static_cast<double>(k) / m) * pv; // [radians]
-            const double sin_x = std::sin(x);
-            const double s = sin_x / x;
+            double a, b;
+            if (table_a != nullptr)
+                a = table_a[k], b = mode == 0 ? 0.0 : table_b[k];
+            else
+                bin_response(k, m, pv, mode, a, b);
             if (mode == 0) {
-                sigre[k] *= s;
-                sigim[k] *= s;
+                sigre[k] *= a;
+                sigim[k] *= a;
             } else {
-                // Multiply by s * e^(-jx) = a + jb.
-                const double a = s * std::cos(x);
-                const double b = -s * sin_x;
                 const double re = sigre[k];
                 const double im = sigim[k];
                 sigre[k] = re * a - im * b;

@@ -15,15 +15,13 @@
 
 namespace vesk {
 
-namespace {
-
-fft::Tables tables_of(const Engine& engine)
+fft::Tables Engine::tables() const
 {
-    return {engine.fft_coeff_re.data(), engine.fft_coeff_im.data(), engine.fft_tmpbuf_re.data(),
-            engine.fft_tmpbuf_im.data(), engine.fft_tabsize};
+    // A lane transforms with the tables of the engine it serves.
+    const Engine& owner = *tables_owner_;
+    return {owner.fft_coeff_re.data(), owner.fft_coeff_im.data(), owner.fft_tmpbuf_re.data(),
+            owner.fft_tmpbuf_im.data(), owner.fft_tabsize};
 }
-
-} // namespace
 
 bool Engine::fft_init()
 {
@@ -131,30 +129,30 @@ void Engine::fft(double* re, double* im, uint32_t n, uint32_t offset, uint32_t /
         fill_coefficients(sampnump / 4 + 1, sampnump, worker_count(threads));
         fft_coefficients_complete = true;
     }
-    const fft::Tables tables = tables_of(*this);
+    const fft::Tables own = tables();
     // The unscaled inverse is the forward transform with the parts exchanged.
     if (inverse)
-        fft::complex_forward(im + offset, re + offset, n, tables, worker_count(threads));
+        fft::complex_forward(im + offset, re + offset, n, own, worker_count(threads));
     else
-        fft::complex_forward(re + offset, im + offset, n, tables, worker_count(threads));
+        fft::complex_forward(re + offset, im + offset, n, own, worker_count(threads));
 }
 
 void Engine::switch_domain(bool output_only)
 {
-    const fft::Tables tables = tables_of(*this);
+    const fft::Tables own = tables();
     if (timedomain == 1) {
         log_line("t->f ...\n");
         // The spectrum of the real signal in sigre, as its bins 0 ..
         // sampnump / 2 (the rest are their conjugates, never stored); sigim
         // is not read.
-        fft::real_forward(sigre, sigim, tables, worker_count(threads));
+        fft::real_forward(sigre, sigim, own, worker_count(threads));
         timedomain = 0;
     } else {
         log_line("f->t ...\n");
         // The time signal of the spectrum's lower half, times 1/N.  For the
         // output only the lower half of the signal is wanted (the output is
         // never longer), so the upper half is not written.
-        fft::real_inverse(sigre, sigim, tables, worker_count(threads), output_only);
+        fft::real_inverse(sigre, sigim, own, worker_count(threads), output_only);
         timedomain = 1;
     }
 }

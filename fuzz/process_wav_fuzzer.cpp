@@ -182,7 +182,7 @@ void check_outcome(vesk::RunOutcome result, const vesk::Engine& engine, const Me
     if (!has_output || !messages.texts.empty())
         broken("a successful run without its output, or with a message");
     const std::vector<uint8_t> out = read_all(w.output);
-    const uint64_t data = uint64_t{engine.sampnumout} * 3 * engine.chnr;
+    const uint64_t data = uint64_t{engine.sizes().sampnumout} * 3 * engine.sizes().chnr;
     if (out.size() != 44 + data || u32_at(out, 40) != data || u32_at(out, 4) != data + 36 ||
         std::memcmp(out.data(), "RIFF", 4) != 0 || std::memcmp(out.data() + 8, "WAVE", 4) != 0 ||
         std::memcmp(out.data() + 36, "data", 4) != 0 || out[34] != 24 || out[35] != 0)
@@ -226,8 +226,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         check_outcome(result, engine, messages, w);
         if (result != vesk::RunOutcome::stopped)
             return 0;
-        if (uint64_t{engine.inpdatasize} > max_buffer_bytes || uint64_t{engine.outdatasize} > max_buffer_bytes ||
-            engine.sampnump > max_working_length || uint64_t{engine.sampnump} * engine.chnr > max_channel_work)
+        const vesk::RunShape& sized = engine.sizes();
+        if (sized.inpdatasize > max_buffer_bytes || uint64_t{sized.outdatasize} > max_buffer_bytes ||
+            sized.sampnump > max_working_length || uint64_t{sized.sampnump} * sized.chnr > max_channel_work)
             return 0;
     }
 

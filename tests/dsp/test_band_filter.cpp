@@ -23,11 +23,11 @@ TEST_P(BandFilter, KeepsTheBinsInTheBandAndNothingAboveNyquist)
     constexpr uint32_t n = 64, h = n / 2;
     const auto [lo, hi] = GetParam();
     EngineRig rig(n);
-    rig.engine.timedomain = 0;
+    rig.seam.timedomain() = 0;
     const std::vector<double> re0 = random_values(n, 80 + lo), im0 = random_values(n, 90 + hi); // not Hermitian
     std::ranges::copy(re0, rig.re.begin());
     std::ranges::copy(im0, rig.im.begin());
-    rig.engine.band_filter(nullptr, lo, hi);
+    rig.seam.band_filter(nullptr, lo, hi);
     for (uint32_t k = 0; k <= h; ++k) {
         const bool kept = lo <= k && (k <= hi || k == h);
         const double re = kept ? re0[k] : 0.0, im = kept && k != 0 && k != h ? im0[k] : 0.0;
@@ -49,15 +49,15 @@ TEST(BandFilterInTime, AToneInTheBandKeepsItsPhaseAndTheRestIsGone)
     constexpr uint32_t n = 256;
     const auto tone = [](double bin, double phase, uint32_t m) { return std::cos(2 * std::numbers::pi * bin * m / n + phase); };
     EngineRig rig(n);
-    ASSERT_TRUE(rig.engine.fft_init());
+    ASSERT_TRUE(rig.seam.fft_init());
     double norm = 0;
     for (uint32_t m = 0; m < n; ++m) {
         rig.re[m] = 0.3 + tone(20, 0.7, m) + 0.5 * tone(50, -1.1, m) + 0.2 * tone(9, 0, m);
         norm += rig.re[m] * rig.re[m];
     }
-    rig.engine.band_filter("band 10%d ...\n", 10, 30);
+    rig.seam.band_filter("band 10%d ...\n", 10, 30);
     EXPECT_EQ(rig.log.joined(), "t->f ...\nband 10%d ...\n") << "the switch first, then the label as it is";
-    rig.engine.switch_domain();
+    rig.seam.switch_domain();
     // Two transforms, each within 8 eps log2(N) ||x||_2 (normwise, see
     // test_transform.cpp; the way back scaled by 1/N).
     const double limit = 16 * std::numeric_limits<double>::epsilon() * log2_of(n) * std::sqrt(norm);

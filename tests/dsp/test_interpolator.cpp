@@ -36,8 +36,8 @@ std::vector<double> sweep(int len, bool check)
         uint32_t at[count];
         for (int b = 0; b < count; ++b) {
             const double x = fractions[b];
-            rig.engine.sinc_interp(nullptr, nullptr, x, len, center, b);
-            rig.engine.sinc_interp(second.data(), paired.data(), x, len, center, n / 2 + b);
+            rig.seam.sinc_interp(nullptr, nullptr, x, len, center, b);
+            rig.seam.sinc_interp(second.data(), paired.data(), x, len, center, n / 2 + b);
             std::tie(centers[b], at[b]) = std::pair(center, 16 + b);
             const double one = rig.scratch_re[b], other = paired[n / 2 + b];
             outputs.insert(outputs.end(), {one, rig.scratch_re[n / 2 + b], other});
@@ -49,7 +49,7 @@ std::vector<double> sweep(int len, bool check)
             EXPECT_NEAR(other, double(expected2.value), tap_tolerance(expected2));
             EXPECT_TRUE(same_bits(&rig.scratch_re[n / 2 + b], &one, 1)) << "two sequences weigh the first differently";
         }
-        rig.engine.sinc_interp_batch(fractions, centers, at, count, len);
+        rig.seam.sinc_interp_batch(fractions, centers, at, count, len);
         EXPECT_TRUE(same_bits(&rig.scratch_re[16], &rig.scratch_re[0], count)) << "the batch differs, center " << center;
     }
     return outputs;

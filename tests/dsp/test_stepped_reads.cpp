@@ -48,15 +48,15 @@ std::tuple<std::vector<double>, std::vector<double>, uint32_t> run(const Row& ro
     std::ranges::copy(source(row, 1), rig.re.begin());
     rig.engine.threads = threads;
     if (row.direct) {
-        const uint32_t end = rig.engine.read_stepped(half + 1, double(row.fsinp) / row.fs, int(row.len),
+        const uint32_t end = rig.seam.read_stepped(half + 1, double(row.fsinp) / row.fs, int(row.len),
                                                      source(row, 2).data(), rig.scratch_im.data(), row.zeros_from);
         return {rig.scratch_re, rig.scratch_im, end};
     }
-    std::tie(rig.engine.params.fs, rig.engine.fsinp, rig.engine.sampnuminp) = std::tuple(row.fs, row.fsinp, row.len);
+    std::tie(rig.engine.params.fs, rig.seam.shape().fsinp, rig.seam.shape().sampnuminp) = std::tuple(row.fs, row.fsinp, row.len);
     // The same-rate row starts from the spectrum: the conversion must go back to time first.
-    EXPECT_TRUE(row.fs != row.fsinp || (rig.engine.fft_init() && (rig.engine.switch_domain(), rig.engine.timedomain == 0)));
-    rig.engine.src_resample();
-    return {{rig.engine.sigre, rig.engine.sigre + n}, {rig.engine.sigim, rig.engine.sigim + n}, half};
+    EXPECT_TRUE(row.fs != row.fsinp || (rig.seam.fft_init() && (rig.seam.switch_domain(), rig.seam.timedomain() == 0)));
+    rig.seam.src_resample();
+    return {{rig.seam.sigre(), rig.seam.sigre() + n}, {rig.seam.sigim(), rig.seam.sigim() + n}, half};
 }
 
 class SteppedReads : public testing::TestWithParam<Row> {};

@@ -179,7 +179,7 @@ TEST_F(ChainWiring, EachPathGivesItsReferenceSampleForSample)
         row.set(engine.params);
         const uint32_t fs = engine.params.fs != 0 ? engine.params.fs : 8000;
         ASSERT_EQ(engine.process_wav(), RunOutcome::done) << (messages.texts.empty() ? "" : messages.texts[0]);
-        EXPECT_EQ(engine.sampnump, row.n);
+        EXPECT_EQ(engine.sizes().sampnump, row.n);
         const auto out = output(row.chnr, fs);
         ASSERT_EQ(out[0].size(), row.out_frames);
 

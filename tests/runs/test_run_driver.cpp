@@ -11,6 +11,7 @@
 
 #include "analysis/run_spectra.h"
 #include "tests/support/batch_runs.h"
+#include "tests/support/engine_seam.h"
 #include "ui/player.h"
 #include "ui/run.h"
 
@@ -80,8 +81,8 @@ TEST_F(RunDriver, SummaryShowsTheSizesAndTheSnappedValues)
                             "inp fc-hi:     24000.00 Hz\n" "out fc-lo:       996.09 Hz\n"
                             "out fc-hi:      4992.19 Hz\n" "quant:               12 bit\n"
                             "chnr:                 2\n");
-    EXPECT_EQ(engine.fssim_idx, 682u);
-    EXPECT_EQ(engine.wavinpbuf.size() + engine.fft_tabsize, 0u); // stopped before anything was allocated
+    EXPECT_EQ(engine.sizes().fssim_idx, 682u);
+    EXPECT_EQ(EngineSeam{engine}.held(), 0u); // stopped before anything was allocated
 
 }
 
@@ -250,7 +251,7 @@ TEST_F(RunDriver, AWorkingLengthOfExactly2To30IsAccepted)
     engine.params.varispeedt = std::ldexp(1.0, -30);
     log.on_line = [this](const std::string& line) { engine.stopflag = line.starts_with("chnr:"); };
     EXPECT_EQ(engine.process_wav(), RunOutcome::stopped);
-    EXPECT_EQ(engine.sampnump, uint32_t{1} << 31);
+    EXPECT_EQ(engine.sizes().sampnump, uint32_t{1} << 31);
 }
 
 // A stop request raised after the caller decided to run, before the run

@@ -18,17 +18,17 @@ namespace vesk::test {
 constexpr double eps = std::numeric_limits<double>::epsilon();
 
 struct StageRig : ScratchRig {
-    explicit StageRig(uint32_t n, uint32_t fssim_bins = 0) : ScratchRig(n, 7.0) { engine.fssim_idx = fssim_bins; }
+    explicit StageRig(uint32_t n, uint32_t fssim_bins = 0) : ScratchRig(n, 7.0) { seam.shape().fssim_idx = fssim_bins; }
     void load(const std::vector<double>& sre, const std::vector<double>& sim, int timedomain)
     {
-        std::copy(sre.begin(), sre.end(), engine.sigre);
-        std::copy(sim.begin(), sim.end(), engine.sigim);
-        engine.timedomain = timedomain;
+        std::copy(sre.begin(), sre.end(), seam.sigre());
+        std::copy(sim.begin(), sim.end(), seam.sigim());
+        seam.timedomain() = timedomain;
     }
     void load_time(const std::vector<double>& x) { load(x, std::vector<double>(x.size(), 0.0), 1); }
     // The current pair, wherever the stage's exchanges have left it.
-    std::vector<double> out_re() const { return {engine.sigre, engine.sigre + re.size()}; }
-    std::vector<double> out_im() const { return {engine.sigim, engine.sigim + im.size()}; }
+    std::vector<double> out_re() const { return {seam.sigre(), seam.sigre() + re.size()}; }
+    std::vector<double> out_im() const { return {seam.sigim(), seam.sigim() + im.size()}; }
 };
 
 // A real signal's spectrum: random bins, real DC and Nyquist, the negative
@@ -46,21 +46,26 @@ inline Spectrum hermitian_spectrum(uint32_t n, uint64_t seed)
 }
 
 // Sized as the run driver sizes a run of `count` samples per channel of `width`
-// bytes, pointing at channel 0, every stage idle until a test switches it on.
+// bytes, every stage idle until a test switches it on; channel(c) runs
+// channel c of `input` into `output`.
 struct ChannelRig : StageRig {
     std::vector<uint8_t> input, output;
     ChannelRig(uint32_t n, uint32_t count, uint32_t width, uint32_t channels) : StageRig(n, n)
     {
-        engine.fsinp = engine.params.fs = 48000;
-        engine.chnr = channels;
-        engine.bitnrinp = 8 * width;
-        engine.sampnuminp = engine.sampnumout = count;
-        engine.fchiin_idx = engine.fchiout_idx = n / 2; // wide open
+        RunShape& s = seam.shape();
+        s.fsinp = engine.params.fs = 48000;
+        s.chnr = channels;
+        s.bitnrinp = 8 * width;
+        s.sampnuminp = s.sampnumout = count;
+        s.fchiin_idx = s.fchiout_idx = n / 2; // wide open
         engine.threads = 1;
         input.assign(uint64_t{count} * channels * width, 0);
         output.assign(uint64_t{count} * channels * 3, 0xAA);
-        engine.inpsampptr = input.data();
-        engine.outsampptr = output.data();
+    }
+    bool channel(uint32_t c)
+    {
+        const uint32_t width = seam.shape().bitnrinp / 8;
+        return seam.process_channel(input.data() + c * width, output.data() + c * 3, c == 0 ? 1 : 0);
     }
 };
 

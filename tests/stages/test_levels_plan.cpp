@@ -29,7 +29,7 @@ TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
     for (const Row& row : rows) {
         StageRig rig(static_cast<uint32_t>(row.samples.size()));
         rig.load_time(row.samples);
-        EXPECT_EQ(rig.engine.normalize_level(row.x, static_cast<uint32_t>(row.count)), row.gain) << row.what;
+        EXPECT_EQ(rig.seam.normalize_level(row.x, static_cast<uint32_t>(row.count)), row.gain) << row.what;
         for (std::size_t i = 0; i < row.samples.size(); ++i)
             EXPECT_EQ(rig.re[i], row.samples[i] * (i < row.count ? row.gain : 1.0)) << row.what << ": sample " << i;
     }
@@ -65,11 +65,8 @@ TEST_P(ChannelLevels, ChannelZeroSetsTheGainAndChannelOneFollowsIt)
                 rig.input[(uint64_t{i} * channels + c) * row.width + b] = static_cast<uint8_t>(stored >> (8 * b));
         }
     }
-    for (uint32_t c = 0; c < channels; ++c) { // as the run driver points at each channel
-        rig.engine.inpsampptr = rig.input.data() + c * row.width;
-        rig.engine.outsampptr = rig.output.data() + c * 3;
-        ASSERT_TRUE(rig.engine.process_channel(c == 0 ? 1 : 0));
-    }
+    for (uint32_t c = 0; c < channels; ++c)
+        ASSERT_TRUE(rig.channel(c));
     const double gain = test::normalised_peak / 0.5;
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < row.count; ++i) {
@@ -85,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Chains, ChannelLevels,
                          ::testing::Values(ChannelRow{"8 bits", 1, 1000, 2048}, ChannelRow{"16 bits", 2, 1000, 2048},
                                            ChannelRow{"24 bits", 3, 1000, 2048}));
 
-std::string acting(const Engine::StagePlan& p)
+std::string acting(const EngineSeam::StagePlan& p)
 {
     const std::pair<bool, const char*> flags[] = {
         {p.resample, "resample"}, {p.input_filter, "input_filter"}, {p.hold, "hold"}, {p.varispeed_t, "varispeed_t"},
@@ -99,28 +96,29 @@ std::string acting(const Engine::StagePlan& p)
 
 TEST(PlanStages, EachParameterSetSwitchesOnItsStages)
 {
-    struct Row { std::function<void(Engine&)> set; const char* acting; };
+    struct Knobs { Params& p; RunShape& s; };
+    struct Row { std::function<void(Knobs)> set; const char* acting; };
     const Row rows[] = {
-        {[](Engine&) {}, ""}, {[](Engine& e) { e.params.fs = 44100; }, "resample"},
-        {[](Engine& e) { e.fcloin_idx = 1; }, "input_filter (spectral)"},
-        {[](Engine& e) { e.fchiin_idx = 510; }, "input_filter (spectral)"}, {[](Engine& e) { e.fchiin_idx = 511; }, ""},
-        {[](Engine& e) { e.params.varispeedsh = 1; }, ""},
-        {[](Engine& e) { e.params.varispeedt = 1.5; }, "varispeed_t"},
-        {[](Engine& e) { e.params.varispeedsh = 1, e.params.varispeedt = 0.5; }, "hold varispeed_t (spectral)"},
-        {[](Engine& e) { e.params.varispeedsh = 1, e.params.varispeedf = 2.0; }, "hold varispeed_f (spectral)"},
-        {[](Engine& e) { e.params.varispeedf = 0.0; }, ""}, {[](Engine& e) { e.params.bitnr = 23; }, "quantization"},
-        {[](Engine& e) { e.params.bitnr = 1; }, "quantization"},
-        {[](Engine& e) { e.fssim_idx = 1023; }, "sampling (spectral)"}, {[](Engine& e) { e.fssim_idx = 5000; }, ""},
-        {[](Engine& e) { e.params.aperture = 1e-10; }, ""},
-        {[](Engine& e) { e.params.aperture = 2e-10; }, "aperture (spectral)"},
-        {[](Engine& e) { e.params.jitteramp = 1e-12; }, "jitter"},
-        {[](Engine& e) { e.fcloout_idx = 1; }, "output_filter (spectral)"},
-        {[](Engine& e) { e.fchiout_idx = 510; }, "output_filter (spectral)"},
+        {[](Knobs) {}, ""}, {[](Knobs k) { k.p.fs = 44100; }, "resample"},
+        {[](Knobs k) { k.s.fcloin_idx = 1; }, "input_filter (spectral)"},
+        {[](Knobs k) { k.s.fchiin_idx = 510; }, "input_filter (spectral)"}, {[](Knobs k) { k.s.fchiin_idx = 511; }, ""},
+        {[](Knobs k) { k.p.varispeedsh = 1; }, ""},
+        {[](Knobs k) { k.p.varispeedt = 1.5; }, "varispeed_t"},
+        {[](Knobs k) { k.p.varispeedsh = 1, k.p.varispeedt = 0.5; }, "hold varispeed_t (spectral)"},
+        {[](Knobs k) { k.p.varispeedsh = 1, k.p.varispeedf = 2.0; }, "hold varispeed_f (spectral)"},
+        {[](Knobs k) { k.p.varispeedf = 0.0; }, ""}, {[](Knobs k) { k.p.bitnr = 23; }, "quantization"},
+        {[](Knobs k) { k.p.bitnr = 1; }, "quantization"},
+        {[](Knobs k) { k.s.fssim_idx = 1023; }, "sampling (spectral)"}, {[](Knobs k) { k.s.fssim_idx = 5000; }, ""},
+        {[](Knobs k) { k.p.aperture = 1e-10; }, ""},
+        {[](Knobs k) { k.p.aperture = 2e-10; }, "aperture (spectral)"},
+        {[](Knobs k) { k.p.jitteramp = 1e-12; }, "jitter"},
+        {[](Knobs k) { k.s.fcloout_idx = 1; }, "output_filter (spectral)"},
+        {[](Knobs k) { k.s.fchiout_idx = 510; }, "output_filter (spectral)"},
     };
     for (std::size_t r = 0; r < std::size(rows); ++r) {
         ChannelRig rig(1024, 512, 2, 1);
-        rows[r].set(rig.engine);
-        const Engine::StagePlan plan = rig.engine.plan_stages();
+        rows[r].set({rig.engine.params, rig.seam.shape()});
+        const EngineSeam::StagePlan plan = rig.seam.plan_stages();
         EXPECT_EQ(acting(plan), rows[r].acting) << "row " << r;
         EXPECT_EQ(plan.any(), !acting(plan).empty()) << "row " << r;
     }

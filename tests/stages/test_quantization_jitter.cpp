@@ -57,9 +57,9 @@ TEST_P(Quantization, SamplesLandOnTheGridOfTheWordLengthAndChannelZerosGainServe
     const auto quantize_channel = [&](std::vector<double> input, int firstch) {
         input.resize(n, 0.0);
         rig.load_time(input);
-        rig.engine.stage_quantization(firstch);
+        rig.seam.stage_quantization(firstch);
         for (uint32_t i = 0; i < n; ++i)
-            ASSERT_EQ(rig.engine.sigre[i], quantized(input[i], gain, bits))
+            ASSERT_EQ(rig.seam.sigre()[i], quantized(input[i], gain, bits))
                 << bits << " bits, channel " << 1 - firstch << " sample " << i << " = " << input[i];
     };
     quantize_channel(first, 1);
@@ -104,9 +104,9 @@ TEST_P(Jitter, EachSampleIsReadAtItsInstantPlusTheInterpolatedTimingError)
     rig.engine.params.fs = row.fs;
     rig.engine.params.fssim = row.m * (static_cast<double>(row.fs) / n);
     rig.engine.params.jitteramp = row.amplitude;
-    rig.engine.jitter_rng.seed(row.seed);
+    rig.seam.jitter_rng().seed(row.seed);
     rig.load_time(input);
-    rig.engine.stage_jitter();
+    rig.seam.stage_jitter();
     const std::vector<double> out = rig.out_re();
 
     JitterRandom random;
@@ -132,7 +132,7 @@ TEST_P(Jitter, EachSampleIsReadAtItsInstantPlusTheInterpolatedTimingError)
     }
     EXPECT_TRUE(std::all_of(out.begin() + half, out.end(), [](double v) { return v == 0.0; })) << "upper half";
     // The random sequence runs on into the next channel where this one left it.
-    EXPECT_EQ(rig.engine.jitter_rng.next(), random.next());
+    EXPECT_EQ(rig.seam.jitter_rng().next(), random.next());
 }
 
 INSTANTIATE_TEST_SUITE_P(Clocks, Jitter,

@@ -30,7 +30,7 @@ TEST_P(SamplingImages, EachBinIsTheSumOfTheSourceBinsThatFoldOntoIt)
     StageRig rig(n, m);
     const std::vector<double> sre = whole_values(n, n + m), sim = whole_values(n, 3 * n + m);
     rig.load(sre, sim, 0);
-    rig.engine.stage_sampling();
+    rig.seam.stage_sampling();
     const std::vector<double> re = rig.out_re(), im = rig.out_im();
 
     // Sampling adds a copy of the spectrum shifted by every multiple of fs-sim:
@@ -82,7 +82,7 @@ protected:
         const Spectrum in = hermitian_spectrum(n, n * 7 + m);
         StageRig rig(n, m);
         rig.load(in.re, in.im, 0);
-        rig.engine.stage_hold_aperture("shaping 100%\n", mode, value);
+        rig.seam.stage_hold_aperture("shaping 100%\n", mode, value);
         EXPECT_EQ(rig.log.lines, std::vector<std::string>{"shaping 100%\n"});
         const std::vector<double> re = rig.out_re(), im = rig.out_im();
         EXPECT_TRUE(re[0] == in.re[0] && im[0] == 0.0) << "DC: " << re[0] << ", " << im[0];

@@ -12,19 +12,19 @@ namespace {
 struct Outcome { std::vector<double> re, im; int next_random; };
 
 // Long enough for every split: the per-sample passes take blocks of 2^18.
-Outcome run_stage(bool spectrum, const std::function<void(Engine&)>& stage, unsigned threads)
+Outcome run_stage(bool spectrum, const std::function<void(EngineSeam&)>& stage, unsigned threads)
 {
     const uint32_t n = 1u << 19;
     StageRig rig(n, n / 20);
-    Engine& e = rig.engine;
-    e.threads = threads;
-    e.params.fs = 48000, e.params.fssim = (n / 20) * (48000.0 / n), e.params.bitnr = 10, e.params.jitteramp = 0.4;
-    e.params.varispeedt = 0.9438743126816935, e.params.varispeedf = 1.0594630943592953;
-    e.jitter_rng.seed(12345);
+    Params& p = rig.engine.params;
+    rig.engine.threads = threads;
+    p.fs = 48000, p.fssim = (n / 20) * (48000.0 / n), p.bitnr = 10, p.jitteramp = 0.4;
+    p.varispeedt = 0.9438743126816935, p.varispeedf = 1.0594630943592953;
+    rig.seam.jitter_rng().seed(12345);
     const Spectrum s = hermitian_spectrum(n, 99);
     rig.load(s.re, spectrum ? s.im : std::vector<double>(n, 0.0), spectrum ? 0 : 1);
-    stage(e);
-    return {rig.out_re(), rig.out_im(), e.jitter_rng.next()};
+    stage(rig.seam);
+    return {rig.out_re(), rig.out_im(), rig.seam.jitter_rng().next()};
 }
 
 TEST(StageThreads, OneTwoAndThreeThreadsGiveTheSameBits)
@@ -32,16 +32,16 @@ TEST(StageThreads, OneTwoAndThreeThreadsGiveTheSameBits)
     struct Row {
         const char* what;
         bool spectrum;
-        std::function<void(Engine&)> stage;
+        std::function<void(EngineSeam&)> stage;
     };
     const Row rows[] = {
-        {"hold", true, [](Engine& e) { e.stage_hold_aperture(nullptr, 0, 1.0); }},
-        {"aperture", true, [](Engine& e) { e.stage_hold_aperture(nullptr, 1, 0.5); }},
-        {"vari-speed in frequency", true, [](Engine& e) { e.stage_varispeed_f(); }},
-        {"vari-speed in time", false, [](Engine& e) { e.stage_varispeed_t(); }},
-        {"quantization", false, [](Engine& e) { e.stage_quantization(1); }},
-        {"jitter", false, [](Engine& e) { e.stage_jitter(); }},
-        {"normalisation", false, [](Engine& e) { e.normalize_level(-test::normalised_peak, e.sampnump); }},
+        {"hold", true, [](EngineSeam& e) { e.stage_hold_aperture(nullptr, 0, 1.0); }},
+        {"aperture", true, [](EngineSeam& e) { e.stage_hold_aperture(nullptr, 1, 0.5); }},
+        {"vari-speed in frequency", true, [](EngineSeam& e) { e.stage_varispeed_f(); }},
+        {"vari-speed in time", false, [](EngineSeam& e) { e.stage_varispeed_t(); }},
+        {"quantization", false, [](EngineSeam& e) { e.stage_quantization(1); }},
+        {"jitter", false, [](EngineSeam& e) { e.stage_jitter(); }},
+        {"normalisation", false, [](EngineSeam& e) { e.normalize_level(-test::normalised_peak, e.shape().sampnump); }},
     };
     for (const Row& row : rows) {
         const Outcome single = run_stage(row.spectrum, row.stage, 1);

@@ -21,7 +21,7 @@ TEST_P(Varispeed, InTimeEachOutputIsTheKernelSumAtItsSteppedPosition)
     StageRig rig(n);
     rig.load_time(input);
     rig.engine.params.varispeedt = factor;
-    rig.engine.stage_varispeed_t();
+    rig.seam.stage_varispeed_t();
     const std::vector<double> out = rig.out_re();
     const std::vector<SteppedPosition> at = stepped_positions(factor, half);
     for (uint32_t i = 0; i < n; ++i) {
@@ -42,10 +42,10 @@ TEST_P(Varispeed, InFrequencyEachBinIsTheKernelSumAtItsSteppedBinPosition)
     StageRig rig(n);
     rig.load(in.re, in.im, 0);
     // Only the lower half of a spectrum is held: what lies above must not count.
-    std::fill(rig.engine.sigre + half + 1, rig.engine.sigre + n, 7.0);
-    std::fill(rig.engine.sigim + half + 1, rig.engine.sigim + n, 7.0);
+    std::fill(rig.seam.sigre() + half + 1, rig.seam.sigre() + n, 7.0);
+    std::fill(rig.seam.sigim() + half + 1, rig.seam.sigim() + n, 7.0);
     rig.engine.params.varispeedf = factor;
-    rig.engine.stage_varispeed_f();
+    rig.seam.stage_varispeed_f();
     const std::vector<double> re = rig.out_re(), im = rig.out_im();
     const std::vector<SteppedPosition> at = stepped_positions(1.0 / factor, half + 1);
     for (uint32_t k = 0; k <= half; ++k) {
@@ -78,13 +78,13 @@ TEST(VarispeedHoldSample, TheChannelReadsTheHeldSignalAtTheSteppedPositions)
     }
     run.engine.params.varispeedt = factor;
     run.engine.params.varispeedsh = 1;
-    ASSERT_TRUE(run.engine.fft_init() && run.engine.process_channel(1));
+    ASSERT_TRUE(run.seam.fft_init() && run.channel(0));
 
     StageRig held(n, n);
     held.load_time(decoded);
-    ASSERT_TRUE(held.engine.fft_init());
-    held.engine.stage_hold_aperture(nullptr, 0, 1.0); // to the spectrum, held, and back
-    held.engine.switch_domain();
+    ASSERT_TRUE(held.seam.fft_init());
+    held.seam.stage_hold_aperture(nullptr, 0, 1.0); // to the spectrum, held, and back
+    held.seam.switch_domain();
     const std::vector<double> signal = held.out_re();
     const std::vector<SteppedPosition> at = stepped_positions(factor, half);
     std::vector<KernelSum> want(half);
