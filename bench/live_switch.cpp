@@ -5,13 +5,15 @@
 // device plays frames at the player's rate and is topped up every 5 ms to
 // 40 ms ahead.  Each change renders the span on a worker through one
 // SpanRenderer (the word length going between 8 and 7 bits, with every other
-// stage either off or on); the main loop, which stands for the window's
+// stage either off or on) and measures both spans' loudness, as the window
+// does; the main loop, which stands for the window's
 // thread, looks for the result at each top-up, gives the player the new
 // span's data at the same place in the music, and goes on pulling.  The new
 // data are heard whole once the crossfade's last frame plays:
 //   heard = start + (frames pulled before the load + fade frames) / rate
 // since frame n plays at start + n / rate.  Prints, per chain, one line:
-//   chain <TAB> render median [ms] <TAB> change to switch heard: median [ms] <TAB> worst [ms]
+//   chain <TAB> render [ms] <TAB> ready to play [ms] <TAB> change to switch heard [ms] <TAB> worst [ms]
+// (medians, but for the worst).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +25,7 @@
 
 #include "ui/player.h"
 #include "ui/preview.h"
+#include "ui/qt/listen_dlg.h"
 
 namespace {
 
@@ -79,8 +82,8 @@ struct Device {
 };
 
 struct Rendered {
-    vesk::Pcm spans[2];
-    double ms = 0;
+    vesk::ListenDlg::Preview preview;
+    double ready_ms = 0; // the render and the spans made ready to play
 };
 
 } // namespace
@@ -100,20 +103,17 @@ int main(int argc, char** argv)
         player.set_fade_frames(static_cast<uint32_t>(fade_seconds * player.rate()));
         player.set_loop(true);
         const vesk::Span span = vesk::preview_span(21.0, vesk::preview_default_seconds, duration);
-        // Renders on a worker; the result is handed over by the join.
+        // Renders on a worker as the window does; the result is handed
+        // over by the join.
         const auto render = [&](const vesk::Params& params, Rendered& out, std::atomic<bool>& done) {
             return std::thread([&, params] {
                 const auto start = Clock::now();
-                vesk::SpanRendering r;
-                if (renderer.render(renderer.begin(), input.view(), span, params, r) == vesk::RunOutcome::done) {
-                    out.spans[vesk::Player::input] = vesk::input_span_pcm(input, r.span);
-                    out.spans[vesk::Player::output] = vesk::rendered_pcm(r, input.rate);
-                }
-                out.ms = ms_since(start, Clock::now());
+                vesk::ListenDlg::renderPreview(renderer, renderer.begin(), input, span, params, out.preview);
+                out.ready_ms = ms_since(start, Clock::now());
                 done = true;
             });
         };
-        std::vector<double> render_ms, switch_ms;
+        std::vector<double> render_ms, ready_ms, switch_ms;
         for (int k = 0; k <= changes; ++k) {
             Rendered rendered;
             std::atomic<bool> done{false};
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
                 // The first preview: what plays when the changes come.
                 worker.join();
                 for (auto s : {vesk::Player::input, vesk::Player::output})
-                    player.load(s, std::move(rendered.spans[s]));
+                    player.load(s, std::move(rendered.preview.spans[s]));
                 player.set_time_factor(every_stage ? 1.25 : 1.0);
                 player.set_source(vesk::Player::output);
                 player.set_playing(true);
@@ -137,19 +137,20 @@ int main(int argc, char** argv)
                 std::this_thread::sleep_for(std::chrono::duration<double>(feed_seconds));
             }
             worker.join();
-            if (rendered.spans[vesk::Player::output].frames() == 0) {
+            if (rendered.preview.spans[vesk::Player::output].frames() == 0) {
                 std::fprintf(stderr, "vesk-bench-live: a render failed: %s\n", renderer.message().c_str());
                 return 1;
             }
             const uint64_t loaded_at = device.pulled;
-            player.load(vesk::Player::input, std::move(rendered.spans[vesk::Player::input]));
-            player.load(vesk::Player::output, std::move(rendered.spans[vesk::Player::output]));
+            player.load(vesk::Player::input, std::move(rendered.preview.spans[vesk::Player::input]));
+            player.load(vesk::Player::output, std::move(rendered.preview.spans[vesk::Player::output]));
             const uint32_t fade = static_cast<uint32_t>(fade_seconds * player.rate());
-            render_ms.push_back(rendered.ms);
+            render_ms.push_back(rendered.preview.ms);
+            ready_ms.push_back(rendered.ready_ms);
             switch_ms.push_back(device.heard_ms(loaded_at + fade, change));
         }
-        std::printf("%s\t%.1f\t%.1f\t%.1f\n", every_stage ? "every stage" : "bitnr 8/7", median(render_ms),
-                    median(switch_ms), *std::max_element(switch_ms.begin(), switch_ms.end()));
+        std::printf("%s\t%.1f\t%.1f\t%.1f\t%.1f\n", every_stage ? "every stage" : "bitnr 8/7", median(render_ms),
+                    median(ready_ms), median(switch_ms), *std::max_element(switch_ms.begin(), switch_ms.end()));
     }
     return 0;
 }

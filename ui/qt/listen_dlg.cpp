@@ -328,21 +328,36 @@ void ListenDlg::startRender()
             // An older render still finishing holds the renderer; once it
             // has, this one finds out whether it is still the newest.
             const std::lock_guard<std::mutex> lock(renderer->busy);
-            const auto start = std::chrono::steady_clock::now();
-            preview->outcome = renderer->renderer.render(ticket, input->view(), span, params, preview->rendering);
-            preview->ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            preview->message = renderer->renderer.message();
-        }
-        if (preview->outcome == RunOutcome::done) {
-            preview->spans[Player::input] = input_span_pcm(*input, preview->rendering.span);
-            preview->spans[Player::output] = rendered_pcm(preview->rendering, input->rate);
-            for (int s = 0; s < 2; ++s)
-                preview->lufs[s] = integrated_loudness(preview->spans[s]);
+            renderPreview(renderer->renderer, ticket, *input, span, params, *preview);
         }
         QMetaObject::invokeMethod(
             this, [this, ticket, preview] { previewed(ticket, *preview); }, Qt::QueuedConnection);
         readers->fetch_sub(1);
     });
+}
+
+void ListenDlg::renderPreview(SpanRenderer& renderer, uint64_t ticket, const InputSamples& input, const Span& span,
+                              const Params& params, Preview& preview)
+{
+    // The input's span does not wait for the render: measuring its loudness
+    // takes about as long as rendering a word length.
+    const SpanFrames frames = span_frames(span, input.frames(), input.rate);
+    std::thread measure;
+    if (frames.count > 0)
+        measure = std::thread([&] {
+            preview.spans[Player::input] = input_span_pcm(input, frames);
+            preview.lufs[Player::input] = integrated_loudness(preview.spans[Player::input]);
+        });
+    const auto start = std::chrono::steady_clock::now();
+    preview.outcome = renderer.render(ticket, input.view(), span, params, preview.rendering);
+    preview.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    preview.message = renderer.message();
+    if (preview.outcome == RunOutcome::done) {
+        preview.spans[Player::output] = rendered_pcm(preview.rendering, input.rate);
+        preview.lufs[Player::output] = integrated_loudness(preview.spans[Player::output]);
+    }
+    if (measure.joinable())
+        measure.join();
 }
 
 void ListenDlg::previewed(uint64_t ticket, Preview& preview)

@@ -78,6 +78,21 @@ public:
     bool hasAudio() const { return audio_; }
     QString status() const;
 
+    // What a render worker gives.
+    struct Preview {
+        RunOutcome outcome = RunOutcome::failed;
+        std::string message;
+        SpanRendering rendering;
+        Pcm spans[2]; // the input's and the rendering's, as the player takes them
+        double lufs[2] = {0, 0};
+        double ms = 0; // the render's
+    };
+    // Renders `span` of `input` for `ticket` and makes both spans ready to
+    // play, their loudness measured; the input's is measured meanwhile on a
+    // thread of its own.  What the window's render worker does.
+    static void renderPreview(SpanRenderer& renderer, uint64_t ticket, const InputSamples& input, const Span& span,
+                              const Params& params, Preview& preview);
+
     // Files whose decoded samples would take more are refused.
     static constexpr std::size_t max_bytes = std::size_t(1) << 31;
 
@@ -101,15 +116,6 @@ private:
         Pcm pcm;
         double lufs = 0;
         std::shared_ptr<const InputSamples> samples; // the input's, for renders
-    };
-    // What a render worker gives.
-    struct Preview {
-        RunOutcome outcome = RunOutcome::failed;
-        std::string message;
-        SpanRendering rendering;
-        Pcm spans[2]; // the input's and the rendering's, as the player takes them
-        double lufs[2] = {0, 0};
-        double ms = 0;
     };
     // The renderer, shared with the render workers; one renders at a time.
     struct Renderer;
