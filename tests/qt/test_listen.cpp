@@ -10,6 +10,7 @@
 #include "tests/support/recording_sinks.h"
 #include "ui/qt/listen_dlg.h"
 #include "ui/qt/loudness.h"
+#include "ui/qt/spectra_dlg.h"
 #include "ui/qt/spin_buttons.h"
 #include "ui/run.h"
 #include "window_fixture.h"
@@ -119,7 +120,15 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         EXPECT_DOUBLE_EQ(listen->player().position(), 2.0) << k;
     }
     EXPECT_EQ(dlg->record().bitnr, 24u); // the Reset was taken
+    // An open Spectra window follows the preview, and the files after it.
+    click("spectraButton");
+    const auto spectraTitle = [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->spectra()->busy(); }, 30000));
+        return dlg->spectra()->plot()->title;
+    };
+    EXPECT_EQ(spectraTitle(), "live preview of in.wav, channel 0");
     listen->setLive(false);
+    EXPECT_EQ(spectraTitle(), "in.wav and out.wav, channel 0");
     EXPECT_EQ(listen->player().pcm(Player::output).frames(), 4800u);
     EXPECT_EQ(listen->player().pcm(Player::input).frames(), 4u * 48000);
     EXPECT_TRUE(listen->status().isEmpty() || listen->status() == "no audio output");
