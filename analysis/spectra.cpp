@@ -122,18 +122,21 @@ namespace {
 
 struct Component {
     double hz;
-    double power; // relative to the input tone's, 1 = unchanged
-    bool tone;    // the tone itself rather than an image of it
+    double power;  // relative to the input tone's, 1 = unchanged
+    bool tone;     // the tone itself rather than an image of it
+    uint64_t path; // see Prediction
 };
 
 // Sampling at fs-sim: every component h is joined by |k fs-sim +- h| below
 // the working Nyquist frequency, at its own level (the engine sums the
 // bins a multiple of fs-sim apart, without weighting).  Components that
 // meet at one frequency are added as powers: their phases are not followed.
+// An image's path is its parent's followed by 2k - 1 (k fs-sim - h, which
+// bends at 0 Hz) or 2k (k fs-sim + h).
 std::vector<Component> fold(const std::vector<Component>& in, double fssim, double nyquist)
 {
     std::vector<Component> out;
-    const auto add = [&](double hz, double power, bool tone) {
+    const auto add = [&](double hz, double power, bool tone, uint64_t path) {
         if (hz < 0.0 || hz >= nyquist)
             return;
         for (Component& c : out)
@@ -142,13 +145,15 @@ std::vector<Component> fold(const std::vector<Component>& in, double fssim, doub
                 c.tone = c.tone || tone;
                 return;
             }
-        out.push_back({hz, power, tone});
+        out.push_back({hz, power, tone, path});
     };
+    const uint64_t stride = 2 * static_cast<uint64_t>(nyquist / fssim + 2);
     for (const Component& c : in) {
-        add(c.hz, c.power, c.tone);
-        for (double k = 1; k * fssim - c.hz < nyquist; ++k) {
-            add(std::fabs(k * fssim - c.hz), c.power, false);
-            add(k * fssim + c.hz, c.power, false);
+        add(c.hz, c.power, c.tone, c.path * stride);
+        uint64_t code = 1;
+        for (double k = 1; k * fssim - c.hz < nyquist; ++k, code += 2) {
+            add(std::fabs(k * fssim - c.hz), c.power, false, c.path * stride + code);
+            add(k * fssim + c.hz, c.power, false, c.path * stride + code + 1);
         }
     }
     return out;
@@ -164,50 +169,62 @@ void roll_off(std::vector<Component>& components, double period_hz_scale)
 
 } // namespace
 
+// Faster in time by t plays every frequency t times higher; the spectral
+// stretch by f moves bin k to k f.
+double speed_factor(const Params& p)
+{
+    return p.varispeedt * (p.varispeedf != 0 ? p.varispeedf : 1.0);
+}
+
+std::vector<Prediction> predict_tone(const Tone& t, const Params& p, const Facts& facts)
+{
+    std::vector<Prediction> out;
+    const double working = facts.output_rate > 0 ? facts.output_rate : p.fs;
+    const double nyquist = working / 2.0;
+    const bool varispeed = p.varispeedt != 1.0 || p.varispeedf != 1.0;
+    const bool hold = p.varispeedsh != 0 && varispeed;
+    const bool sampling = p.fssim > 0 && p.fssim < working;
+    // The rate conversion keeps frequencies; the input filter keeps its band.
+    const double in_nyquist = std::min(facts.input_rate > 0 ? facts.input_rate / 2.0 : nyquist, nyquist);
+    if (t.hz >= in_nyquist || t.hz < p.fcloin || t.hz > p.fchiin)
+        return out;
+    std::vector<Component> cs{{t.hz, 1.0, true, 0}};
+    if (hold) {
+        if (sampling)
+            cs = fold(cs, p.fssim, nyquist);
+        roll_off(cs, 1.0 / p.fssim);
+    }
+    std::vector<Component> moved;
+    const double move = speed_factor(p);
+    for (const Component& c : cs)
+        if (c.hz * move < nyquist)
+            moved.push_back({c.hz * move, c.power, c.tone, c.path});
+    cs = sampling ? fold(moved, p.fssim, nyquist) : moved;
+    if (p.aperture > 1e-10)
+        roll_off(cs, p.aperture / p.fssim);
+    std::stable_sort(cs.begin(), cs.end(), [](const Component& x, const Component& y) { return x.hz < y.hz; });
+    for (const Component& c : cs)
+        if (c.hz >= p.fcloout && c.hz <= p.fchiout && c.power > 0)
+            out.push_back({c.tone ? "tone" : "image", c.hz, t.dbfs + to_db(c.power) + facts.output_gain_db, c.path});
+    return out;
+}
+
 std::vector<Prediction> predict(const std::vector<Tone>& tones, const Params& p, const Facts& facts)
 {
     std::vector<Prediction> out;
     const double working = facts.output_rate > 0 ? facts.output_rate : p.fs;
     const double nyquist = working / 2.0;
     const double bin = working / segment_size;
-    const bool varispeed = p.varispeedt != 1.0 || p.varispeedf != 1.0;
-    const bool hold = p.varispeedsh != 0 && varispeed;
     const bool sampling = p.fssim > 0 && p.fssim < working;
-    const bool aperture = p.aperture > 1e-10;
-    // Faster in time by t plays every frequency t times higher; the spectral
-    // stretch by f moves bin k to k f.
-    const double move = p.varispeedt * (p.varispeedf != 0 ? p.varispeedf : 1.0);
-    const double gain = facts.output_gain_db;
+    const double move = speed_factor(p);
     std::optional<double> first_tone_hz, first_tone_db;
 
-    for (const Tone& t : tones) {
-        // The rate conversion keeps frequencies; the input filter keeps its band.
-        const double in_nyquist = std::min(facts.input_rate > 0 ? facts.input_rate / 2.0 : nyquist, nyquist);
-        if (t.hz >= in_nyquist || t.hz < p.fcloin || t.hz > p.fchiin)
-            continue;
-        std::vector<Component> cs{{t.hz, 1.0, true}};
-        if (hold) {
-            if (sampling)
-                cs = fold(cs, p.fssim, nyquist);
-            roll_off(cs, 1.0 / p.fssim);
+    for (const Tone& t : tones)
+        for (Prediction& c : predict_tone(t, p, facts)) {
+            if (c.kind == "tone" && !first_tone_hz)
+                first_tone_hz = c.hz, first_tone_db = c.dbfs;
+            out.push_back(std::move(c));
         }
-        std::vector<Component> moved;
-        for (const Component& c : cs)
-            if (c.hz * move < nyquist)
-                moved.push_back({c.hz * move, c.power, c.tone});
-        cs = sampling ? fold(moved, p.fssim, nyquist) : moved;
-        if (aperture)
-            roll_off(cs, p.aperture / p.fssim);
-        std::stable_sort(cs.begin(), cs.end(), [](const Component& x, const Component& y) { return x.hz < y.hz; });
-        for (const Component& c : cs) {
-            if (c.hz < p.fcloout || c.hz > p.fchiout || !(c.power > 0))
-                continue;
-            const double level = t.dbfs + to_db(c.power) + gain;
-            out.push_back({c.tone ? "tone" : "image", c.hz, level});
-            if (c.tone && !first_tone_hz)
-                first_tone_hz = c.hz, first_tone_db = level;
-        }
-    }
 
     // The input corners move with the vari-speed that follows the filter.
     const auto corner = [&](double hz, double moved_by) {
@@ -252,12 +269,7 @@ double output_gain_db(const std::vector<Tone>& tones, const Params& params, Fact
     return 0.0;
 }
 
-namespace {
-
-// In the "C" form whatever the locale: to_chars never reads it.  Levels
-// to a thousandth of a dB; frequencies in the shortest form that reads back
-// the same, so that a bin's frequency stays exact.
-void append(std::string& text, double value, int decimals)
+void append_number(std::string& text, double value, int decimals)
 {
     char buffer[64];
     const auto result = decimals < 0 ? std::to_chars(buffer, buffer + sizeof buffer, value)
@@ -265,22 +277,20 @@ void append(std::string& text, double value, int decimals)
     text.append(buffer, result.ptr);
 }
 
-} // namespace
-
 std::string spectra_csv(const Spectrum& input, const Spectrum& output)
 {
     std::string text = "frequency_hz,input_dbfs,output_dbfs\n";
     for (std::size_t k = 0; k < output.dbfs.size(); ++k) {
         const double hz = k * output.bin_hz;
-        append(text, hz, -1);
+        append_number(text, hz, -1);
         text += ',';
         if (input.bin_hz > 0) {
             const double j = std::round(hz / input.bin_hz);
             if (j < static_cast<double>(input.dbfs.size()))
-                append(text, input.dbfs[static_cast<std::size_t>(j)], 3);
+                append_number(text, input.dbfs[static_cast<std::size_t>(j)], 3);
         }
         text += ',';
-        append(text, output.dbfs[k], 3);
+        append_number(text, output.dbfs[k], 3);
         text += '\n';
     }
     return text;
@@ -293,10 +303,10 @@ std::string predicted_csv(const std::vector<Prediction>& predictions)
         text += p.kind;
         text += ',';
         if (p.hz)
-            append(text, *p.hz, -1);
+            append_number(text, *p.hz, -1);
         text += ',';
         if (p.dbfs)
-            append(text, *p.dbfs, 3);
+            append_number(text, *p.dbfs, 3);
         text += '\n';
     }
     return text;

@@ -5,6 +5,7 @@
 // or a picture is drawn from them elsewhere.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,17 +54,30 @@ struct Facts {
 };
 
 // kind: "tone", "image", "corner", "noise-floor" or "jitter"; hz is empty
-// for a floor, dbfs for a corner.
+// for a floor, dbfs for a corner.  path tells how a tone or image came
+// about (0 the tone itself; otherwise which image of which sampling), so
+// that the same image of a tone that moves can be followed from one moment
+// to the next.
 struct Prediction {
     std::string kind;
     std::optional<double> hz;
     std::optional<double> dbfs;
+    uint64_t path = 0;
 };
 
 // The predictions for the input `tones` (strongest first) through a run
 // with `params` as the run leaves them (fs-sim and the corners snapped, fs
 // set).  Components the output filter removes are not listed.
 std::vector<Prediction> predict(const std::vector<Tone>& tones, const Params& params, const Facts& facts);
+
+// The factor by which vari-speed multiplies every frequency and divides
+// every duration: the product of its factors in time and in frequency.
+double speed_factor(const Params& params);
+
+// What one input tone becomes, the part of predict for each tone: the tone
+// as moved by vari-speed and its images, lowest first, those the filters
+// remove left out.
+std::vector<Prediction> predict_tone(const Tone& tone, const Params& params, const Facts& facts);
 
 // The gain normalisation applied: the output's measured level at the first
 // predicted tone minus its level predicted without gain (0 when nothing is
@@ -76,5 +90,10 @@ std::string spectra_csv(const Spectrum& input, const Spectrum& output);
 
 // "kind,frequency_hz,level_dbfs", then one line per prediction.
 std::string predicted_csv(const std::vector<Prediction>& predictions);
+
+// Appends `value` to a csv text in the "C" form whatever the locale:
+// `decimals` places, or with decimals < 0 the shortest form that reads back
+// the same (so that a bin's frequency stays exact).
+void append_number(std::string& text, double value, int decimals);
 
 } // namespace vesk::analysis

@@ -37,6 +37,7 @@
 #include <string>
 
 #include "analysis/spectra.h"
+#include "analysis/spectrogram.h"
 #include "engine/engine.h"
 #include "engine/memory.h"
 #include "engine/sinks.h"
@@ -449,6 +450,54 @@ void analysis_welch(benchmark::State& state)
     state.counters["samples"] = benchmark::Counter(static_cast<double>(2 * n), benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The spectrograms of one channel of a 5-minute file at 48 kHz, input and
+// output, with the predicted tracks, as the Spectra window and vesk-batch
+// --spectrogram analyse a run; the argument is the thread count (0: the
+// machine's cores, as the window uses).  The input is the demo's kind of
+// signal: a logarithmic sweep over the whole band, a steady tone and a
+// little noise; the output holds what sampling it at 11025 Hz makes of it,
+// each component with its images.
+void analysis_spectrogram(benchmark::State& state)
+{
+    static const auto files = [] {
+        const uint64_t n = uint64_t{5} * 60 * 48000;
+        const double fssim = 11025.0, top = 24000.0, seconds = n / 48000.0, k = std::log(20000.0 / 20.0);
+        std::pair<vesk::analysis::Channel, vesk::analysis::Channel> io{{{}, 48000.0, 1}, {{}, 48000.0, 1}};
+        io.first.samples.resize(n);
+        io.second.samples.resize(n);
+        std::mt19937_64 rng(3);
+        std::normal_distribution<double> noise(0.0, 1.0);
+        for (uint64_t i = 0; i < n; ++i) {
+            const double t = i / 48000.0, f = 20.0 * std::exp(t / seconds * k);
+            const double phase = 2 * pi * 20.0 * seconds / k * (std::exp(t / seconds * k) - 1.0), tone = 2 * pi * 1000.0 * t;
+            io.first.samples[i] = 0.5 * std::sin(phase) + 0.05 * std::sin(tone) + 1e-4 * noise(rng);
+            double out = 1e-3 * noise(rng);
+            for (int m = 0; m * fssim - f < top; ++m)
+                for (const double sign : {-1.0, 1.0})
+                    if (m > 0 || sign > 0) {
+                        if (std::fabs(m * fssim + sign * f) < top)
+                            out += 0.25 * std::sin(2 * pi * m * fssim * t + sign * phase);
+                        if (std::fabs(m * fssim + sign * 1000.0) < top)
+                            out += 0.025 * std::sin(2 * pi * m * fssim * t + sign * tone);
+                    }
+            io.second.samples[i] = out;
+        }
+        return io;
+    }();
+    vesk::Params params;
+    params.fs = 48000, params.fssim = 11025, params.aperture = 1, params.bitnr = 10;
+    std::size_t points = 0;
+    for (auto _ : state) {
+        const vesk::analysis::RunSpectrogram run = vesk::analysis::analyse_spectrogram(
+            files.first, files.second, params, static_cast<unsigned>(state.range(0)));
+        points = 0;
+        for (const vesk::analysis::Track& t : run.tracks)
+            points += t.points.size();
+        benchmark::DoNotOptimize(run.output.centi_db.data());
+    }
+    state.counters["track_points"] = static_cast<double>(points);
+}
+
 void transform_sizes(benchmark::internal::Benchmark* b)
 {
     for (int log2n : {12, 14, 16, 18, 20, 22, 24, 25})
@@ -475,6 +524,7 @@ BENCHMARK(interp_varispeed_t)->Name("interp/varispeed_t_1.5")->Unit(benchmark::k
 BENCHMARK(interp_jitter)->Name("interp/jitter")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(interp_per_tap)->Name("interp/per_tap")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(analysis_welch)->Name("analysis/welch_5min_stereo")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(analysis_spectrogram)->Name("analysis/spectrogram_5min")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(sampling)->Name("sampling")->Arg(100)->Arg(24000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

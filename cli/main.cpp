@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <new>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include "analysis/run_spectra.h"
+#include "analysis/spectrogram.h"
 #include "engine/engine.h"
 #include "ui/batch.h"
 #include "ui/input_info.h"
@@ -63,6 +66,13 @@ std::string help_text()
         "without a final \".wav\"; csv also writes the predictions to\n"
         "OUT.predicted.csv. A spectra file that cannot be written is a failure\n"
         "(status 1); the run's WAV output stays.\n"
+        "\n"
+        "--spectrogram FORMAT (png, svg or csv) writes, after each run that succeeds,\n"
+        "the spectrograms of channel 0 of its input and output with the predicted\n"
+        "tracks to OUT.spectrogram.FORMAT; csv writes OUT.tracks.csv instead\n"
+        "(time_s,kind,frequency_hz,level_dbfs: the points of the predicted tracks\n"
+        "and the peaks measured in the output). Failures as for --spectra; both may\n"
+        "be given.\n"
 #ifndef VESK_HAVE_PLOT
         "This build has no desktop program: it writes csv only.\n"
 #endif
@@ -200,34 +210,38 @@ bool write_text(const std::string& path, const std::string& text)
 }
 
 #ifdef VESK_HAVE_PLOT
-// The picture writer lives in a module beside this program (the build tree)
-// or in its library folder (installed), loaded on first use: it brings the
-// toolkit's libraries, whose loading would otherwise slow every run down.
-// Null when the module cannot be loaded.
-using WritePicture = bool (*)(const vesk::analysis::RunSpectra*, const char*, const char*, const char*);
-WritePicture picture_writer()
+// The picture writers live in a module beside this program (the build
+// tree) or in its library folder (installed), loaded on first use: it
+// brings the toolkit's libraries, whose loading would otherwise slow every
+// run down.  Null when the module or the function cannot be had.
+void* plot_function(const char* name)
 {
-    static const WritePicture writer = []() -> WritePicture {
+    static void* const module = []() -> void* {
         char self[4096];
         const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
         if (length <= 0)
             return nullptr;
         const std::string here = std::filesystem::path(std::string(self, static_cast<std::size_t>(length))).parent_path();
-        for (const std::string& folder : {here, here + "/" VESK_PLOT_MODULE_DIR}) {
-            if (void* module = dlopen((folder + "/vesk-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL))
-                return reinterpret_cast<WritePicture>(dlsym(module, "vesk_write_spectra_picture"));
-        }
+        for (const std::string& folder : {here, here + "/" VESK_PLOT_MODULE_DIR})
+            if (void* found = dlopen((folder + "/vesk-plot.so").c_str(), RTLD_NOW | RTLD_LOCAL))
+                return found;
         return nullptr;
     }();
-    return writer;
+    return module ? dlsym(module, name) : nullptr;
 }
+
+template <typename Run>
+using WritePicture = bool (*)(const Run*, const char*, const char*, const char*);
 #endif
 
-// The spectra files of a run that ended well, from channel 0 of its input
+// The analysis files of a run that ended well, from channel 0 of its input
 // and output and the parameters as the run left them (fs-sim and the
-// corners snapped, fs set).  False, with a message for each file that could
-// not be had; the run's WAV output stays either way.
-bool write_spectra(const vesk::Params& params, const std::string& format, vesk::MessageSink& messages)
+// corners snapped, fs set): the spectra in `spectra_format` and the
+// spectrogram in `spectrogram_format`, where not empty.  False, with a
+// message for each file that could not be had; the run's WAV output stays
+// either way.
+bool write_analyses(const vesk::Params& params, const std::string& spectra_format, const std::string& spectrogram_format,
+                    vesk::MessageSink& messages)
 {
     const std::string output_path = params.outwavname.value_or("");
     std::string base = output_path;
@@ -237,37 +251,89 @@ bool write_spectra(const vesk::Params& params, const std::string& format, vesk::
     std::string error;
     if (!vesk::analysis::read_channel(params.inpwavname.value_or(""), 0, input, error) ||
         !vesk::analysis::read_channel(output_path, 0, output, error)) {
-        messages.show_message("cannot write spectra files: " + error);
+        for (const auto& [format, what] : {std::pair{&spectra_format, "spectra"}, {&spectrogram_format, "spectrogram"}})
+            if (!format->empty())
+                messages.show_message(std::string("cannot write ") + what + " files: " + error);
         return false;
     }
-    const vesk::analysis::RunSpectra run = vesk::analysis::analyse_run(input, output, params);
-    std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> files;
-    if (format == "csv") {
-        files.emplace_back(base + ".spectra.csv", [&](const std::string& temp) {
-            return write_text(temp, vesk::analysis::spectra_csv(run.input, run.output));
-        });
-        files.emplace_back(base + ".predicted.csv", [&](const std::string& temp) {
-            return write_text(temp, vesk::analysis::predicted_csv(run.predictions));
-        });
+    const std::string title = std::filesystem::path(base).filename().string();
+    struct File {
+        std::string path;
+        const char* what;
+        std::function<bool(const std::string&)> write;
+    };
+    std::vector<File> files;
+    std::optional<vesk::analysis::RunSpectra> spectra;
+    std::optional<vesk::analysis::RunSpectrogram> spectrogram;
+    if (!spectra_format.empty())
+        spectra = vesk::analysis::analyse_run(input, output, params);
+    if (!spectrogram_format.empty())
+        spectrogram = vesk::analysis::analyse_spectrogram(input, output, params);
+    if (spectra_format == "csv") {
+        files.push_back({base + ".spectra.csv", "spectra", [&](const std::string& temp) {
+            return write_text(temp, vesk::analysis::spectra_csv(spectra->input, spectra->output));
+        }});
+        files.push_back({base + ".predicted.csv", "spectra", [&](const std::string& temp) {
+            return write_text(temp, vesk::analysis::predicted_csv(spectra->predictions));
+        }});
     }
+    if (spectrogram_format == "csv")
+        files.push_back({base + ".tracks.csv", "spectrogram",
+                         [&](const std::string& temp) {
+                             return write_text(temp, vesk::analysis::tracks_csv(spectrogram->tracks,
+                                                                                vesk::analysis::measured_peaks(spectrogram->output)));
+                         }});
 #ifdef VESK_HAVE_PLOT
-    else {
-        const std::string title = std::filesystem::path(base).filename().string();
-        files.emplace_back(base + ".spectra." + format, [&, title](const std::string& temp) {
-            return picture_writer()(&run, title.c_str(), format.c_str(), temp.c_str());
-        });
-    }
+    const auto picture = [&](const auto& run, const char* what, const std::string& format, const char* function) {
+        if (!run || format == "csv")
+            return;
+        files.push_back({base + "." + what + "." + format, what, [&, function](const std::string& temp) {
+            using Run = std::remove_cvref_t<decltype(*run)>;
+            const auto write = reinterpret_cast<WritePicture<Run>>(plot_function(function));
+            return write && write(&*run, title.c_str(), format.c_str(), temp.c_str());
+        }});
+    };
+    picture(spectra, "spectra", spectra_format, "vesk_write_spectra_picture");
+    picture(spectrogram, "spectrogram", spectrogram_format, "vesk_write_spectrogram_picture");
 #endif
     bool written = true;
-    for (const auto& [path, write] : files) {
-        if (!write_whole(path, write)) {
-            messages.show_message("cannot write spectra file " + path);
+    for (const File& file : files) {
+        if (!write_whole(file.path, file.write)) {
+            messages.show_message("cannot write " + std::string(file.what) + " file " + file.path);
             written = false;
         }
     }
     return written;
 }
 
+// The format given to --spectra or --spectrogram (`option`), null when
+// none followed: 0 when it is one this build writes, else the exit status
+// after the message.
+int read_format(const std::string& option, const char* value, std::string& format)
+{
+    const std::string what = option.substr(2);
+    if (value == nullptr) {
+        std::fprintf(stderr, "vesk-batch: %s needs a format (png, svg or csv)\n", option.c_str());
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+    format = value;
+    if (format != "png" && format != "svg" && format != "csv") {
+        std::fprintf(stderr, "vesk-batch: unknown %s format '%s' (png, svg or csv)\n", what.c_str(), format.c_str());
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+#ifdef VESK_HAVE_PLOT
+    const bool pictures = plot_function("vesk_write_spectra_picture") != nullptr;
+#else
+    const bool pictures = false;
+#endif
+    if (format != "csv" && !pictures) {
+        std::fprintf(stderr, "vesk-batch: %s %s needs the desktop build (csv is available)\n", option.c_str(), format.c_str());
+        return 2;
+    }
+    return 0;
+}
 
 // START,SECONDS: two finite numbers, the length above 0, the start not
 // negative.  Empty when it reads; else what is wrong with it.
@@ -357,7 +423,7 @@ bool load_source(const Source& source, std::string& text)
 int main(int argc, char** argv)
 {
     std::vector<Source> sources;
-    std::string spectra_format; // empty: no spectra
+    std::string spectra_format, spectrogram_format; // empty: none
     std::optional<vesk::Span> excerpt;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -387,27 +453,10 @@ int main(int argc, char** argv)
                 return 2;
             }
             sources.push_back({Source::line, argv[++i]});
-        } else if (!options_done && arg == "--spectra") {
-            if (i + 1 >= argc) {
-                std::fputs("vesk-batch: --spectra needs a format (png, svg or csv)\n", stderr);
-                std::fputs(usage_text, stderr);
-                return 2;
-            }
-            spectra_format = argv[++i];
-            if (spectra_format != "png" && spectra_format != "svg" && spectra_format != "csv") {
-                std::fprintf(stderr, "vesk-batch: unknown spectra format '%s' (png, svg or csv)\n", spectra_format.c_str());
-                std::fputs(usage_text, stderr);
-                return 2;
-            }
-#ifdef VESK_HAVE_PLOT
-            const bool pictures = picture_writer() != nullptr;
-#else
-            const bool pictures = false;
-#endif
-            if (spectra_format != "csv" && !pictures) {
-                std::fprintf(stderr, "vesk-batch: --spectra %s needs the desktop build (csv is available)\n", spectra_format.c_str());
-                return 2;
-            }
+        } else if (!options_done && (arg == "--spectra" || arg == "--spectrogram")) {
+            std::string& format = arg == "--spectra" ? spectra_format : spectrogram_format;
+            if (const int status = read_format(arg, i + 1 < argc ? argv[++i] : nullptr, format))
+                return status;
         } else if (!options_done && arg == "--excerpt") {
             vesk::Span span;
             const std::string problem = i + 1 < argc ? read_excerpt(argv[++i], span) : "--excerpt needs START,SECONDS";
@@ -468,7 +517,8 @@ int main(int argc, char** argv)
         progress_line.clock.start();
         if (!engine.check_params() || vesk::run_worker_steps(engine) != vesk::RunOutcome::done)
             failed = true;
-        else if (!spectra_format.empty() && !interrupted && !write_spectra(engine.params, spectra_format, messages))
+        else if ((!spectra_format.empty() || !spectrogram_format.empty()) && !interrupted
+                 && !write_analyses(engine.params, spectra_format, spectrogram_format, messages))
             failed = true;
         progress_line.clear();
     };

@@ -70,6 +70,15 @@ std::string drop_refusal(DropKind kind)
     return {};
 }
 
+DropAnswer drop_answer(DropOffer offered, bool taken)
+{
+    if (!taken)
+        return DropAnswer::none;
+    if (offered.copy)
+        return DropAnswer::copy;
+    return offered.link ? DropAnswer::link : DropAnswer::none;
+}
+
 std::string presets_folder(const std::string& program_folder)
 {
     namespace fs = std::filesystem;

@@ -44,7 +44,8 @@ TEST_F(Import, BrowseDropAndInfoOfferTheConversionAndNeverOverwrite)
     toolkit.answers = {false, true, true, true, false};
     click("browseInputButton"); // No: nothing changes
     EXPECT_EQ(dlg->record().inpwavname, "inp.wav");
-    EXPECT_TRUE(drop(song) && drop(dir.file("half.flac")));
+    EXPECT_EQ(drop(song), Qt::CopyAction);
+    EXPECT_EQ(drop(dir.file("half.flac")), Qt::CopyAction);
     EXPECT_EQ(text("inpwavnameEdit"), dir.file("song-1.wav"));
     type("inpwavnameEdit", song);
     click("infoButton");

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -170,18 +172,46 @@ protected:
         test::write_file(dir.file(name), test::make_pcm_wav(channels, 48000, 16, samples));
         return dir.file(name);
     }
-    // Drops one file on the window as the desktop does: true when both the
-    // entering drag and the drop were accepted.
-    bool drop(const std::string& path)
+    // Drags files onto the window and lets go there, as the desktop does,
+    // from a source offering `offered` and proposing `proposed` (with the
+    // keys that make the desktop propose it): the action the drop was
+    // answered with, none when it was refused.  The window must answer the
+    // drag's entry and moves as it answers the drop.
+    Qt::DropAction drop(const std::vector<std::string>& paths,
+                        Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                        Qt::DropAction proposed = Qt::MoveAction)
     {
+        // Shift proposes a move, Control a copy, both a link.
+        const Qt::KeyboardModifiers held = proposed == Qt::MoveAction   ? Qt::ShiftModifier
+                                           : proposed == Qt::CopyAction ? Qt::ControlModifier
+                                                                        : Qt::ControlModifier | Qt::ShiftModifier;
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-        QDragEnterEvent enter({5, 5}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(dlg.get(), &enter);
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(dlg.get(), &event);
-        return enter.isAccepted() && event.isAccepted();
+        QList<QUrl> urls;
+        for (const std::string& path : paths)
+            urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+        data.setUrls(urls);
+        const auto send = [&](QDropEvent&& event) {
+            event.setDropAction(proposed);
+            QApplication::sendEvent(dlg.get(), &event);
+            return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+        };
+        const QPoint at(5, 5);
+        const Qt::DropAction entered = send(QDragEnterEvent(at, offered, &data, Qt::LeftButton, held));
+        EXPECT_EQ(send(QDragMoveEvent(at, offered, &data, Qt::LeftButton, held)), entered);
+        if (entered == Qt::IgnoreAction) {
+            // Files refused as they enter are never dropped: let go over
+            // the window, the drag is only seen to leave it.
+            QCursor::setPos(dlg->mapToGlobal(at));
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(dlg->windowHandle(), &leave);
+        } else {
+            EXPECT_EQ(send(QDropEvent(at, offered, &data, Qt::LeftButton, held)), entered);
+        }
+        // The window takes the files once the drop is answered.
+        QCoreApplication::processEvents();
+        return entered;
     }
+    Qt::DropAction drop(const std::string& path) { return drop(std::vector<std::string>{path}); }
     void writeText(const std::string& path, const std::string& text)
     {
         test::write_file(path, std::vector<uint8_t>(text.begin(), text.end()));

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "analysis/run_spectra.h"
+#include "analysis/spectrogram.h"
 #include "tests/support/batch_runs.h"
 #include "tests/support/sound_file.h"
 #include "ui/params.h"
@@ -24,8 +25,11 @@ TEST(VeskBatch, UsageErrorsEndWith2AndHelpWith0)
              {{}, usage}, {{"-x"}, "vesk-batch: unknown option '-x'\n" + usage}, {{"-e"}, "vesk-batch: -e needs a line of batch text\n" + usage},
              {{"--spectra"}, "vesk-batch: --spectra needs a format (png, svg or csv)\n" + usage},
              {{"--spectra", "wav", "-e", "process"}, "vesk-batch: unknown spectra format 'wav' (png, svg or csv)\n" + usage},
+             {{"--spectra", "csv", "--spectrogram"}, "vesk-batch: --spectrogram needs a format (png, svg or csv)\n" + usage},
+             {{"--spectrogram", "PNG", "-e", "process"}, "vesk-batch: unknown spectrogram format 'PNG' (png, svg or csv)\n" + usage},
 #ifndef VESK_HAVE_PLOT
              {{"--spectra", "png", "-e", "process"}, "vesk-batch: --spectra png needs the desktop build (csv is available)\n"},
+             {{"--spectrogram", "svg", "-e", "process"}, "vesk-batch: --spectrogram svg needs the desktop build (csv is available)\n"},
 #endif
          }) {
         const test::ProcessResult run = vesk_batch(args);
@@ -78,15 +82,15 @@ TEST(VeskBatch, StatusIs0WhenEveryRunSucceededAnd1AfterAnyFailure)
     EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open file\n"));
 }
 
-// --spectra csv: the same log, and the analysis of channel 0 beside the output (a final ".wav" dropped); none
-// after a failed run; a file that cannot be written makes the status 1 and keeps the WAV.
-TEST(VeskBatch, SpectraCsvBesideTheOutputOfEachGoodRun)
+// --spectra csv and --spectrogram csv: the same log, and the analyses of channel 0 beside the output (a final
+// ".wav" dropped); none after a failed run; a file that cannot be written makes the status 1 and keeps the WAV.
+TEST(VeskBatch, SpectraAndSpectrogramCsvBesideTheOutputOfEachGoodRun)
 {
     test::TempDir dir;
     test::write_file(dir.file("in.wav"), test::make_pcm_wav(2, 8000, 16, {test::ramp(9000, 4500), test::ramp(9000, 14000)}));
     const auto run_text = [&](const std::string& out) { return "inpwavname " + dir.file("in.wav") + "\noutwavname " + dir.file(out) + "\nfssim 6001 process"; };
     const test::ProcessResult plain = vesk_batch({"-e", run_text("plain.wav")});
-    test::ProcessResult run = vesk_batch({"--spectra", "csv", "-e", run_text("plain.wav"), "-e", run_text("out")});
+    test::ProcessResult run = vesk_batch({"--spectra", "csv", "--spectrogram", "csv", "-e", run_text("plain.wav"), "-e", run_text("out")});
     EXPECT_EQ(std::tie(run.status, run.err, run.out), std::make_tuple(0, "", plain.out + plain.out));
     test::RecordingMessages messages;
     test::RecordingLog log;
@@ -97,6 +101,9 @@ TEST(VeskBatch, SpectraCsvBesideTheOutputOfEachGoodRun)
     std::string error;
     ASSERT_TRUE(analysis::read_channel(dir.file("in.wav"), 0, input, error) && analysis::read_channel(dir.file("same.wav"), 0, output, error));
     const analysis::RunSpectra spectra = analysis::analyse_run(input, output, engine.params);
+    const analysis::RunSpectrogram gram = analysis::analyse_spectrogram(input, output, engine.params);
+    const std::string tracks = analysis::tracks_csv(gram.tracks, analysis::measured_peaks(gram.output));
+    EXPECT_EQ(tracks.rfind("time_s,kind,frequency_hz,level_dbfs\n0.256000,tone,", 0), 0u); // 4096-point frames 256 apart
     const auto text = [&](const std::string& name) { const std::vector<uint8_t> bytes = test::read_file(dir.file(name)); return std::string(bytes.begin(), bytes.end()); };
     for (const std::string out : {"plain", "out"}) {
         const std::string csv = text(out + ".spectra.csv");
@@ -105,15 +112,28 @@ TEST(VeskBatch, SpectraCsvBesideTheOutputOfEachGoodRun)
         EXPECT_EQ(csv, analysis::spectra_csv(spectra.input, spectra.output));
         EXPECT_EQ(text(out + ".predicted.csv").rfind("kind,frequency_hz,level_dbfs\ntone,", 0), 0u);
         EXPECT_EQ(text(out + ".predicted.csv"), analysis::predicted_csv(spectra.predictions));
+        EXPECT_EQ(text(out + ".tracks.csv"), tracks);
     }
-    std::filesystem::create_directory(dir.file("dir.spectra.csv"));
-    run = vesk_batch({"--spectra", "csv", "-e", run_text("dir.wav")});
-    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot write spectra file " + dir.file("dir.spectra.csv") + "\n"));
-    run = vesk_batch({"--spectra", "csv", "-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("gone.wav") + "\nprocess"});
+    for (const char* name : {"dir.spectra.csv", "dir.tracks.csv"})
+        std::filesystem::create_directory(dir.file(name));
+    run = vesk_batch({"--spectrogram", "csv", "--spectra", "csv", "-e", run_text("dir.wav")});
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot write spectra file " + dir.file("dir.spectra.csv") +
+                                                                    "\nvesk: cannot write spectrogram file " + dir.file("dir.tracks.csv") + "\n"));
+    run = vesk_batch({"--spectrogram", "csv", "-e", "inpwavname " + dir.file("gone.wav") + "\noutwavname " + dir.file("gone.wav") + "\nprocess"});
     EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(1, "vesk: cannot open WAV input\n"));
     EXPECT_EQ(test::read_file(dir.file("dir.wav")), test::read_file(dir.file("plain.wav")));
-    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"dir.predicted.csv", "dir.spectra.csv", "dir.wav", "in.wav", "out", "out.predicted.csv", "out.spectra.csv",
-                                                       "plain.predicted.csv", "plain.spectra.csv", "plain.wav", "same.wav"}));
+    EXPECT_EQ(dir.listing(), (std::vector<std::string>{"dir.predicted.csv", "dir.spectra.csv", "dir.tracks.csv", "dir.wav", "in.wav", "out",
+                                                       "out.predicted.csv", "out.spectra.csv", "out.tracks.csv", "plain.predicted.csv",
+                                                       "plain.spectra.csv", "plain.tracks.csv", "plain.wav", "same.wav"}));
+#ifdef VESK_HAVE_PLOT
+    // Pictures come from the module, both kinds after one run.
+    run = vesk_batch({"--spectrogram", "png", "--spectra", "svg", "-e", run_text("pic.wav")});
+    EXPECT_EQ(std::tie(run.status, run.err), std::make_tuple(0, ""));
+    EXPECT_EQ(vesk_batch({"--spectrogram", "svg", "-e", run_text("pic.wav")}).status, 0);
+    EXPECT_EQ(text("pic.spectrogram.png").substr(0, 4), "\x89PNG");
+    for (const char* svg : {"pic.spectrogram.svg", "pic.spectra.svg"})
+        EXPECT_NE(text(svg).find("<svg"), std::string::npos) << svg;
+#endif
 }
 
 TEST(VeskBatch, CtrlCWhileABatchIsReadFromStandardInputStopsAtOnceWith130)

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -17,6 +18,7 @@
 
 #include "engine/sample_codec.h"
 #include "ui/qt/spectra_plot.h"
+#include "ui/qt/spectrogram_view.h"
 
 namespace vesk {
 
@@ -92,25 +94,34 @@ SpectraDlg::SpectraDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), too
     channelBox_->setObjectName(QStringLiteral("channelBox"));
     row->addWidget(channelBox_);
     row->addSpacing(20);
-    auto* zoomIn = new QPushButton(QStringLiteral("+"), this);
-    auto* zoomOut = new QPushButton(QStringLiteral("-"), this);
-    auto* reset = new QPushButton(QStringLiteral("Whole range"), this);
-    for (QPushButton* b : {zoomIn, zoomOut, reset}) {
-        b->setAutoDefault(false);
-        row->addWidget(b);
-    }
-    zoomIn->setToolTip(QStringLiteral("Zoom in on the frequency axis (or turn the mouse wheel)"));
-    zoomOut->setToolTip(QStringLiteral("Zoom out on the frequency axis"));
-    row->addSpacing(20);
     statusLabel_ = new QLabel(this);
     row->addWidget(statusLabel_, 1);
     layout->addLayout(row);
-    plot_ = new SpectraPlot(this);
-    layout->addWidget(plot_, 1);
-    readoutLabel_ = new QLabel(QStringLiteral("Point at the picture to read the levels."), this);
+    tabs_ = new QTabWidget(this);
+    auto* spectraPage = new QWidget(tabs_);
+    auto* page = new QVBoxLayout(spectraPage);
+    auto* zoomRow = new QHBoxLayout;
+    auto* zoomIn = new QPushButton(QStringLiteral("+"), spectraPage);
+    auto* zoomOut = new QPushButton(QStringLiteral("-"), spectraPage);
+    auto* reset = new QPushButton(QStringLiteral("Whole range"), spectraPage);
+    for (QPushButton* b : {zoomIn, zoomOut, reset}) {
+        b->setAutoDefault(false);
+        zoomRow->addWidget(b);
+    }
+    zoomRow->addStretch(1);
+    zoomIn->setToolTip(QStringLiteral("Zoom in on the frequency axis (or turn the mouse wheel)"));
+    zoomOut->setToolTip(QStringLiteral("Zoom out on the frequency axis"));
+    page->addLayout(zoomRow);
+    plot_ = new SpectraPlot(spectraPage);
+    page->addWidget(plot_, 1);
+    readoutLabel_ = new QLabel(QStringLiteral("Point at the picture to read the levels."), spectraPage);
     readoutLabel_->setTextFormat(Qt::PlainText);
-    layout->addWidget(readoutLabel_);
-    resize(1000, 640);
+    page->addWidget(readoutLabel_);
+    tabs_->addTab(spectraPage, QStringLiteral("Spectra"));
+    spectrogram_ = new SpectrogramView(tabs_);
+    tabs_->addTab(spectrogram_, QStringLiteral("Spectrogram"));
+    layout->addWidget(tabs_, 1);
+    resize(1000, 700);
 
     auto centre = [this] { return std::sqrt(plot_->low * plot_->high); };
     connect(zoomIn, &QPushButton::clicked, this, [this, centre] { plot_->zoom(0.5, centre()); });
@@ -158,6 +169,7 @@ void SpectraDlg::analyse()
     statusLabel_->setText(QStringLiteral("analysing ..."));
     // An analysis still under way goes on, but its result is dropped.
     const int generation = ++generation_;
+    latest_->store(generation);
     Request request = request_;
     // A window not yet shown has not laid out its plot: the picture is
     // drawn at the size it will have.
@@ -167,17 +179,21 @@ void SpectraDlg::analyse()
     request.font = plot_->font();
     request.low = plot_->run ? plot_->low : 0;
     request.high = plot_->run ? plot_->high : 0;
+    spectrogram_->layout()->activate();
+    request.spectrogram = spectrogram_->look();
     running_->fetch_add(1);
-    std::shared_ptr<std::atomic<int>> running = running_;
-    toolkit_.start_thread([this, running, request, generation] {
+    std::shared_ptr<std::atomic<int>> running = running_, latest = latest_;
+    toolkit_.start_thread([this, running, latest, request, generation] {
         analysis::Channel input, output;
         std::string error;
         std::optional<analysis::RunSpectra> run;
         SpectraPlot::Picture picture;
+        // A preview's spectra go with the parameters its render used.
+        const Params& params = request.preview ? request.preview->params : request.params;
         if (request.preview ? previewChannels(request, input, output)
                             : analysis::read_channel(request.input, request.channel, input, error)
                                   && analysis::read_channel(request.output, request.channel, output, error)) {
-            run = analysis::analyse_run(input, output, request.preview ? request.preview->params : request.params);
+            run = analysis::analyse_run(input, output, params);
             // The span a first run is shown with: the whole range.
             picture.low = request.high > 0 ? request.low : default_low_hz;
             picture.high = request.high > 0 ? request.high : std::max(default_high_hz(*run), default_low_hz * 10);
@@ -192,6 +208,7 @@ void SpectraDlg::analyse()
         } else if (error.empty()) {
             error = "cannot read the files";
         }
+        const bool read = run.has_value();
         // Posted, not waited for: the result (moved into the call, shared
         // with nobody) reaches the window on its own thread, and a window
         // closed meanwhile takes the posted call with it.
@@ -203,6 +220,35 @@ void SpectraDlg::analyse()
                     return;
                 shown_ = generation;
                 received(request, std::move(run), channels, error, std::move(picture));
+            },
+            Qt::QueuedConnection);
+        // The spectrogram takes longer: it follows, unless a newer request
+        // has come meanwhile, whose own will.
+        // Its picture is drawn here too, as the view will show it.
+        std::shared_ptr<const analysis::RunSpectrogram> gram;
+        std::string gram_error;
+        QImage gram_picture;
+        if (read && latest->load() == generation) {
+            try {
+                gram = std::make_shared<const analysis::RunSpectrogram>(
+                    analysis::analyse_spectrogram(input, output, params));
+                gram_picture = SpectrogramView::pictureFor(*gram, titleOf(request), request.spectrogram);
+            } catch (const std::bad_alloc&) {
+                gram_error = "not enough memory for the spectrogram";
+            }
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, request, generation, gram, gram_error, gram_picture = std::move(gram_picture)]() mutable {
+                if (generation != generation_)
+                    return;
+                spectrogramShown_ = generation;
+                // A view zoomed or resized meanwhile draws its own.
+                if (!(spectrogram_->look() == request.spectrogram))
+                    gram_picture = QImage();
+                spectrogram_->setRun(gram, titleOf(request), std::move(gram_picture));
+                if (shown_ == generation && (gram || !gram_error.empty()))
+                    statusLabel_->setText(QString::fromStdString(gram_error));
             },
             Qt::QueuedConnection);
         running->fetch_sub(1);
@@ -260,7 +306,7 @@ void SpectraDlg::received(const Request& request, std::optional<analysis::RunSpe
     plot_->run = std::move(run);
     plot_->title = titleOf(request);
     plot_->picture = std::move(picture);
-    statusLabel_->setText(QString());
+    statusLabel_->setText(spectrogramBusy() ? QStringLiteral("drawing the spectrogram ...") : QString());
     if (fresh)
         plot_->resetZoom();
     plot_->update();

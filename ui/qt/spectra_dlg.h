@@ -1,7 +1,9 @@
 // The Spectra window: one channel of the input and the latest output as
-// spectra, with what the chain's theory predicts over them.  The files are
-// analysed on a worker so the window stays responsive; the picture is the
-// one vesk-batch writes (spectra_plot.h).
+// spectra, with what the chain's theory predicts over them, and beside them
+// as spectrograms with the predicted tracks (spectrogram_view.h).  The
+// files are analysed on a worker so the window stays responsive; the
+// pictures are the ones vesk-batch writes (spectra_plot.h,
+// spectrogram_plot.h).
 #pragma once
 
 #include <QDialog>
@@ -17,11 +19,13 @@
 #include "analysis/run_spectra.h"
 #include "engine/params.h"
 #include "ui/preview.h"
+#include "ui/qt/spectrogram_view.h"
 #include "ui/toolkit.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QTabWidget;
 
 namespace vesk {
 
@@ -68,8 +72,12 @@ public:
 
     // True until the latest request's result has arrived.
     bool busy() const { return generation_ != shown_; }
+    // The same for the spectrogram, which comes after the spectra.
+    bool spectrogramBusy() const { return generation_ != spectrogramShown_; }
     QComboBox* channelBox() const { return channelBox_; }
     SpectraPlot* plot() const { return plot_; }
+    QTabWidget* tabs() const { return tabs_; }
+    SpectrogramView* spectrogram() const { return spectrogram_; }
     QString status() const;
     // The readout's text for a frequency: both levels there.
     QString readoutAt(double hz) const;
@@ -87,6 +95,7 @@ private:
         qreal pixelRatio = 1;
         QFont font;
         double low = 0, high = 0;
+        SpectrogramView::Look spectrogram; // the Spectrogram view as it is when asked
     };
     static std::string titleOf(const Request& request);
     // The channel asked for of the preview's input span and rendering.
@@ -97,14 +106,20 @@ private:
 
     Toolkit& toolkit_;
     Request request_;
-    int generation_ = 0, shown_ = 0; // the latest request, and the one whose result is shown
+    // The latest request, and the ones whose spectra and spectrogram are shown.
+    int generation_ = 0, shown_ = 0, spectrogramShown_ = 0;
     // Workers under way; the last thing each worker touches.
     std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
+    // generation_ as the workers see it: a worker whose request is no
+    // longer the latest skips its spectrogram.
+    std::shared_ptr<std::atomic<int>> latest_ = std::make_shared<std::atomic<int>>(0);
 
     QComboBox* channelBox_;
     QLabel* statusLabel_;
     QLabel* readoutLabel_;
     SpectraPlot* plot_;
+    QTabWidget* tabs_;
+    SpectrogramView* spectrogram_;
 };
 
 } // namespace vesk

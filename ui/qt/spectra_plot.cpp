@@ -10,6 +10,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <set>
 #include <vector>
@@ -54,13 +55,6 @@ struct Axes {
     bool holds_hz(double hz) const { return hz >= low && hz <= high; }
     bool holds_db(double db) const { return db >= bottom && db <= top; }
 };
-
-QString hz_label(double hz)
-{
-    if (hz >= 1000.0)
-        return QString::number(hz / 1000.0, 'g', 4) + QStringLiteral(" kHz");
-    return QString::number(hz, 'g', 4) + QStringLiteral(" Hz");
-}
 
 // The lowest level shown, in 20 dB steps, not below -160 dBFS; the top is
 // 0 dBFS unless something lies above it.
@@ -250,6 +244,13 @@ void draw_legend(QPainter& p, const Axes& a, const QFontMetricsF& fm, const std:
 
 } // namespace
 
+QString hz_label(double hz)
+{
+    if (hz >= 1000.0)
+        return QString::number(hz / 1000.0, 'g', 4) + QStringLiteral(" kHz");
+    return QString::number(hz, 'g', 4) + QStringLiteral(" Hz");
+}
+
 double default_high_hz(const analysis::RunSpectra& run)
 {
     double high = 0.0;
@@ -352,7 +353,8 @@ void draw_spectra(QPainter& painter, const QRectF& area, const analysis::RunSpec
     painter.restore();
 }
 
-bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& title, const std::string& format, const std::string& path)
+bool write_picture(QSize size, const std::string& title, const std::string& format, const std::string& path,
+                   const std::function<void(QPainter&, const QRectF&)>& draw)
 {
     if (!QCoreApplication::instance()) {
         // A program without a window system draws offscreen; the
@@ -366,16 +368,14 @@ bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& t
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         new QGuiApplication(argc, argv);
     }
-    const QSize size(1200, 700);
     QFont font(QGuiApplication::font());
     font.setPixelSize(14);
-    const double high = default_high_hz(run);
     if (format == "png") {
         QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
         painter.setFont(font);
-        draw_spectra(painter, QRectF(QPointF(0, 0), size), run, title, default_low_hz, high);
+        draw(painter, QRectF(QPointF(0, 0), size));
         painter.end();
         return image.save(QString::fromStdString(path), "PNG");
     }
@@ -391,11 +391,19 @@ bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& t
     {
         QPainter painter(&svg);
         painter.setFont(font);
-        draw_spectra(painter, QRectF(QPointF(0, 0), size), run, title, default_low_hz, high);
+        draw(painter, QRectF(QPointF(0, 0), size));
     }
     QFile file(QString::fromStdString(path));
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
            && file.write(buffer.data()) == buffer.data().size() && file.flush();
+}
+
+bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& title, const std::string& format, const std::string& path)
+{
+    const double high = default_high_hz(run);
+    return write_picture(QSize(1200, 700), title, format, path, [&](QPainter& painter, const QRectF& area) {
+        draw_spectra(painter, area, run, title, default_low_hz, high);
+    });
 }
 
 } // namespace vesk

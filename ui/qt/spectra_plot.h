@@ -7,6 +7,9 @@
 #include <QFont>
 #include <QPainter>
 #include <QRectF>
+#include <QSize>
+#include <QString>
+#include <functional>
 #include <string>
 
 #include "analysis/run_spectra.h"
@@ -17,6 +20,14 @@ namespace vesk {
 void draw_spectra(QPainter& painter, const QRectF& area, const analysis::RunSpectra& run, const std::string& title, double low_hz, double high_hz);
 // Writes the picture as "png" or "svg" at `path`; false when it cannot be written. Makes sure a QGuiApplication exists (an offscreen one when the process has none: vesk-batch has no window system), so a program without a window can call it.
 bool write_spectra_picture(const analysis::RunSpectra& run, const std::string& title, const std::string& format, const std::string& path);
+
+// Writes a picture of `size` drawn by `draw` as "png" or "svg" at `path`,
+// in the font every picture file uses; false when it cannot be written.
+// Makes sure a QGuiApplication exists, as write_spectra_picture says.
+bool write_picture(QSize size, const std::string& title, const std::string& format, const std::string& path,
+                   const std::function<void(QPainter&, const QRectF&)>& draw);
+// "440 Hz", "5.5 kHz": a frequency as the axes label it.
+QString hz_label(double hz);
 
 // The lowest frequency shown by default, and the highest: the higher
 // Nyquist frequency of the two spectra.

@@ -7,9 +7,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -30,6 +27,7 @@
 #include "ui/qt/spectra_dlg.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/file_drop_target.h"
 #include "ui/qt/import_dlg.h"
 #include "ui/qt/inpinfo_dlg.h"
 #include "ui/qt/procinfo_dlg.h"
@@ -180,11 +178,15 @@ CveskDlg::CveskDlg(Toolkit& toolkit, QWidget* parent)
 
     buildControlTable();
     connectHandlers();
-    // The edits would take a dropped file's name as text: the window takes
-    // the file instead, wherever it lands.
-    setAcceptDrops(true);
-    for (QLineEdit* edit : findChildren<QLineEdit*>())
-        edit->setAcceptDrops(false);
+    // A dropped file is taken by the window wherever it lands, even on an
+    // edit, which would otherwise take its name as text.  Between two runs
+    // of a batch file no run is under way, but the file is still being read.
+    new FileDropTarget(
+        this, toolkit_,
+        [this](const FileDropTarget::Paths& paths) {
+            return drop_refusal(classify_drop(paths, runUnderWay() || readingBatch_));
+        },
+        [this](const FileDropTarget::Paths& paths) { takeDrop(paths); });
     batchFolder_ = presets_folder(QCoreApplication::applicationDirPath().toStdString());
     import_ = std::make_unique<InputImport>(toolkit_, this,
                                             [this](const std::string& path) { usePath(&ParamRecord::inpwavname, path); });
@@ -599,21 +601,8 @@ void CveskDlg::OnInfo()
         toolkit_.message(input_info_message(result));
 }
 
-void CveskDlg::dragEnterEvent(QDragEnterEvent* event)
+void CveskDlg::takeDrop(const std::vector<std::string>& paths)
 {
-    // Whatever files come are accepted here, so that a refusal can say why.
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void CveskDlg::dropEvent(QDropEvent* event)
-{
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        paths.push_back(url.isLocalFile() ? url.toLocalFile().toStdString() : std::string());
-    event->acceptProposedAction();
-    // Between two runs of a batch file no run is under way, but the file
-    // is still being read.
     const DropKind kind = classify_drop(paths, runUnderWay() || readingBatch_);
     if (kind == DropKind::audio) {
         take();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "ui/exchange.h"
@@ -110,12 +111,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    // A WAV file dropped on the window becomes the input, a batch file is
-    // read as Open... reads it; anything else is refused (ui/drop.h).
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
+    // Files dropped on the window (ui/qt/file_drop_target.h): an audio file
+    // becomes the input, a batch file is read as Open... reads it; anything
+    // else is refused (ui/drop.h).
+    void takeDrop(const std::vector<std::string>& paths);
     void OnSemitoneStep(double ParamRecord::*field, int d);
     void OnBitnrStep(int d);
     void OnSize(int cx, int cy);
