@@ -144,6 +144,17 @@ Pcm Player::load(Source s, Pcm pcm)
     return before;
 }
 
+void Player::set_time_factor(double factor)
+{
+    factor = factor > 0 ? factor : 1.0;
+    for (Voice* v : {&cur_, &old_}) {
+        const Pcm& p = data(*v);
+        if (v->source == output && p.rate != 0)
+            v->pos = ((v->pos / p.rate + p.start) * factor_ / factor - p.start) * p.rate;
+    }
+    factor_ = factor;
+}
+
 void Player::clear(Source s)
 {
     pcm_[s] = Pcm{};

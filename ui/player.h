@@ -73,7 +73,8 @@ public:
 
     // Output time t corresponds to input time t * factor (vari-speed in time;
     // 1 with rate conversion alone).
-    void set_time_factor(double factor) { factor_ = factor > 0 ? factor : 1.0; }
+    // A new factor keeps the output's place in the music.
+    void set_time_factor(double factor);
     double time_factor() const { return factor_; }
     // Frames a switch, a seek while sounding, a pause and a resumption in
     // the middle of a file fade over, cut at max_fade_seconds.  Playing from

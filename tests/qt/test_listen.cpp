@@ -96,6 +96,7 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         [&] { type("fssrcEdit", "44100"), check("ensrcCheck"); },
         [&] { enter("bitnrEdit", "5"), check("ensrcCheck"); }, // the second change stops the first's render
         [&] { toolkit.answers.push_back(true), click("resetButton"); },
+        [&] { enter("varispeedtEdit", "2"); }, // B's time runs half as fast as A's
     };
     for (std::size_t k = 0; k < std::size(changes); ++k) {
         changes[k]();
@@ -117,9 +118,10 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         EXPECT_EQ(a.frames(), span.count) << k;
         EXPECT_EQ(a.samples[1], static_cast<float>((48000 * 8 % 4000 - 2000) / 32768.0)) << k;
         EXPECT_EQ(listen->player().source(), Player::output);
-        EXPECT_DOUBLE_EQ(listen->player().position(), 2.0) << k;
+        EXPECT_NEAR(listen->player().position(), 2.0 / dlg->record().varispeedt, 1e-9) << k;
     }
     EXPECT_EQ(dlg->record().bitnr, 24u); // the Reset was taken
+    EXPECT_NEAR(listen->player().duration(), 1.5, 1e-4); // the span's end in B's time
     // An open Spectra window follows the preview, and the files after it.
     click("spectraButton");
     const auto spectraTitle = [&] {
@@ -127,11 +129,14 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         return dlg->spectra()->plot()->title;
     };
     EXPECT_EQ(spectraTitle(), "live preview of in.wav, channel 0");
-    listen->setLive(false);
-    EXPECT_EQ(spectraTitle(), "in.wav and out.wav, channel 0");
+    // Process ends Live: the whole files play again at once.
+    click("processButton");
+    EXPECT_FALSE(listen->live());
     EXPECT_EQ(listen->player().pcm(Player::output).frames(), 4800u);
     EXPECT_EQ(listen->player().pcm(Player::input).frames(), 4u * 48000);
     EXPECT_TRUE(listen->status().isEmpty() || listen->status() == "no audio output");
+    EXPECT_TRUE(waitForIdle());
+    EXPECT_EQ(spectraTitle(), "in.wav and out.wav, channel 0");
 }
 
 // A 997 Hz tone at a tenth of full scale on both sides is -20.0 LUFS; a mono
