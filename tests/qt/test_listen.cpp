@@ -71,7 +71,7 @@ std::vector<int32_t> engineSpan(const std::string& path, const Params& params, c
 }
 
 // Live: each change the main window takes renders the 2-s span from 1 s
-// before the play position.  Output (B) then holds exactly what the engine
+// before the play position (2.25 s).  Output (B) then holds exactly what the engine
 // gives for that span, looping, Input (A) the span itself; a change made
 // while a render is under way wins; Live off gives the whole files back.
 TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWholeFilesBack)
@@ -83,7 +83,7 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
     ListenDlg* listen = dlg->listen();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->loading(); }, 30000));
     listen->findChild<QSpinBox*>()->setValue(2);
-    listen->player().seek(2.0);
+    listen->player().seek(2.25);
     listen->player().pull(nullptr, 0);
     const auto enter = [this](const char* name, const char* text) {
         type(name, text);
@@ -103,9 +103,9 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         ASSERT_TRUE(listen->rendering()) << k;
         ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->rendering(); }, 30000)) << k;
         const SpanFrames span = listen->previewSpan();
-        EXPECT_EQ(span.first, 48000u) << k;
+        EXPECT_EQ(span.first, 60000u) << k;
         EXPECT_EQ(span.count, 96000u) << k;
-        EXPECT_TRUE(listen->status().contains(QRegularExpression("^live preview: 2 s from 0:01.0, rendered in \\d+ ms$")))
+        EXPECT_TRUE(listen->status().contains(QRegularExpression("^live preview: 2 s from 0:01.3, rendered in \\d+ ms$")))
             << listen->status().toStdString();
         const Pcm& b = listen->player().pcm(Player::output);
         const std::vector<int32_t> expected = engineSpan(input, engine_params(dlg->record()), span);
@@ -116,12 +116,12 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         EXPECT_EQ(equal, expected.size()) << k;
         const Pcm& a = listen->player().pcm(Player::input);
         EXPECT_EQ(a.frames(), span.count) << k;
-        EXPECT_EQ(a.samples[1], static_cast<float>((48000 * 8 % 4000 - 2000) / 32768.0)) << k;
+        EXPECT_EQ(a.samples[0], static_cast<float>((60000 * 7 % 4000 - 2000) / 32768.0)) << k;
         EXPECT_EQ(listen->player().source(), Player::output);
-        EXPECT_NEAR(listen->player().position(), 2.0 / dlg->record().varispeedt, 1e-9) << k;
+        EXPECT_NEAR(listen->player().position(), 2.25 / dlg->record().varispeedt, 1e-9) << k;
     }
     EXPECT_EQ(dlg->record().bitnr, 24u); // the Reset was taken
-    EXPECT_NEAR(listen->player().duration(), 1.5, 1e-4); // the span's end in B's time
+    EXPECT_NEAR(listen->player().duration(), 1.625, 1e-4); // the span's end in B's time
     // An open Spectra window follows the preview, and the files after it.
     click("spectraButton");
     const auto spectraTitle = [&] {
