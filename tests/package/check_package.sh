@@ -51,7 +51,10 @@ root=$scratch/root
 dpkg -x "$deb" "$root"
 said=$("$root/usr/bin/vesk-batch" --version)
 [ "$said" = "vesk-batch $version" ] || fail "vesk-batch --version said '$said', not 'vesk-batch $version'"
-"$root/usr/bin/vesk-batch" --help | grep -q "^  jitteramp " || fail "vesk-batch --help lists no keywords"
+# Read whole before it is searched: grep -q leaves at the first match, and
+# the rest of a long help would then meet a closed pipe.
+help=$("$root/usr/bin/vesk-batch" --help)
+grep -q "^  jitteramp " <<<"$help" || fail "vesk-batch --help lists no keywords"
 # The window program starts and keeps running until it is ended.
 status=0
 QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/vesk" >"$scratch/vesk.log" 2>&1 || status=$?
