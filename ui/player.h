@@ -92,6 +92,7 @@ public:
     void stop();
     void set_loop(bool on) { loop_ = on; }
     void set_gain_db(Source s, double db);
+    double gain(Source s) const { return gain_[s]; } // as a factor
     // A time of the source now chosen, in seconds of its file (a part of a
     // file plays from its first frame for a time before it).
     void seek(double seconds) { seek_ = seconds < 0 ? 0 : seconds; }

@@ -72,11 +72,13 @@ std::vector<int32_t> engineSpan(const std::string& path, const Params& params, c
 
 // Live: each change the main window takes renders the 2-s span from 1 s
 // before the play position (2.25 s).  Output (B) then holds exactly what the engine
-// gives for that span, looping, Input (A) the span itself; a change made
-// while a render is under way wins; Live off gives the whole files back.
+// gives for that span, looping, Input (A) the span itself, loudness matched
+// over the spans (the input is quieter before them); a change made while a
+// render is under way wins; Live off gives the whole files back, and Live on
+// again renders with the renderer's memory given back in between.
 TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWholeFilesBack)
 {
-    const std::string input = writeInput("in.wav", 2, 48000 * 4);
+    const std::string input = writeInput("in.wav", 2, 48000 * 4, 60000);
     type("inpwavnameEdit", input);
     type("outwavnameEdit", writeInput("out.wav", 1, 4800));
     click("listenButton");
@@ -97,6 +99,15 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         [&] { enter("bitnrEdit", "5"), check("ensrcCheck"); }, // the second change stops the first's render
         [&] { toolkit.answers.push_back(true), click("resetButton"); },
         [&] { enter("varispeedtEdit", "2"); }, // B's time runs half as fast as A's
+        [&] { enter("bitnrEdit", "7"); },      // heard at 1.125 s of B: 2.25 s of the input
+        [&] {
+            QTest::keyClick(listen, Qt::Key_A);
+            listen->player().pull(nullptr, 0);
+            listen->setLive(false);
+            EXPECT_EQ(listen->player().pcm(Player::input).frames(), 4u * 48000);
+            EXPECT_EQ(listen->player().pcm(Player::output).frames(), 4800u);
+            listen->setLive(true);
+        },
     };
     for (std::size_t k = 0; k < std::size(changes); ++k) {
         changes[k]();
@@ -117,10 +128,13 @@ TEST_F(Listen, LivePreviewRendersEachChangeAsTheEngineDoesAndLiveOffGivesTheWhol
         const Pcm& a = listen->player().pcm(Player::input);
         EXPECT_EQ(a.frames(), span.count) << k;
         EXPECT_EQ(a.samples[0], static_cast<float>((60000 * 7 % 4000 - 2000) / 32768.0)) << k;
+        const MatchGains g = match_gains(integrated_loudness(a), integrated_loudness(b), true);
+        for (auto [s, db] : {std::pair{Player::input, g.input_db}, {Player::output, g.output_db}})
+            EXPECT_NEAR(listen->player().gain(s), std::pow(10.0, db / 20), 1e-12) << k;
         EXPECT_EQ(listen->player().source(), Player::output);
         EXPECT_NEAR(listen->player().position(), 2.25 / dlg->record().varispeedt, 1e-9) << k;
     }
-    EXPECT_EQ(dlg->record().bitnr, 24u); // the Reset was taken
+    EXPECT_NE(dlg->record().fssrc, 44100u); // the Reset was taken
     EXPECT_NEAR(listen->player().duration(), 1.625, 1e-4); // the span's end in B's time
     // An open Spectra window follows the preview, and the files after it.
     click("spectraButton");

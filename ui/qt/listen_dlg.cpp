@@ -397,6 +397,16 @@ void ListenDlg::showWhole()
 {
     ticket_ = renderer_->renderer.begin();
     rendering_ = false;
+    // The renderer's buffers and tables go back once a render under way has
+    // stopped; a render after this builds them again.
+    readers_->fetch_add(1);
+    toolkit_.start_thread([readers = readers_, renderer = renderer_] {
+        {
+            const std::lock_guard<std::mutex> lock(renderer->busy);
+            renderer->renderer.release();
+        }
+        readers->fetch_sub(1);
+    });
     if (previewSpan_.count == 0)
         return;
     previewSpan_ = {};
