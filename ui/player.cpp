@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "engine/interpolator.h"
 #include "engine/sample_codec.h"
@@ -107,17 +108,51 @@ std::string format_time(double seconds)
     return text;
 }
 
-void Player::load(Source s, Pcm pcm)
+Pcm Player::load(Source s, Pcm pcm)
 {
-    const uint32_t before = pcm_[s].rate;
-    pcm_[s] = std::move(pcm);
-    for (Voice* v : {&cur_, &old_}) {
-        if (v->source != s)
-            continue;
-        if (before != 0 && pcm_[s].rate != before)
-            v->pos *= static_cast<double>(pcm_[s].rate) / before;
-        v->pos = std::min(v->pos, static_cast<double>(pcm_[s].frames()));
+    // The times in the file of the readings of this source, kept across
+    // the change of data.
+    const auto seconds = [this](const Voice& v) { return data(v).rate ? v.pos / data(v).rate + data(v).start : 0.0; };
+    const double at[2] = {seconds(cur_), seconds(old_)};
+    const bool fade = cur_.source == s && level_ > 0 && has(s);
+    if (fade) {
+        // The fade reads no further than its longest length and the
+        // interpolator's reach: that stretch is kept, the data go back.
+        const Pcm& p = pcm_[s];
+        const auto reach = static_cast<std::size_t>(2 * sinc_window_length);
+        const auto here = static_cast<std::size_t>(cur_.pos);
+        const std::size_t first = here > reach ? here - reach : 0;
+        const std::size_t last = std::min(p.frames(), here + reach + static_cast<std::size_t>(max_fade_seconds * p.rate));
+        replaced_ = Pcm{p.rate, p.channels, {}, p.start + static_cast<double>(first) / p.rate};
+        if (first < last)
+            replaced_.samples.assign(p.samples.begin() + first * p.channels, p.samples.begin() + last * p.channels);
+        cur_.pos -= static_cast<double>(first);
     }
+    Pcm before = std::exchange(pcm_[s], std::move(pcm));
+    const auto frame = [this, s](double t) {
+        return std::clamp((t - pcm_[s].start) * pcm_[s].rate, 0.0, static_cast<double>(pcm_[s].frames()));
+    };
+    if (fade) {
+        cur_.replaced = true;
+        move_to(Voice{s, frame(at[0])});
+        return before;
+    }
+    if (cur_.source == s && !cur_.replaced)
+        cur_.pos = frame(at[0]);
+    if (old_.source == s && !old_.replaced)
+        old_.pos = frame(at[1]);
+    return before;
+}
+
+void Player::set_time_factor(double factor)
+{
+    factor = factor > 0 ? factor : 1.0;
+    for (Voice* v : {&cur_, &old_}) {
+        const Pcm& p = data(*v);
+        if (v->source == output && p.rate != 0)
+            v->pos = ((v->pos / p.rate + p.start) * factor_ / factor - p.start) * p.rate;
+    }
+    factor_ = factor;
 }
 
 void Player::clear(Source s)
@@ -160,14 +195,14 @@ double Player::mapped(int from, double pos) const
     const Pcm& b = pcm_[1 - from];
     if (a.rate == 0 || b.rate == 0)
         return 0;
-    double t = pos / a.rate;
+    double t = pos / a.rate + a.start;
     t = from == input ? t / factor_ : t * factor_;
-    return t * b.rate;
+    return (t - b.start) * b.rate;
 }
 
 double Player::read(const Voice& v, int side) const
 {
-    const Pcm& p = pcm_[v.source];
+    const Pcm& p = data(v);
     const std::size_t n = p.frames();
     if (v.pos < 0 || n == 0)
         return 0;
@@ -206,7 +241,8 @@ void Player::move_to(const Voice& next)
 
 void Player::mark(uint64_t frame, bool moving)
 {
-    const double seconds = pcm_[cur_.source].rate ? cur_.pos / pcm_[cur_.source].rate : 0.0;
+    const Pcm& p = data(cur_);
+    const double seconds = p.rate ? cur_.pos / p.rate + p.start : 0.0;
     marks_[next_mark_] = Mark{frame, seconds, moving};
     next_mark_ = (next_mark_ + 1) % mark_count;
 }
@@ -243,10 +279,11 @@ std::size_t Player::pull(float* out, std::size_t frames)
     // the fade of a pause waits for the silence (Stop goes back to the start
     // after the sound has faded where it was).
     if (pending_seek_ >= 0 && (on || level_ == 0)) {
-        move_to(Voice{cur_.source, pending_seek_ * pcm_[cur_.source].rate});
+        const Pcm& p = pcm_[cur_.source];
+        move_to(Voice{cur_.source, std::max(0.0, (pending_seek_ - p.start) * p.rate)});
         pending_seek_ = -1;
     }
-    const Pcm& pcm = pcm_[cur_.source];
+    const Pcm& pcm = data(cur_);
     const double end = static_cast<double>(pcm.frames());
     std::size_t k = 0;
     if (end > 0 && (on || level_ > 0)) {
@@ -256,7 +293,7 @@ std::size_t Player::pull(float* out, std::size_t frames)
             level_ = 1;
         mark(pulled_, true);
         const double ramp = 1.0 / fade_frames();
-        const double step[2] = {static_cast<double>(pcm_[0].rate) / rate_, static_cast<double>(pcm_[1].rate) / rate_};
+        const auto step = [this](const Voice& v) { return static_cast<double>(data(v).rate) / rate_; };
         const double gain[2] = {gain_[0], gain_[1]};
         for (; k < frames; ++k) {
             if (cur_.pos >= end) {
@@ -285,10 +322,10 @@ std::size_t Player::pull(float* out, std::size_t frames)
                 out[2 * k + side] = static_cast<float>(level * y);
             }
             if (fade_left_) {
-                old_.pos += step[old_.source];
+                old_.pos += step(old_);
                 --fade_left_;
             }
-            cur_.pos += step[cur_.source];
+            cur_.pos += step(cur_);
             if (level_ == 0) {
                 ++k; // the pause has faded out with this frame
                 break;
@@ -297,7 +334,7 @@ std::size_t Player::pull(float* out, std::size_t frames)
     }
     mark(pulled_ + k, false);
     pulled_ += frames;
-    position_ = pcm.rate ? cur_.pos / pcm.rate : 0.0;
+    position_ = pcm.rate ? cur_.pos / pcm.rate + pcm.start : 0.0;
     return k;
 }
 

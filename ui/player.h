@@ -21,6 +21,9 @@ struct Pcm {
     uint32_t rate = 0;
     uint32_t channels = 0; // 1 or 2
     std::vector<float> samples;
+    // Where the first frame lies in the file these samples come from [s]: 0
+    // for a whole file, the span's start for a part of one (a preview's).
+    double start = 0.0;
     std::size_t frames() const { return channels ? samples.size() / channels : 0; }
     double seconds() const { return rate ? static_cast<double>(frames()) / rate : 0.0; }
 };
@@ -57,18 +60,22 @@ public:
 
     // Changes of data and rate: never while pull() runs, but between two
     // pulls they may come at any time.  Loading the playing file keeps its
-    // time, also when the new data have another rate, so new data take over
-    // at the same place in the music.
+    // time, also when the new data have another rate or cover another part
+    // of the file, so new data take over at the same place in the music;
+    // while sounding they crossfade from the data they replace.  Returns
+    // the data replaced.
     void set_rate(uint32_t rate) { rate_ = rate; }
     uint32_t rate() const { return rate_; }
-    void load(Source s, Pcm pcm);
+    Pcm load(Source s, Pcm pcm);
     void clear(Source s);
     bool has(Source s) const { return pcm_[s].frames() > 0; }
     const Pcm& pcm(Source s) const { return pcm_[s]; }
 
     // Output time t corresponds to input time t * factor (vari-speed in time;
     // 1 with rate conversion alone).
-    void set_time_factor(double factor) { factor_ = factor > 0 ? factor : 1.0; }
+    // A new factor keeps the output's place in the music.
+    void set_time_factor(double factor);
+    double time_factor() const { return factor_; }
     // Frames a switch, a seek while sounding, a pause and a resumption in
     // the middle of a file fade over, cut at max_fade_seconds.  Playing from
     // the start, the end of a file and the wrap of a loop are the file's own
@@ -85,11 +92,14 @@ public:
     void stop();
     void set_loop(bool on) { loop_ = on; }
     void set_gain_db(Source s, double db);
-    // A time of the source now chosen, in seconds.
+    double gain(Source s) const { return gain_[s]; } // as a factor
+    // A time of the source now chosen, in seconds of its file (a part of a
+    // file plays from its first frame for a time before it).
     void seek(double seconds) { seek_ = seconds < 0 ? 0 : seconds; }
     // Where the frames pulled last end, in seconds of their file.
     double position() const { return position_; }
-    double duration() const { return pcm_[source()].seconds(); }
+    // Where the source now chosen ends, in seconds of its file.
+    double duration() const { return pcm_[source()].start + pcm_[source()].seconds(); }
 
     // Fills `frames` stereo frames (2 * frames floats); silence while not
     // playing.  Returns the frames that carried sound.  With no frames it
@@ -106,7 +116,8 @@ private:
     // One reading of a file: the one heard, and the one a fade leaves.
     struct Voice {
         int source = input;
-        double pos = 0; // frames of its file
+        double pos = 0;         // frames of its data
+        bool replaced = false;  // reads the data a load replaced
     };
     // From `frame` (counted over all pulls) on, the frames play the file
     // from `seconds`, moving on at the device's rate or standing still.
@@ -115,6 +126,7 @@ private:
         double seconds = 0;
         bool moving = false;
     };
+    const Pcm& data(const Voice& v) const { return v.replaced ? replaced_ : pcm_[v.source]; }
     double read(const Voice& v, int side) const;
     double mapped(int from, double pos) const; // pos of `from` in the other's frames
     uint32_t fade_frames() const;
@@ -123,6 +135,7 @@ private:
 
     uint32_t rate_;
     Pcm pcm_[2];
+    Pcm replaced_; // the stretch of replaced data that a crossfade leaves
     double factor_ = 1.0;
     uint32_t fade_request_ = 480;
 

@@ -51,8 +51,8 @@ root=$scratch/root
 dpkg -x "$deb" "$root"
 said=$("$root/usr/bin/vesk-batch" --version)
 [ "$said" = "vesk-batch $version" ] || fail "vesk-batch --version said '$said', not 'vesk-batch $version'"
-# Read whole: grep -q stops at the first match, and a help longer than one
-# pipe write would end on a broken pipe.
+# Read whole before it is searched: grep -q leaves at the first match, and
+# the rest of a long help would then meet a closed pipe.
 help=$("$root/usr/bin/vesk-batch" --help)
 grep -q "^  jitteramp " <<<"$help" || fail "vesk-batch --help lists no keywords"
 # The window program starts and keeps running until it is ended.

@@ -162,13 +162,14 @@ protected:
         return lines;
     }
 
-    // A 16-bit file of `channels` ramps.
-    std::string writeInput(const std::string& name, uint16_t channels, std::size_t frames)
+    // A 16-bit file of `channels` ramps, the first `quiet` frames at half
+    // their height.
+    std::string writeInput(const std::string& name, uint16_t channels, std::size_t frames, std::size_t quiet = 0)
     {
         std::vector<std::vector<int32_t>> samples(channels, std::vector<int32_t>(frames));
         for (uint16_t c = 0; c < channels; ++c)
             for (std::size_t i = 0; i < frames; ++i)
-                samples[c][i] = static_cast<int32_t>((i * (7 + c)) % 4000) - 2000;
+                samples[c][i] = (static_cast<int32_t>((i * (7 + c)) % 4000) - 2000) / (i < quiet ? 2 : 1);
         test::write_file(dir.file(name), test::make_pcm_wav(channels, 48000, 16, samples));
         return dir.file(name);
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/level.h"
 #include "engine/memory.h"
 #include "engine/sample_codec.h"
 #include "tests/stages/stage_rig.h"
@@ -32,6 +33,28 @@ TEST(NormalizeLevel, FindsThePeakOrAppliesAFixedGain)
         EXPECT_EQ(rig.seam.normalize_level(row.x, static_cast<uint32_t>(row.count)), row.gain) << row.what;
         for (std::size_t i = 0; i < row.samples.size(); ++i)
             EXPECT_EQ(rig.re[i], row.samples[i] * (i < row.count ? row.gain : 1.0)) << row.what << ": sample " << i;
+    }
+}
+
+// The peak search deals the samples out to threads and to running peaks side
+// by side: the largest magnitude counts wherever it lies (in any of them or
+// in the rest that fills none), and a NaN never does.
+TEST(PeakMagnitude, TheLargestMagnitudeCountsWhereverItLiesAndNoNaNDoes)
+{
+    for (const uint64_t count : {uint64_t{1}, uint64_t{9}, uint64_t{23}, (uint64_t{1} << 19) + 3}) {
+        std::vector<double> values(count);
+        for (uint64_t i = 0; i < count; ++i)
+            values[i] = 0.5 * std::sin(0.1 * static_cast<double>(i));
+        for (const uint64_t at : {uint64_t{0}, count / 2, count / 2 + 3, count - 1}) {
+            if (at >= count)
+                continue;
+            std::vector<double> row = values;
+            row[at] = -0.875;
+            row[(at + 1) % count] = count > 1 ? std::nan("") : row[0];
+            for (const unsigned threads : {1u, 3u})
+                EXPECT_EQ(peak_magnitude(count, threads, [&](uint64_t i) { return row[i]; }), 0.875)
+                    << count << " samples, peak at " << at << ", " << threads << " threads";
+        }
     }
 }
 

@@ -161,6 +161,46 @@ TEST(Player, PausePlaySeekAndStopFadeAndKeepThePlaceHeard)
     EXPECT_NEAR(p.position(), 1.25, 1e-9);
 }
 
+// A part of the playing file (0.4 to 1.4 s, every sample raised by 0.5)
+// takes over at the same time in the file, crossfading from the whole file,
+// which comes back whole; it loops within itself, a seek before it lands at
+// its start, and the whole file loaded back takes over at the same time.
+TEST(Player, APartOfTheFileTakesOverAtTheSameTimeWithACrossfade)
+{
+    Player p(1000);
+    p.set_fade_frames(5);
+    p.load(Player::input, clock_pcm(1000, 2.0));
+    p.set_playing(true);
+    p.seek(0.6);
+    pull(p, 100); // faded in at 0.6: now at 0.7
+    Pcm part = clock_pcm(1000, 2.0);
+    part.samples.erase(part.samples.begin() + 2 * 1400, part.samples.end());
+    part.samples.erase(part.samples.begin(), part.samples.begin() + 2 * 400);
+    for (std::size_t i = 0; i < part.samples.size(); i += 2)
+        part.samples[i] += 0.5f;
+    part.start = 0.4;
+    EXPECT_EQ(p.load(Player::input, std::move(part)).frames(), 2000u);
+    const std::vector<float> out = pull(p, 20);
+    for (std::size_t k = 0; k < 20; ++k) {
+        const double old = (0.7 + k / 1000.0) / 10;
+        if (k < 5)
+            EXPECT_TRUE(out[2 * k] > old + 1e-4 && out[2 * k] < old + 0.5 - 1e-4) << k;
+        else
+            EXPECT_NEAR(out[2 * k], old + 0.5, 1e-6) << k;
+    }
+    EXPECT_NEAR(p.position(), 0.72, 1e-9);
+    EXPECT_NEAR(p.duration(), 1.4, 1e-9);
+    p.set_loop(true);
+    pull(p, 700);
+    EXPECT_NEAR(p.position(), 0.42, 1e-9);
+    p.seek(0.1);
+    pull(p, 10);
+    EXPECT_NEAR(p.position(), 0.41, 1e-9);
+    p.load(Player::input, clock_pcm(1000, 2.0));
+    p.pull(nullptr, 0);
+    EXPECT_NEAR(p.position(), 0.41, 1e-9);
+}
+
 TEST(Player, LoopWrapsToTheStartAndWithoutLoopPlayingEnds)
 {
     for (bool loop : {true, false}) {

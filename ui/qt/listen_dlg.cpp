@@ -12,10 +12,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -67,6 +69,11 @@ QAudioFormat outputFormat(const QAudioDevice& device, int rate)
 
 } // namespace
 
+struct ListenDlg::Renderer {
+    SpanRenderer renderer;
+    std::mutex busy; // held by the worker that renders
+};
+
 ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolkit_(toolkit)
 {
     setWindowTitle(QStringLiteral("Listen"));
@@ -103,8 +110,19 @@ ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolk
     sources->addWidget(matchCheck_);
     sources->addWidget(gainLabel_, 1);
     grid->addLayout(sources, 3, 0, 1, 5);
+    auto* liveRow = new QHBoxLayout;
+    liveCheck_ = new QCheckBox(QStringLiteral("Live"));
+    spanSpin_ = new QSpinBox;
+    spanSpin_->setRange(static_cast<int>(preview_min_seconds), static_cast<int>(preview_max_seconds));
+    spanSpin_->setValue(static_cast<int>(preview_default_seconds));
+    spanSpin_->setSuffix(QStringLiteral(" s"));
+    liveRow->addWidget(liveCheck_);
+    liveRow->addWidget(new QLabel(QStringLiteral("Span:")));
+    liveRow->addWidget(spanSpin_);
+    liveRow->addStretch(1);
+    grid->addLayout(liveRow, 4, 0, 1, 5);
     statusLabel_ = new QLabel;
-    grid->addWidget(statusLabel_, 4, 0, 1, 5);
+    grid->addWidget(statusLabel_, 5, 0, 1, 5);
     grid->setColumnStretch(2, 1);
     // Space, A and B belong to the window, not to whichever control has
     // the focus.
@@ -113,12 +131,19 @@ ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolk
 
     connect(playButton_, &QPushButton::clicked, this, &ListenDlg::togglePlay);
     connect(stopButton_, &QPushButton::clicked, this, &ListenDlg::stopPlaying);
-    connect(loopCheck_, &QCheckBox::toggled, this, [this](bool on) { player_.set_loop(on); });
+    // A preview's span always loops.
+    connect(loopCheck_, &QCheckBox::toggled, this, [this](bool on) { player_.set_loop(on || previewSpan_.count > 0); });
     connect(matchCheck_, &QCheckBox::toggled, this, &ListenDlg::updateGains);
     for (int s = 0; s < 2; ++s)
         connect(sourceButtons_[s], &QRadioButton::clicked, this,
                 [this, s] { setSource(static_cast<Player::Source>(s)); });
     connect(slider_, &QSlider::sliderMoved, this, [this](int ms) { player_.seek(ms / 1000.0); });
+    renderer_ = std::make_shared<Renderer>();
+    connect(liveCheck_, &QCheckBox::toggled, this, [this](bool on) { on ? startRender() : showWhole(); });
+    connect(spanSpin_, &QSpinBox::valueChanged, this, [this] {
+        if (live())
+            startRender();
+    });
 
     audio_ = !QMediaDevices::audioOutputs().isEmpty();
     statusLabel_->setText(audio_ ? QString() : QString::fromLatin1(no_audio));
@@ -133,7 +158,9 @@ ListenDlg::ListenDlg(Toolkit& toolkit, QWidget* parent) : QDialog(parent), toolk
 ListenDlg::~ListenDlg()
 {
     // A worker touches nothing of this window until it posts its result,
-    // which goes with the window; it only has to be done posting.
+    // which goes with the window; it only has to be done posting.  A render
+    // under way is stopped.
+    renderer_->renderer.begin();
     while (readers_->load() > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     stopSound();
@@ -147,7 +174,9 @@ QString ListenDlg::status() const
 void ListenDlg::setFiles(const std::string& input, const std::string& output, double varispeedt,
                          std::function<void(const std::string&)> inputKnown)
 {
-    player_.set_time_factor(varispeedt);
+    wholeFactor_ = varispeedt;
+    if (previewSpan_.count == 0)
+        player_.set_time_factor(varispeedt);
     files_[0].path = input;
     files_[1].path = output;
     inputKnown_ = std::move(inputKnown);
@@ -195,6 +224,10 @@ void ListenDlg::reload(Player::Source s, bool force)
         read->result = decode_wav(path, read->pcm, max_bytes);
         if (read->result == DecodeResult::ok)
             read->lufs = integrated_loudness(read->pcm);
+        // The input also as a run reads it, for the live preview's renders.
+        auto samples = std::make_shared<InputSamples>();
+        if (s == Player::input && read->result == DecodeResult::ok && read_input_samples(path, *samples, max_bytes))
+            read->samples = std::move(samples);
         // Posted, not waited for: a window closed meanwhile takes the posted
         // call with it.
         QMetaObject::invokeMethod(
@@ -210,7 +243,7 @@ void ListenDlg::received(Player::Source s, int generation, Read& read)
         return;
     f.reading = false;
     // The player is fed on this thread, so the sound goes on through the
-    // change, unless the files now play at another rate.
+    // change.
     const uint32_t rate = fileRate();
     f.message = decode_message(read.result);
     if (read.result == DecodeResult::ok) {
@@ -221,27 +254,197 @@ void ListenDlg::received(Player::Source s, int generation, Read& read)
                                     .arg(read.pcm.channels)
                                     .arg(std::isfinite(f.lufs) ? QString::number(f.lufs, 'f', 1)
                                                                : QStringLiteral("silent")));
-        player_.load(s, std::move(read.pcm));
+        play(s, std::move(read.pcm));
     } else {
-        player_.clear(s);
+        play(s, Pcm{});
         fileLabels_[s]->setText(QString::fromStdString(f.message).trimmed());
     }
+    if (s == Player::input)
+        inputSamples_ = std::move(read.samples);
     sourceButtons_[s]->setEnabled(player_.has(s));
     sourceButtons_[player_.source()]->setChecked(true);
+    afterDataChange(rate);
+    if (s == Player::input)
+        tellInput();
+    if (s == Player::input && live())
+        startRender();
+}
+
+void ListenDlg::play(Player::Source s, Pcm pcm)
+{
+    if (previewSpan_.count > 0)
+        whole_[s] = std::move(pcm);
+    else if (pcm.frames() > 0)
+        player_.load(s, std::move(pcm));
+    else
+        player_.clear(s);
+}
+
+void ListenDlg::setParams(const Params& params)
+{
+    params_ = params;
+    if (!live())
+        return;
+    // A new input (a drop, a batch file) is read first; its arrival renders.
+    if (params.inpwavname && *params.inpwavname != files_[0].path) {
+        files_[0].path = *params.inpwavname;
+        reload(Player::input, false);
+        return;
+    }
+    startRender();
+}
+
+void ListenDlg::setLive(bool on)
+{
+    liveCheck_->setChecked(on);
+}
+
+bool ListenDlg::live() const
+{
+    return liveCheck_->isChecked();
+}
+
+void ListenDlg::startRender()
+{
+    // The newest change stops the render before it, which then posts
+    // nothing that is shown.
+    const uint64_t ticket = ticket_ = renderer_->renderer.begin();
+    if (!params_ || !inputSamples_ || inputSamples_->frames() == 0) {
+        rendering_ = false;
+        statusLabel_->setText(QStringLiteral("live preview: no input to render"));
+        return;
+    }
+    // Around the place heard, in the input's time.
+    const double heard = sink_ ? heardPosition() : player_.position();
+    const double at = player_.source() == Player::output ? heard * player_.time_factor() : heard;
+    const Span span = preview_span(at, spanSpin_->value(),
+                                   static_cast<double>(inputSamples_->frames()) / inputSamples_->rate);
+    rendering_ = true;
+    readers_->fetch_add(1);
+    toolkit_.start_thread([this, readers = readers_, renderer = renderer_, input = inputSamples_, params = *params_,
+                           span, ticket] {
+        auto preview = std::make_shared<Preview>();
+        {
+            // An older render still finishing holds the renderer; once it
+            // has, this one finds out whether it is still the newest.
+            const std::lock_guard<std::mutex> lock(renderer->busy);
+            renderPreview(renderer->renderer, ticket, *input, span, params, *preview);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, ticket, preview] { previewed(ticket, *preview); }, Qt::QueuedConnection);
+        readers->fetch_sub(1);
+    });
+}
+
+void ListenDlg::renderPreview(SpanRenderer& renderer, uint64_t ticket, const InputSamples& input, const Span& span,
+                              const Params& params, Preview& preview)
+{
+    // The input's span does not wait for the render: measuring its loudness
+    // takes about as long as rendering a word length.
+    const SpanFrames frames = span_frames(span, input.frames(), input.rate);
+    std::thread measure;
+    if (frames.count > 0)
+        measure = std::thread([&] {
+            preview.spans[Player::input] = input_span_pcm(input, frames);
+            preview.lufs[Player::input] = integrated_loudness(preview.spans[Player::input]);
+        });
+    const auto start = std::chrono::steady_clock::now();
+    preview.outcome = renderer.render(ticket, input.view(), span, params, preview.rendering);
+    preview.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    preview.message = renderer.message();
+    if (preview.outcome == RunOutcome::done) {
+        preview.spans[Player::output] = rendered_pcm(preview.rendering, input.rate);
+        preview.lufs[Player::output] = integrated_loudness(preview.spans[Player::output]);
+    }
+    if (measure.joinable())
+        measure.join();
+}
+
+void ListenDlg::previewed(uint64_t ticket, Preview& preview)
+{
+    if (ticket != ticket_ || !live())
+        return;
+    rendering_ = false;
+    if (preview.outcome != RunOutcome::done) {
+        statusLabel_->setText(QString::fromStdString(preview.message).trimmed());
+        return;
+    }
+    const uint32_t rate = fileRate();
+    const bool first = previewSpan_.count == 0;
+    previewSpan_ = preview.rendering.span;
+    previewParams_ = preview.rendering.params;
+    std::copy(std::begin(preview.lufs), std::end(preview.lufs), previewLufs_);
+    player_.set_time_factor(previewParams_.varispeedt);
+    player_.set_loop(true);
+    // The input first: a switch to the output under way then lands in the
+    // new output's time.
+    for (Player::Source s : {Player::input, Player::output}) {
+        Pcm before = player_.load(s, std::move(preview.spans[s]));
+        if (first)
+            whole_[s] = std::move(before);
+        sourceButtons_[s]->setEnabled(true);
+    }
+    setSource(Player::output);
+    afterDataChange(rate);
+    statusLabel_->setText(QString::fromStdString(
+        live_preview_text(previewSpan_, inputSamples_->rate, preview.ms)));
+    previewRendering_ = std::make_shared<const SpanRendering>(std::move(preview.rendering));
+    if (previewChanged)
+        previewChanged();
+}
+
+void ListenDlg::showWhole()
+{
+    ticket_ = renderer_->renderer.begin();
+    rendering_ = false;
+    // The renderer's buffers and tables go back once a render under way has
+    // stopped; a render after this builds them again.
+    readers_->fetch_add(1);
+    toolkit_.start_thread([readers = readers_, renderer = renderer_] {
+        {
+            const std::lock_guard<std::mutex> lock(renderer->busy);
+            renderer->renderer.release();
+        }
+        readers->fetch_sub(1);
+    });
+    if (previewSpan_.count == 0)
+        return;
+    previewSpan_ = {};
+    const uint32_t rate = fileRate();
+    for (Player::Source s : {Player::input, Player::output}) {
+        play(s, std::move(whole_[s]));
+        whole_[s] = {};
+        sourceButtons_[s]->setEnabled(player_.has(s));
+    }
+    player_.set_time_factor(wholeFactor_);
+    player_.set_loop(loopCheck_->isChecked());
+    sourceButtons_[player_.source()]->setChecked(true);
+    statusLabel_->setText(audio_ ? QString() : QString::fromLatin1(no_audio));
+    afterDataChange(rate);
+    previewRendering_.reset();
+    if (previewChanged)
+        previewChanged();
+}
+
+void ListenDlg::afterDataChange(uint32_t rate)
+{
     updateGains();
+    // The sound goes on through the change, unless the data now play at
+    // another rate.
     if (sink_ && fileRate() != rate) {
         stopSound();
         startSound();
     }
     tick();
-    if (s == Player::input)
-        tellInput();
 }
 
 void ListenDlg::updateGains()
 {
     const bool both = player_.has(Player::input) && player_.has(Player::output);
-    const MatchGains g = match_gains(files_[0].lufs, files_[1].lufs, matchCheck_->isChecked() && both);
+    // While spans play, the spans' loudness.
+    const bool spans = previewSpan_.count > 0;
+    const MatchGains g = match_gains(spans ? previewLufs_[0] : files_[0].lufs, spans ? previewLufs_[1] : files_[1].lufs,
+                                     matchCheck_->isChecked() && both);
     player_.set_gain_db(Player::input, g.input_db);
     player_.set_gain_db(Player::output, g.output_db);
     if (!matchCheck_->isChecked() || !both)

@@ -11,10 +11,13 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/params.h"
 #include "ui/player.h"
+#include "ui/preview.h"
 #include "ui/toolkit.h"
 
 class QAudioSink;
@@ -23,6 +26,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTimer;
 
 namespace vesk {
@@ -46,11 +50,48 @@ public:
     // Reads again whichever file changed on disk.
     void refresh();
 
+    // Live: the parameters the main window took last.  While Live is on,
+    // each starts a render of the span around the play position on a
+    // worker, which stops a render under way; once done, Output (B) plays
+    // it (and Input (A) the same span) looping, from the same place in the
+    // music.  Off, the whole files play again.
+    void setParams(const Params& params);
+    void setLive(bool on);
+    bool live() const;
+    // True from a render's start until its result (or the newest's, when
+    // one stopped another) has come to this window.
+    bool rendering() const { return rendering_; }
+    // The span Output (B) plays; its count is 0 while the whole files play.
+    const SpanFrames& previewSpan() const { return previewSpan_; }
+    // The parameters of the last render shown, as the chain used them.
+    const Params& previewParams() const { return previewParams_; }
+    // The render that plays and the input it was rendered from; null while
+    // the whole files play.
+    std::shared_ptr<const SpanRendering> previewRendering() const { return previewRendering_; }
+    std::shared_ptr<const InputSamples> previewInput() const { return previewRendering_ ? inputSamples_ : nullptr; }
+    // Told each time a new render plays, and when the whole files play again.
+    std::function<void()> previewChanged;
+
     Player& player() { return player_; }
     // True while a file is being read.
     bool loading() const { return files_[0].reading || files_[1].reading; }
     bool hasAudio() const { return audio_; }
     QString status() const;
+
+    // What a render worker gives.
+    struct Preview {
+        RunOutcome outcome = RunOutcome::failed;
+        std::string message;
+        SpanRendering rendering;
+        Pcm spans[2]; // the input's and the rendering's, as the player takes them
+        double lufs[2] = {0, 0};
+        double ms = 0; // the render's
+    };
+    // Renders `span` of `input` for `ticket` and makes both spans ready to
+    // play, their loudness measured; the input's is measured meanwhile on a
+    // thread of its own.  What the window's render worker does.
+    static void renderPreview(SpanRenderer& renderer, uint64_t ticket, const InputSamples& input, const Span& span,
+                              const Params& params, Preview& preview);
 
     // Files whose decoded samples would take more are refused.
     static constexpr std::size_t max_bytes = std::size_t(1) << 31;
@@ -74,7 +115,19 @@ private:
         DecodeResult result = DecodeResult::cannot_open;
         Pcm pcm;
         double lufs = 0;
+        std::shared_ptr<const InputSamples> samples; // the input's, for renders
     };
+    // The renderer, shared with the render workers; one renders at a time.
+    struct Renderer;
+    void startRender();
+    void previewed(uint64_t ticket, Preview& preview);
+    void showWhole();
+    // Gains, the sound device's rate and the time shown after new data
+    // (`rate`: the files' rate before them).
+    void afterDataChange(uint32_t rate);
+    // The data a file's read brought, to the player or, while a span
+    // plays, kept for when the whole files play again.
+    void play(Player::Source s, Pcm pcm);
     void reload(Player::Source s, bool force);
     // A worker's read, on this window's thread.
     void received(Player::Source s, int generation, Read& read);
@@ -110,6 +163,17 @@ private:
     File files_[2];
     int ticks_ = 0;
 
+    std::shared_ptr<Renderer> renderer_;
+    std::shared_ptr<const InputSamples> inputSamples_;
+    std::optional<Params> params_;
+    uint64_t ticket_ = 0;
+    bool rendering_ = false;
+    SpanFrames previewSpan_;
+    Params previewParams_;
+    std::shared_ptr<const SpanRendering> previewRendering_;
+    double previewLufs_[2] = {0, 0};
+    Pcm whole_[2];           // the whole files while spans play
+    double wholeFactor_ = 1; // vari-speed in time of the whole output
     QLabel* fileLabels_[2];
     QPushButton* playButton_;
     QPushButton* stopButton_;
@@ -120,6 +184,8 @@ private:
     QCheckBox* matchCheck_;
     QLabel* gainLabel_;
     QLabel* statusLabel_;
+    QCheckBox* liveCheck_;
+    QSpinBox* spanSpin_;
     QTimer* timer_;
 };
 

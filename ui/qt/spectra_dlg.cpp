@@ -16,6 +16,7 @@
 #include <thread>
 #include <cmath>
 
+#include "engine/sample_codec.h"
 #include "ui/qt/spectra_plot.h"
 #include "ui/qt/spectrogram_view.h"
 
@@ -150,6 +151,16 @@ void SpectraDlg::setRun(const std::string& input, const std::string& output, con
     request_.input = input;
     request_.output = output;
     request_.params = params;
+    request_.preview.reset();
+    analyse();
+}
+
+void SpectraDlg::setPreview(std::shared_ptr<const InputSamples> input, std::shared_ptr<const SpanRendering> rendering)
+{
+    if (!request_.preview && !rendering)
+        return;
+    request_.previewInput = std::move(input);
+    request_.preview = std::move(rendering);
     analyse();
 }
 
@@ -177,9 +188,12 @@ void SpectraDlg::analyse()
         std::string error;
         std::optional<analysis::RunSpectra> run;
         SpectraPlot::Picture picture;
-        if (analysis::read_channel(request.input, request.channel, input, error)
-            && analysis::read_channel(request.output, request.channel, output, error)) {
-            run = analysis::analyse_run(input, output, request.params);
+        // A preview's spectra go with the parameters its render used.
+        const Params& params = request.preview ? request.preview->params : request.params;
+        if (request.preview ? previewChannels(request, input, output)
+                            : analysis::read_channel(request.input, request.channel, input, error)
+                                  && analysis::read_channel(request.output, request.channel, output, error)) {
+            run = analysis::analyse_run(input, output, params);
             // The span a first run is shown with: the whole range.
             picture.low = request.high > 0 ? request.low : default_low_hz;
             picture.high = request.high > 0 ? request.high : std::max(default_high_hz(*run), default_low_hz * 10);
@@ -217,7 +231,7 @@ void SpectraDlg::analyse()
         if (read && latest->load() == generation) {
             try {
                 gram = std::make_shared<const analysis::RunSpectrogram>(
-                    analysis::analyse_spectrogram(input, output, request.params));
+                    analysis::analyse_spectrogram(input, output, params));
                 gram_picture = SpectrogramView::pictureFor(*gram, titleOf(request), request.spectrogram);
             } catch (const std::bad_alloc&) {
                 gram_error = "not enough memory for the spectrogram";
@@ -241,8 +255,30 @@ void SpectraDlg::analyse()
     });
 }
 
+bool SpectraDlg::previewChannels(const Request& request, analysis::Channel& input, analysis::Channel& output)
+{
+    const InputSamples& in = *request.previewInput;
+    const SpanRendering& out = *request.preview;
+    const auto channel = [&request](const uint8_t* bytes, uint64_t first, uint64_t frames, uint32_t channels,
+                                    uint32_t width, double rate, analysis::Channel& to) {
+        const uint32_t c = std::min(request.channel, channels - 1);
+        to.rate = rate;
+        to.channels = channels;
+        for (uint64_t i = first; i < first + frames; ++i)
+            to.samples.push_back(decode_sample(bytes + (i * channels + c) * width, width));
+    };
+    channel(in.bytes.data(), out.span.first, out.span.count, in.channels, in.bits / 8, in.rate, input);
+    channel(out.samples.data(), 0, out.frames(), out.channels, 3, out.params.fs, output);
+    return !input.samples.empty() && !output.samples.empty();
+}
+
 std::string SpectraDlg::titleOf(const Request& request)
 {
+    if (request.preview)
+        return QStringLiteral("live preview of %1, channel %2")
+            .arg(QFileInfo(QString::fromStdString(request.input)).fileName())
+            .arg(request.channel)
+            .toStdString();
     return QStringLiteral("%1 and %2, channel %3")
         .arg(QFileInfo(QString::fromStdString(request.input)).fileName(),
              QFileInfo(QString::fromStdString(request.output)).fileName())

@@ -18,6 +18,7 @@
 
 #include "analysis/run_spectra.h"
 #include "engine/params.h"
+#include "ui/preview.h"
 #include "ui/qt/spectrogram_view.h"
 #include "ui/toolkit.h"
 
@@ -64,6 +65,10 @@ public:
     // Analyses the files of a run with `params` as the run left them,
     // starting with the channel shown.
     void setRun(const std::string& input, const std::string& output, const Params& params);
+    // The live preview instead of the files: the span of `input` that
+    // `rendering` covers and the rendering, with the parameters the render
+    // used.  Nulls go back to the files.
+    void setPreview(std::shared_ptr<const InputSamples> input, std::shared_ptr<const SpanRendering> rendering);
 
     // True until the latest request's result has arrived.
     bool busy() const { return generation_ != shown_; }
@@ -81,6 +86,8 @@ private:
     struct Request {
         std::string input, output;
         Params params;
+        std::shared_ptr<const InputSamples> previewInput;
+        std::shared_ptr<const SpanRendering> preview;
         uint32_t channel = 0;
         // The plot as it is when asked: its size, font and span (none yet
         // for the first run: the whole range).
@@ -91,6 +98,8 @@ private:
         SpectrogramView::Look spectrogram; // the Spectrogram view as it is when asked
     };
     static std::string titleOf(const Request& request);
+    // The channel asked for of the preview's input span and rendering.
+    static bool previewChannels(const Request& request, analysis::Channel& input, analysis::Channel& output);
     void analyse();
     void received(const Request& request, std::optional<analysis::RunSpectra> run, uint32_t channels,
                   const std::string& error, SpectraPlot::Picture picture);

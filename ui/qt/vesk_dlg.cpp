@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
@@ -284,6 +285,8 @@ void CveskDlg::connectHandlers()
     }
     connect(ui_->bitnrSpin, &SpinButtons::stepped, this, &CveskDlg::OnBitnrStep);
     connect(ui_->openButton, &QPushButton::clicked, this, &CveskDlg::OnOpen);
+    for (QCheckBox* check : {ui_->varispeedshCheck, ui_->ensrcCheck})
+        connect(check, &QCheckBox::clicked, this, &CveskDlg::takeChange);
     connect(ui_->saveButton, &QPushButton::clicked, this, &CveskDlg::OnSave);
     connect(ui_->verticalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnVScroll);
     connect(ui_->horizontalScrollBar, &QScrollBar::actionTriggered, this, &CveskDlg::OnHScroll);
@@ -356,11 +359,24 @@ void CveskDlg::OnReset()
         return;
     reset_keeping_paths(record_);
     showRecord();
+    tookChange();
 }
 
 void CveskDlg::OnOK()
 {
-    take();
+    takeChange();
+}
+
+void CveskDlg::takeChange()
+{
+    if (take())
+        tookChange();
+}
+
+void CveskDlg::tookChange()
+{
+    if (listen_)
+        listen_->setParams(engine_params(record_));
 }
 
 void CveskDlg::OnCancel()
@@ -383,6 +399,9 @@ void CveskDlg::OnProcess()
     waitForRunEnd();
     if (quitting_ || !take())
         return;
+    // The whole output is what a run gives: the preview gives way to it.
+    if (listen_)
+        listen_->setLive(false);
     startRun();
 }
 
@@ -501,6 +520,7 @@ void CveskDlg::readBatchFile(const std::string& path)
     actions.show = [this] { showRecord(); };
     batch::read_batch(stream, record_, actions);
     readingBatch_ = false;
+    tookChange();
 }
 
 void CveskDlg::OnSave()
@@ -532,6 +552,7 @@ void CveskDlg::usePath(std::string ParamRecord::*path, const std::string& chosen
     }
     record_.*path = chosen;
     showRecord();
+    tookChange();
 }
 
 void CveskDlg::OnBrowseInput()
@@ -599,11 +620,17 @@ void CveskDlg::OnListen()
     if (!listen_) {
         listen_ = std::make_unique<ListenDlg>(toolkit_, this);
         place_beside_main(listen_.get(), this);
+        // An open Spectra window follows the live preview.
+        listen_->previewChanged = [this] {
+            if (spectra_ && spectra_->isVisible())
+                spectra_->setPreview(listen_->previewInput(), listen_->previewRendering());
+        };
     }
     listen_->setFiles(record_.inpwavname, record_.outwavname, record_.varispeedt, [this](const std::string& message) {
         if (!message.empty())
             toolkit_.message(message);
     });
+    tookChange();
     listen_->show();
     listen_->raise();
     listen_->activateWindow();
@@ -630,6 +657,8 @@ void CveskDlg::showSpectra(const Params& run)
         spectra_->setAttribute(Qt::WA_ShowWithoutActivating);
     }
     spectra_->setRun(run.inpwavname.value_or(""), run.outwavname.value_or(""), run);
+    if (listen_ && listen_->previewRendering())
+        spectra_->setPreview(listen_->previewInput(), listen_->previewRendering());
     // Shown when closed; an open one is only refreshed, not raised over the
     // window the user is working in.
     spectra_->show();
@@ -661,6 +690,7 @@ void CveskDlg::OnSemitoneStep(double ParamRecord::*field, int d)
     take();
     record_.*field = semitone_step(record_.*field, d);
     showRecord();
+    tookChange();
 }
 
 void CveskDlg::OnBitnrStep(int d)
@@ -668,6 +698,7 @@ void CveskDlg::OnBitnrStep(int d)
     take();
     record_.bitnr = bitnr_step(record_.bitnr, d);
     showRecord();
+    tookChange();
 }
 
 void CveskDlg::resizeEvent(QResizeEvent* event)

@@ -131,6 +131,12 @@ private:
     void placeContent();
     void refuseText(const TakeFailure& failure);
 
+    // A change taken into the record: the Listen window's live preview
+    // renders it.
+    void tookChange();
+    // Takes the controls and, when they parse, passes the change on.
+    void takeChange();
+
     // A batch file's "process": the record as the file gave it, run once
     // the run before has ended.
     void processFromBatch();
