@@ -108,7 +108,9 @@ RunOutcome Engine::run_channels(const uint8_t* input)
     const auto point = [&](Engine& engine, uint32_t ch) {
         engine.inpsampptr = input + ch * input_stride;
         engine.outsampptr = wavoutbuf.data() + ch * output_stride;
-        engine.rawoutptr = rawoutbuf.data() + ch;
+        // Only a segment's unscaled pass holds the raw output; elsewhere the
+        // buffer is empty, and no offset may be added to its null pointer.
+        engine.rawoutptr = rawoutbuf.size() == 0 ? nullptr : rawoutbuf.data() + ch;
     };
 
     // At short working lengths the hold's and the aperture's factors are
