@@ -1,5 +1,6 @@
 // vesk-batch: runs batch files without any window system.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -95,6 +96,14 @@ std::string help_text()
         "TARGET is refused, and a failed or stopped conversion leaves nothing.  A\n"
         "file it cannot convert ends it with status 1 and the message\n"
         "\"vesk: cannot import SOURCE: <reason>\".\n"
+        "\n"
+        "--memory-limit SIZE (such as 512M or 2G) is the memory a run may hold;\n"
+        "by default three quarters of the memory the system reports available. A\n"
+        "run whose whole file would need more renders it in segments instead, and a\n"
+        "line before its summary says so. --segmented renders every run in\n"
+        "segments. A segmented run's frequencies snap to the segments' bins, its\n"
+        "filters act within a segment and its margins, and its jitter draws differ\n"
+        "from a whole run's; its levels are the whole file's.\n"
         "\n"
         "--version prints the version and exits.\n"
         "\n"
@@ -355,6 +364,26 @@ std::string read_excerpt(const std::string& text, vesk::Span& span)
     return {};
 }
 
+// SIZE: a number of bytes above 0 with an optional K, M, G or T (powers of
+// 1024), as 512M or 1.5G.  Empty when it reads; else what is wrong with it.
+std::string read_memory_limit(const std::string& text, uint64_t& bytes)
+{
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    const std::string suffix = end != nullptr ? std::string(end) : std::string();
+    static const std::string units = "KMGT";
+    double scale = 1;
+    if (suffix.size() == 1 && units.find(static_cast<char>(std::toupper(suffix[0]))) != std::string::npos)
+        scale = std::ldexp(1.0, 10 * static_cast<int>(units.find(static_cast<char>(std::toupper(suffix[0]))) + 1));
+    else if (!suffix.empty())
+        return "--memory-limit needs a size such as 512M or 2G";
+    const double value = number * scale;
+    if (end == text.c_str() || !(value >= 1) || !(value < 1.8e19))
+        return "--memory-limit needs a size such as 512M or 2G";
+    bytes = static_cast<uint64_t>(value);
+    return {};
+}
+
 void stop_on_interrupt(std::atomic<int>& stopflag)
 {
     running_stopflag = &stopflag;
@@ -425,6 +454,8 @@ int main(int argc, char** argv)
     std::vector<Source> sources;
     std::string spectra_format, spectrogram_format; // empty: none
     std::optional<vesk::Span> excerpt;
+    std::optional<uint64_t> memory_limit;
+    bool segmented = false;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -466,6 +497,17 @@ int main(int argc, char** argv)
                 return 2;
             }
             excerpt = span;
+        } else if (!options_done && arg == "--memory-limit") {
+            uint64_t bytes = 0;
+            const std::string problem = i + 1 < argc ? read_memory_limit(argv[++i], bytes) : "--memory-limit needs a size such as 512M or 2G";
+            if (!problem.empty()) {
+                std::fprintf(stderr, "vesk-batch: %s\n", problem.c_str());
+                std::fputs(usage_text, stderr);
+                return 2;
+            }
+            memory_limit = bytes;
+        } else if (!options_done && arg == "--segmented") {
+            segmented = true;
         } else if (arg == "-") {
             sources.push_back({Source::standard_input, arg});
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
@@ -489,6 +531,8 @@ int main(int argc, char** argv)
     stop_on_interrupt(engine.stopflag);
 
     engine.excerpt = excerpt;
+    engine.memory_limit = memory_limit;
+    engine.segmented = segmented;
 
     vesk::ParamRecord record;
     bool failed = false;

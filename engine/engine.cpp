@@ -81,6 +81,13 @@ bool Engine::alloc_buffers(bool input_buffer)
         message("cannot malloc wavoutbuf");
         return false;
     }
+    // A segment's output before its level is known (engine/segments.cpp).
+    if (segment_pass_ != SegmentPass::unscaled)
+        rawoutbuf.release();
+    else if (!rawoutbuf.reserve(uint64_t{sampnumout} * chnr)) {
+        message("cannot malloc rawoutbuf");
+        return false;
+    }
     struct Array {
         Block<double>& buffer;
         const char* text;
@@ -106,11 +113,13 @@ void Engine::free_buffers()
         array->release();
     wavinpbuf.release();
     wavoutbuf.release();
+    rawoutbuf.release();
     release_lanes();
     release_responses();
     sigre = sigim = tmpre = tmpim = nullptr;
     inpsampptr = nullptr;
     outsampptr = nullptr;
+    rawoutptr = nullptr;
 }
 
 } // namespace vesk

@@ -63,6 +63,10 @@ struct RunShape {
     // that stand for the input's margins (rendered and left out).
     uint32_t keptfirst = 0;     // [output samples]
     uint32_t keptnum = 0;
+    // A file run in segments: how many, and the input frames each keeps
+    // (the last keeps the rest); sampnump is then a segment's.  0: whole.
+    uint64_t segments = 0;
+    uint64_t segment_frames = 0;
 };
 
 class Engine : private RunShape {
@@ -97,6 +101,17 @@ public:
     // margins of span_margin_seconds, rendered and dropped) into its output.
     std::optional<Span> excerpt;
 
+    // Long files: a file run whose whole-file arrays would need more memory
+    // than `memory_limit` renders its input in segments instead (see
+    // engine/segments.cpp); `segmented` does so whatever the length.  An
+    // excerpt, and a chain whose every stage is idle (it streams its file),
+    // never go in segments.
+    std::optional<uint64_t> memory_limit; // [bytes]; unset: 3/4 of the memory available
+    bool segmented = false;
+    // Each segment's transform length, a power of two; the memory limit may
+    // make it shorter.
+    uint32_t segment_points = uint32_t{1} << 22;
+
     // ---- runs ----------------------------------------------------------------
     // False (after its message) when a parameter is out of its range.
     bool check_params();
@@ -126,6 +141,10 @@ private:
     // samples per channel; logs the warnings and the summary.  False after
     // its message.
     bool start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins);
+    // start_run's two halves: sizing (false after its message), then the
+    // count of progress and the summary.
+    bool size_input(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins);
+    void begin_run();
     // The transform's tables (when a stage needs them) and the buffers, with
     // room for the input's bytes when the run reads a file.  False after the
     // message naming the buffer.
@@ -144,6 +163,10 @@ private:
     bool read_wav_header(std::FILE* file, const char** reason, int* fmttag);
     bool write_wav_header(std::FILE* file);
     bool size_run(const Margins& margins);
+    // fs-sim and the filter corners in whole bins of fs / sampnump, from the
+    // values in params (which take the snapped values); false after the
+    // message when fs-sim is below one bin.
+    bool snap_to_bins();
     void log_summary();
     bool stop_requested() const { return stop_->load() != 0; }
 
@@ -290,6 +313,36 @@ private:
     // them (see clear_doubles).
     uint32_t zeros_from_ = 0;
     bool release_cleared_ = false;
+
+    // ---- segments (engine/segments.cpp) ---------------------------------------
+    // A long file run, sized for the whole file, rendered segment by segment
+    // through a second engine's in-memory entry into the output.
+    struct SegmentPlan;
+    // The bytes a whole-file run of this shape would hold.
+    uint64_t whole_run_bytes() const;
+    // Whether this sized file run goes in segments (plan.count != 0), and
+    // how; then the run's frequencies snap to the segments' bins and the
+    // line that says so is logged.  False after its message.
+    bool plan_segments(SegmentPlan& plan, const Params& asked);
+    RunOutcome run_segments(std::FILE* input, long samples_start, const SegmentPlan& plan);
+    RunOutcome render_segments(std::FILE* input, long samples_start, const SegmentPlan& plan, Engine& part,
+                               std::FILE* unscaled, double& peak);
+    RunOutcome scale_unscaled(std::FILE* unscaled, std::FILE* output, double peak, uint64_t frames, double cost);
+    // What a segment's render is asked for.  whole: an ordinary run.
+    // quantization_peak: channel 0 up to quantization, whose input's peak
+    // over the kept samples (and, at the file's end, the tail after them)
+    // goes to segment_peak_.  unscaled: every channel through the chain,
+    // left at its level in rawoutbuf instead of normalised and encoded.
+    enum class SegmentPass { whole, quantization_peak, unscaled };
+    SegmentPass segment_pass_ = SegmentPass::whole;
+    // Set, quantization scales to this peak instead of channel 0's own.
+    std::optional<double> fixed_quant_peak_;
+    double segment_peak_ = 0.0;
+    // A working length to size at least to, so that every segment has the
+    // same bins however short it is.  0: none.
+    uint32_t points_floor_ = 0;
+    Block<double> rawoutbuf;    // unscaled output, sampnumout frames, interleaved
+    double* rawoutptr = nullptr; // current channel's first unscaled sample
 
     // ---- channels side by side ---------------------------------------------
     // Where working arrays are small, a second engine (a lane) runs every

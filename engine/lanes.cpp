@@ -59,7 +59,8 @@ bool Engine::prepare_lanes()
     lane.tmpre = lane.sampbuf2_re.data();
     lane.tmpim = lane.sampbuf2_im.data();
     lane.tables_owner_ = this;
-    lane.stop_ = &stopflag;
+    lane.stop_ = stop_;
+    lane.segment_pass_ = segment_pass_;
     for (GainHandoff::Gain* gain : {&lanes_->handoff.quant, &lanes_->handoff.out})
         gain->state.store(GainHandoff::Gain::pending);
     handoff_ = lane.handoff_ = &lanes_->handoff;
@@ -107,6 +108,9 @@ RunOutcome Engine::run_channels(const uint8_t* input)
     const auto point = [&](Engine& engine, uint32_t ch) {
         engine.inpsampptr = input + ch * input_stride;
         engine.outsampptr = wavoutbuf.data() + ch * output_stride;
+        // Only a segment's unscaled pass holds the raw output; elsewhere the
+        // buffer is empty, and no offset may be added to its null pointer.
+        engine.rawoutptr = rawoutbuf.size() == 0 ? nullptr : rawoutbuf.data() + ch;
     };
 
     // At short working lengths the hold's and the aperture's factors are

@@ -339,6 +339,9 @@ bool Engine::process_channel(int firstch)
         if (!firstch && handoff_ != nullptr && !handoff_->quant.wait(quantgain))
             return false;
         stage_quantization(firstch);
+        // A segment's first pass wants only the signal's peak here.
+        if (segment_pass_ == SegmentPass::quantization_peak)
+            return true;
         if (firstch && handoff_ != nullptr)
             handoff_->quant.give(quantgain);
         progress_step(costs_.sample_pass);
@@ -371,6 +374,18 @@ bool Engine::process_channel(int firstch)
     }
     if (timedomain != 1)
         switch_domain(true);
+    // A segment leaves its level to the file's peak (engine/segments.cpp).
+    if (segment_pass_ == SegmentPass::unscaled) {
+        const double* samples = sigre;
+        double* unscaled = rawoutptr;
+        const uint64_t step = chnr;
+        parallel_for(sampnumout, workers, sample_pass_min_block, [=](uint64_t first, uint64_t last) {
+            for (uint64_t i = first; i < last; ++i)
+                unscaled[i * step] = samples[i];
+        });
+        progress_step(costs_.samples_out);
+        return true;
+    }
 
     // Channel 0 sets the level; the others follow with the same gain so the
     // balance between channels stays as recorded.

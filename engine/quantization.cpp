@@ -86,8 +86,17 @@ void Engine::stage_quantization(int firstch)
     // gain 1.
     double* samples = sigre;
     const unsigned workers = worker_count(threads);
+    // A segment of a long file measures its share of the peak (its kept
+    // samples, and at the file's end the tail after them), and then takes
+    // the peak of the whole file.
+    if (segment_pass_ == SegmentPass::quantization_peak) {
+        const uint32_t first = keptfirst, end = keptfirst + keptnum == sampnumout ? n : keptfirst + keptnum;
+        segment_peak_ = peak_magnitude(end - first, workers, [samples, first](uint64_t i) { return samples[first + i]; });
+        return;
+    }
     if (firstch)
-        quantgain = level_gain(-quant_peak, peak_magnitude(n, workers, [samples](uint64_t i) { return samples[i]; }));
+        quantgain = level_gain(-quant_peak, fixed_quant_peak_ ? *fixed_quant_peak_
+                                                             : peak_magnitude(n, workers, [samples](uint64_t i) { return samples[i]; }));
 
     // Bits dropped from the 24-bit word.  The chain skips the stage at 24
     // bits; a word length outside 1 .. 24 (refused by check_params) is taken

@@ -5,6 +5,8 @@
 
 #include "engine/engine.h"
 #include "engine/output_file.h"
+#include "engine/run_size.h"
+#include "engine/segments.h"
 #include "wav/wav_header.h"
 
 namespace vesk {
@@ -25,15 +27,6 @@ struct InputFile {
 
 constexpr double max_working_length = 1073741824.0; // 2^30: sampnump stays within 32 bits
 constexpr uint64_t max_wav_field = 0xFFFFFFFFu;
-
-// Smallest power of two >= m, for 1 <= m <= 2^30.
-uint64_t power_of_two_at_least(uint64_t m)
-{
-    uint64_t p = 1;
-    while (p < m)
-        p *= 2;
-    return p;
-}
 
 // A frequency in whole bins, truncated; results beyond 32 bits are clamped
 // rather than left to an undefined conversion.
@@ -85,25 +78,16 @@ bool Engine::size_run(const Margins& margins)
     const double n = sampnuminp;
 
     const bool same_length = params.fs == fsinp && params.varispeedt == 1.0 && params.varispeedf == 1.0;
-    double out_length = n;
-    if (!same_length)
-        out_length = std::ceil((ratio * n) / (params.varispeedt * params.varispeedf));
+    // fs != fsinp compared as integers: a ratio of 1.0 in double is the same rate.
+    const WorkingExtent extent =
+        working_extent(n, params.fs != fsinp ? ratio : 1.0, params.varispeedt, params.varispeedf, same_length);
+    const double out_length = extent.out_length;
     if (out_length == 0)
         log_line("wav-out: warning, no samples\n");
-    const double after_src = std::ceil(n * ratio);
-    const double after_varispeed_t = std::ceil(n * ratio / params.varispeedt);
-    const double after_varispeed_f = std::ceil(n * ratio / params.varispeedf);
-    double m = std::fmax(std::fmax(out_length, after_src), std::fmax(after_varispeed_t, after_varispeed_f));
-    // The rate conversion reads every input sample from the working arrays,
-    // and its taps reach 15 samples below index 0, which wraps to the top of
-    // the arrays: those must hold zeros, also when the rate is lowered.  An
-    // input without samples has nothing to hold and stays without a length,
-    // so it ends as "sampnump too small" whatever the rate.
-    if (params.fs != fsinp && sampnuminp > 0)
-        m = std::fmax(m, std::ceil((n + 15.0) / 2.0));
+    const double m = extent.samples;
     // NaN only reaches here when the factors were never checked; it counts
     // as a size that cannot be had.
-    if (std::isnan(out_length + after_varispeed_t + after_varispeed_f) || !(m <= max_working_length)) {
+    if (std::isnan(m) || !(m <= max_working_length)) {
         message("sampnump too large for u_int");
         return false;
     }
@@ -112,16 +96,10 @@ bool Engine::size_run(const Margins& margins)
         message("sampnump too small");
         return false;
     }
-    sampnump = static_cast<uint32_t>(working);
+    sampnump = std::max(static_cast<uint32_t>(working), points_floor_);
     sampnumout = static_cast<uint32_t>(out_length); // <= m <= 2^30
-    dfmin = static_cast<double>(params.fs) / sampnump;
-
-    fssim_idx = to_bins(params.fssim, dfmin);
-    if (fssim_idx == 0) {
-        message("invalid fs-sim=0");
+    if (!snap_to_bins())
         return false;
-    }
-    params.fssim = fssim_idx * dfmin;
 
     const uint64_t channel_bytes = uint64_t{sampnumout} * 3;
     const uint64_t data_bytes = channel_bytes * chnr;
@@ -149,6 +127,18 @@ bool Engine::size_run(const Margins& margins)
     const uint32_t kept_end = margins.after == 0 ? sampnumout : output_at(sampnuminp - std::min<uint64_t>(margins.after, sampnuminp));
     keptnum = kept_end > keptfirst ? kept_end - keptfirst : 0;
 
+    return true;
+}
+
+bool Engine::snap_to_bins()
+{
+    dfmin = static_cast<double>(params.fs) / sampnump;
+    fssim_idx = to_bins(params.fssim, dfmin);
+    if (fssim_idx == 0) {
+        message("invalid fs-sim=0");
+        return false;
+    }
+    params.fssim = fssim_idx * dfmin;
     struct Corner {
         double& hz;
         uint32_t& idx;
@@ -161,11 +151,12 @@ bool Engine::size_run(const Margins& margins)
     return true;
 }
 
-bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins)
+bool Engine::size_input(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins)
 {
     fsinp = rate;
     chnr = channels;
     bitnrinp = bits;
+    segments = segment_frames = 0;
     // More than a WAV file's data chunk could hold counts as a run that
     // cannot be sized.
     if (channel_bytes > UINT32_MAX) {
@@ -173,10 +164,20 @@ bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t
         return false;
     }
     inpchdatasize = static_cast<uint32_t>(channel_bytes);
-    if (!size_run(margins))
-        return false;
+    return size_run(margins);
+}
+
+void Engine::begin_run()
+{
     progress_begin();
     log_summary();
+}
+
+bool Engine::start_run(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t channel_bytes, const Margins& margins)
+{
+    if (!size_input(rate, channels, bits, channel_bytes, margins))
+        return false;
+    begin_run();
     return true;
 }
 
@@ -297,10 +298,17 @@ RunOutcome Engine::process_wav()
         channel_bytes = span.render_count() * (bitnrinp / 8);
         margins = span.margins;
     }
-    if (!start_run(fsinp, chnr, bitnrinp, channel_bytes, margins))
+    const Params asked = params; // before the sizing snaps its frequencies
+    if (!size_input(fsinp, chnr, bitnrinp, channel_bytes, margins))
         return RunOutcome::failed;
+    SegmentPlan segments;
+    if (!excerpt && !plan_segments(segments, asked))
+        return RunOutcome::failed;
+    begin_run();
     if (stop_requested())
         return RunOutcome::stopped;
+    if (segments.count != 0)
+        return run_segments(input.file, std::ftell(input.file), segments);
 
     const bool idle = !plan_stages().any();
     if (!claim_memory(true))

@@ -47,9 +47,10 @@ public:
     void input(const std::vector<uint8_t>& bytes) { write_file(dir.file("in.wav"), bytes); }
     // The output's samples per channel, after checking that its header is
     // the canonical one of `channels` at `rate` in 24 bits.
-    std::vector<std::vector<int32_t>> output(uint32_t channels, uint32_t rate)
+    std::vector<std::vector<int32_t>> output(uint32_t channels, uint32_t rate) { return read_output(dir.file("out.wav"), channels, rate); }
+    static std::vector<std::vector<int32_t>> read_output(const std::string& path, uint32_t channels, uint32_t rate)
     {
-        const std::vector<uint8_t> bytes = read_file(dir.file("out.wav"));
+        const std::vector<uint8_t> bytes = read_file(path);
         const auto header = wav::make_wav_header(channels, rate, 24, static_cast<uint32_t>(std::max<std::size_t>(bytes.size(), 44) - 44));
         EXPECT_TRUE(bytes.size() >= 44 && std::equal(header.begin(), header.end(), bytes.begin()));
         std::vector<std::vector<int32_t>> samples(channels);

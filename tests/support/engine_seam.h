@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/segments.h"
 
 namespace vesk {
 
@@ -70,6 +71,19 @@ struct EngineSeam {
         shape().keptfirst = 0, shape().keptnum = shape().sampnumout;
         engine.inpsampptr = input, engine.outsampptr = output;
         return engine.process_channel(firstch);
+    }
+    // The segments a file run of `frames` per channel would render in, for
+    // the engine's parameters and settings, sized as that run sizes itself
+    // (the parameters' frequencies snap): how many (0: it would render
+    // whole), the input frames each keeps and its margins.
+    struct Segments { uint64_t count = 0, hop = 0, margin = 0; };
+    Segments segment_plan(uint32_t rate, uint32_t channels, uint32_t bits, uint64_t frames)
+    {
+        const Params asked = engine.params;
+        Engine::SegmentPlan plan;
+        if (!engine.size_input(rate, channels, bits, frames * (bits / 8), {}) || !engine.plan_segments(plan, asked))
+            return {};
+        return {plan.count, plan.hop, plan.margin};
     }
 };
 
