@@ -31,6 +31,19 @@ TEST_F(DropAndPresets, AWavBecomesTheInputABatchFileIsReadAndAnythingElseOrDurin
                                    "A run is under way: please drop files when it has ended."}));
 }
 
+// A drop is answered at once and taken a moment later: a run that starts
+// in between has the files refused then, its input left as it was.
+TEST_F(DropAndPresets, FilesDroppedJustBeforeARunStartsAreRefusedOnceItIsUnderWay)
+{
+    const std::string other = writeInput("other.wav", 1, 4800);
+    EXPECT_EQ(drop({other}, Qt::CopyAction, Qt::CopyAction, false), Qt::CopyAction);
+    EXPECT_TRUE(startHeldUntilStopAsked());
+    EXPECT_EQ(text("inpwavnameEdit"), dir.file("in.wav"));
+    dlg->engine().stopflag = 1;
+    EXPECT_TRUE(waitForIdle());
+    EXPECT_EQ(toolkit.texts('m'), std::vector<std::string>{"A run is under way: please drop files when it has ended."});
+}
+
 // Each kind of drop from sources offering each set of actions and proposing
 // each of them: files taken are answered as a copy, else as a link, never
 // as a move; files refused get no action, and the message.

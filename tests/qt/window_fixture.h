@@ -177,10 +177,11 @@ protected:
     // from a source offering `offered` and proposing `proposed` (with the
     // keys that make the desktop propose it): the action the drop was
     // answered with, none when it was refused.  The window must answer the
-    // drag's entry and moves as it answers the drop.
+    // drag's entry and moves as it answers the drop.  Unsettled, the files
+    // wait to be taken until the test next lets the events run.
     Qt::DropAction drop(const std::vector<std::string>& paths,
                         Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
-                        Qt::DropAction proposed = Qt::MoveAction)
+                        Qt::DropAction proposed = Qt::MoveAction, bool settle = true)
     {
         // Shift proposes a move, Control a copy, both a link.
         const Qt::KeyboardModifiers held = proposed == Qt::MoveAction   ? Qt::ShiftModifier
@@ -209,7 +210,8 @@ protected:
             EXPECT_EQ(send(QDropEvent(at, offered, &data, Qt::LeftButton, held)), entered);
         }
         // The window takes the files once the drop is answered.
-        QCoreApplication::processEvents();
+        if (settle)
+            QCoreApplication::processEvents();
         return entered;
     }
     Qt::DropAction drop(const std::string& path) { return drop(std::vector<std::string>{path}); }
