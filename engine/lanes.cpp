@@ -22,16 +22,6 @@
 
 namespace vesk {
 
-namespace {
-
-// Working lengths at which a lane pays for its thread and its arrays: from
-// here on a channel takes milliseconds, and up to the top the lane's four
-// arrays stay within 128 MiB.
-constexpr uint32_t lane_min_points = uint32_t{1} << 16;
-constexpr uint32_t lane_max_points = uint32_t{1} << 22;
-
-} // namespace
-
 bool Engine::prepare_lanes()
 {
     handoff_ = nullptr;

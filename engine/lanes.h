@@ -10,6 +10,13 @@
 
 namespace vesk {
 
+// Working lengths at which a lane pays for its thread and its arrays: from
+// here on a channel takes milliseconds, and up to the top the lane's four
+// arrays stay within 128 MiB.  A run's memory estimate counts the lane's
+// arrays up to the same top.
+constexpr uint32_t lane_min_points = uint32_t{1} << 16;
+constexpr uint32_t lane_max_points = uint32_t{1} << 22;
+
 // A gain channel 0 finds and the channels beside it wait for.  The value is
 // written before the state says it is there (release), and read after the
 // state was seen (acquire).

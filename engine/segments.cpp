@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/lanes.h"
 #include "engine/level.h"
 #include "engine/output_file.h"
 #include "engine/parallel.h"
@@ -38,7 +39,6 @@ namespace vesk {
 
 namespace {
 
-constexpr uint32_t lane_max_points = uint32_t{1} << 22; // as engine/lanes.cpp
 constexpr uint32_t min_points = uint32_t{1} << 12;
 constexpr uint32_t max_points = uint32_t{1} << 30;
 constexpr double gib = 1073741824.0;

@@ -12,9 +12,7 @@
 set -euo pipefail
 vesk=$1 batch=$2 drag_source=$3 source=$4 pictures=$5
 . "$source/tests/display/x11.sh"
-work=$(mktemp -d)
-trap 'stop_display; rm -rf "$work"' EXIT
-trap 'exit 1' INT TERM
+use_work_folder
 fail() { echo "FAIL: $*" >&2; exit 1; }
 mkdir -p "$pictures"
 

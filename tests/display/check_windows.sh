@@ -14,9 +14,7 @@
 set -euo pipefail
 vesk=$1 source=$2 pictures=$3 manager=${4:-none}
 . "$source/tests/display/x11.sh"
-work=$(mktemp -d)
-trap 'stop_display; rm -rf "$work"' EXIT
-trap 'exit 1' INT TERM
+use_work_folder
 fail() { echo "FAIL ($manager): $*" >&2; exit 1; }
 mkdir -p "$pictures"
 

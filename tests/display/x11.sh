@@ -1,6 +1,6 @@
 # Helpers for driving the real vesk on an X server of its own, as a person
 # would: keys and clicks through XTEST, pictures of the whole screen.
-# Sourced by tests/display/check_windows.sh and scripts/pictures.
+# Sourced by tests/display/check_windows.sh, check_drops.sh and scripts/pictures.
 #
 # Needs: Xvfb, xdotool, xwininfo (x11-utils), xwd (x11-apps), netpbm, and
 # openbox when a window manager is asked for.  Everything started here is
@@ -47,6 +47,14 @@ start_program() {
   "$@" &
   x11_pids+=($!)
   x11_last_pid=$!
+}
+
+# Makes a work folder of its own ($work), removed together with everything
+# started here when the script ends, however it ends.
+use_work_folder() {
+  work=$(mktemp -d)
+  trap 'stop_display; rm -rf "$work"' EXIT
+  trap 'exit 1' INT TERM
 }
 
 stop_display() {
