@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QProcess>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "tests/support/wav_builder.h"
 #include "ui/qt/listen_dlg.h"
 #include "ui/qt/loudness.h"
+#include "engine/params.h"
 #include "ui/qt/qt_toolkit.h"
 
 namespace vesk::testing {
@@ -359,6 +361,46 @@ TEST_F(Heard, AFileAtAnyRatePlaysAtItsPitch)
         EXPECT_NEAR(rate / periods[periods.size() / 2], 5000, 5) << fs;
         wait(0.3);
     }
+}
+
+// Live turned on while B plays: once the span is rendered, what is heard is
+// the render, sample for sample as the player holds it, taken up at the
+// same place in the music (the 2-s span starts 1 s before it), and looping.
+TEST_F(Heard, LiveSwitchesOutputToTheRenderedSpanAtTheSamePlaceInTheMusic)
+{
+    writeWav(dir.file("a.wav"), rate, 16, 4, sweep);
+    const Pcm b = writeWav(dir.file("b.wav"), rate, 24, 4, [](double t, int c) { return -sweep(t, c); });
+    Pcm preview;
+    double span_start = 0;
+    const std::vector<Span> got = heard(
+        [&] {
+            load(dir.file("a.wav"), dir.file("b.wav"));
+            click("Match loudness", false);
+            Params params;
+            params.bitnr = 6;
+            listen->setParams(params);
+            listen->findChild<QSpinBox*>()->setValue(2); // a span inside the file
+            press(Qt::Key_B);
+            press(Qt::Key_Space);
+            wait(1.5);
+            listen->setLive(true);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !listen->rendering() && listen->previewSpan().count > 0; }, 10000));
+            preview = listen->player().pcm(Player::output);
+            span_start = static_cast<double>(listen->previewSpan().first) / rate;
+            wait(span_start + 2.5 - listen->player().position()); // past the span's end, into its loop
+            click("Stop");
+            wait(0.1);
+        },
+        {&b, &preview});
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_EQ(got[0].file, &b);
+    EXPECT_EQ(got[1].file, &preview) << "the render is not what is heard";
+    EXPECT_NEAR(span_start, 0.5, 0.1) << "the span starts 1 s before the play position";
+    EXPECT_EQ(got[1].offset, got[0].offset + std::lround(span_start * rate)) << "not the same place in the music";
+    EXPECT_LE(got[1].begin - got[0].end, rate / 100) << "the crossfade is too long";
+    EXPECT_EQ(got[2].file, &preview);
+    EXPECT_EQ(got[2].begin, got[1].end) << "the loop leaves a gap";
+    EXPECT_EQ(got[2].offset, got[1].offset + static_cast<long>(preview.frames()));
 }
 
 // Play once the server has gone finds none, as on a desktop without one.
